@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree.
+#   scripts/build.sh asan     - AddressSanitizer + UBSan build with every test
+#   scripts/build.sh release  - the optimised module users get
+# Extra arguments are passed to the build tool as target names.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+kind="${1:-release}"; shift || true
+jobs="$(nproc)"
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
+case "$kind" in
+  asan)    opts=(-DCMAKE_BUILD_TYPE=Debug -DBRELT_SANITIZE=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g") ;;
+  release) opts=(-DCMAKE_BUILD_TYPE=Release) ;;
+  *) echo "unknown build kind $kind" >&2; exit 2 ;;
+esac
+dir="build/$kind"
+if [ ! -f "$dir/build.ninja" ]; then
+  cmake -S . -B "$dir" -G Ninja -DBRELT_DEFAULT_LOG_PATH="$PWD/$dir/default-log/pkcs11.log" "${opts[@]}" >/dev/null
+fi
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
+cmake --build "$dir" -j "$jobs" "${targets[@]}"

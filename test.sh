@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds and runs every test:
+#  1. the whole suite on an AddressSanitizer + UndefinedBehaviorSanitizer build,
+#  2. the real-client tests (pkcs11-tool, p11tool, NSS, PyKCS11, pcscd) on the
+#     optimised module,
+#  3. short bounded fuzz runs when clang is available.
+set -uo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh || exit 1
+
+status=0
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:abort_on_error=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR="$(mktemp -d)"
+jobs="$(nproc)"
+
+echo "== sanitizer build"
+scripts/build.sh asan || exit 1
+echo "== sanitizer test run"
+(cd build/asan && ctest --output-on-failure -j "$jobs" -LE client --timeout 300) || status=1
+
+echo "== release build"
+scripts/build.sh release client-deps || exit 1
+echo "== real-client test run"
+(cd build/release && ctest --output-on-failure -j 2 -L client --timeout 600) || status=1
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== bounded fuzz runs"
+  scripts/fuzz.sh || status=1
+fi
+
+if [ "$status" -ne 0 ]; then echo "test.sh: FAILED"; else echo "test.sh: all passed"; fi
+exit "$status"
