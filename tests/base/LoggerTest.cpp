@@ -1,0 +1,433 @@
+#include "LogInternal.h"
+#include "LogNames.h"
+#include "LogTestSupport.h"
+#include "Logger.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <ctime>
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string DateOf(time_t when)
+{
+    struct tm local {};
+    localtime_r(&when, &local);
+    char text[11];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
+
+void SetModificationTime(const std::string& path, time_t when)
+{
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+void WriteBytes(const std::string& path, size_t count, char fill = 'x')
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const std::string block(count, fill);
+    std::fwrite(block.data(), 1, block.size(), file);
+    std::fclose(file);
+}
+
+constexpr size_t kMiB = 1 << 20;
+
+}  // namespace
+
+using LoggerConfigTest = LogTest;
+
+TEST_F(LoggerConfigTest, NoVariablesMeansPlainInfoLogAtTheDefaultPath)
+{
+    InitLogger();
+    const LogSettings settings = CurrentLogSettings();
+    EXPECT_EQ(settings.path, BRELT_DEFAULT_LOG_PATH);
+    EXPECT_FALSE(settings.encipheredSelected);
+    EXPECT_EQ(settings.rollType, LOG_ROLL_SIZE);
+    EXPECT_EQ(settings.sizeLimit, 1);
+    EXPECT_EQ(settings.rolledFileCount, 2);
+    // The module never creates the folder: without it logging is silently off.
+    if (!fs::exists(fs::path(BRELT_DEFAULT_LOG_PATH).parent_path())) {
+        EXPECT_EQ(settings.level, 0);
+        EXPECT_FALSE(settings.fileOpen);
+    } else {
+        EXPECT_EQ(settings.level, 2);
+    }
+}
+
+TEST_F(LoggerConfigTest, PlainPathAndLevel)
+{
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+    SetVariable("COPYRIGHT_BRELT_PKCS11_L", "4");
+    InitLogger();
+    LogSettings settings = CurrentLogSettings();
+    EXPECT_EQ(settings.path, LogPath());
+    EXPECT_EQ(settings.level, 4);
+    EXPECT_FALSE(settings.encipheredSelected);
+    CloseLogger();
+
+    const std::string text = ReadFile(LogPath());
+    EXPECT_EQ(text.rfind("============================= START OF LOG ===============================\n", 0), 0u);
+    EXPECT_NE(text.find("\nLibrary version: 2.30\nLOG level: DEBUG\n"
+                        "LOG file rolling strategy: SIZE ROLLING FILE\n\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\n============================== END OF LOG ================================\n"),
+              std::string::npos);
+    struct stat status {};
+    ASSERT_EQ(stat(LogPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST_F(LoggerConfigTest, LevelValues)
+{
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+    const std::pair<const char*, int> cases[] = {
+        {"0", 0}, {"5", 5}, {" 3", 3}, {"1x", 1}, {"9", 2}, {"-1", 2}, {"99999999999", 2}, {"", 0}, {"abc", 0},
+    };
+    for (const auto& [text, expected] : cases) {
+        SetVariable("COPYRIGHT_BRELT_PKCS11_L", text);
+        InitLogger();
+        EXPECT_EQ(CurrentLogSettings().level, expected) << "level text '" << text << "'";
+        CloseLogger();
+    }
+    // A level of 0 never creates the file.
+    fs::remove(LogPath());
+    SetVariable("COPYRIGHT_BRELT_PKCS11_L", "abc");
+    InitLogger();
+    EXPECT_FALSE(fs::exists(LogPath()));
+    EXPECT_FALSE(CurrentLogSettings().fileOpen);
+}
+
+TEST_F(LoggerConfigTest, RollingValues)
+{
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+    struct Case {
+        const char* type;
+        const char* size;
+        const char* count;
+        int rollType, sizeLimit, rolledFileCount;
+    };
+    const Case cases[] = {
+        {"0", "5", "5", 0, 0, 0},   {"1", "5", "5", 1, 0, 0},     {"3", "0", "0", 2, 1, 2},
+        {"7", "255", "101", 2, 1, 2}, {"x", "5", "5", 0, 0, 0}, {"2", "254", "100", 2, 254, 100}, {"2", "1", "1", 2, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SetVariable("COPYRIGHT_BRELT_PKCS11_T", c.type);
+        SetVariable("COPYRIGHT_BRELT_PKCS11_S", c.size);
+        SetVariable("COPYRIGHT_BRELT_PKCS11_D", c.count);
+        InitLogger();
+        const LogSettings settings = CurrentLogSettings();
+        EXPECT_EQ(settings.rollType, c.rollType) << c.type;
+        EXPECT_EQ(settings.sizeLimit, c.sizeLimit) << c.size;
+        EXPECT_EQ(settings.rolledFileCount, c.rolledFileCount) << c.count;
+        CloseLogger();
+    }
+}
+
+TEST_F(LoggerConfigTest, EncipheredVariablesTakePrecedence)
+{
+    // The enciphered path wins over the plain one, with its own level variable.
+    SetVariable("BRELT_PKCS11_LOG_PATH", LogPath("secret.log"));
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+    SetVariable("COPYRIGHT_BRELT_PKCS11_L", "5");
+    InitLogger();
+    LogSettings settings = CurrentLogSettings();
+    EXPECT_EQ(settings.path, LogPath("secret.log"));
+    EXPECT_EQ(settings.level, 2);
+    EXPECT_TRUE(settings.encipheredSelected);
+    CloseLogger();
+
+    SetVariable("BRELT_PKCS11_LOG_LEVEL", "3");
+    InitLogger();
+    EXPECT_EQ(CurrentLogSettings().level, 3);
+    CloseLogger();
+
+    // The level variable alone selects the enciphered log but is not read:
+    // the plain variables give path and level.
+    unsetenv("BRELT_PKCS11_LOG_PATH");
+    SetVariable("BRELT_PKCS11_LOG_LEVEL", "1");
+    InitLogger();
+    settings = CurrentLogSettings();
+    EXPECT_EQ(settings.path, LogPath());
+    EXPECT_EQ(settings.level, 5);
+    EXPECT_TRUE(settings.encipheredSelected);
+    CloseLogger();
+
+    // The plain level without a plain path is ignored.
+    unsetenv("BRELT_PKCS11_LOG_LEVEL");
+    unsetenv("COPYRIGHT_BRELT_PKCS11_P");
+    SetVariable("COPYRIGHT_BRELT_PKCS11_L", "0");
+    InitLogger();
+    settings = CurrentLogSettings();
+    EXPECT_EQ(settings.path, BRELT_DEFAULT_LOG_PATH);
+    EXPECT_FALSE(settings.encipheredSelected);
+}
+
+TEST_F(LoggerConfigTest, LongPathIsCutAndUnusablePathFallsBack)
+{
+    // 300 characters; the first 254 name a file the test folder can hold.
+    const std::string longPath = LogPath(std::string(299 - folder_.string().size(), 'q'));
+    ASSERT_EQ(longPath.size(), 300u);
+    const std::string cutPath = longPath.substr(0, 254);
+    WriteBytes(cutPath, kMiB, 'c');
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", longPath);
+    SetVariable("COPYRIGHT_BRELT_PKCS11_D", "1");
+    InitLogger();
+    EXPECT_EQ(CurrentLogSettings().path, cutPath);
+    CloseLogger();
+    // Size rolling names its files after the first 251 characters.
+    EXPECT_TRUE(ReadFile(longPath.substr(0, 251) + ".0") == std::string(kMiB, 'c'));
+    EXPECT_EQ(ReadFile(cutPath).rfind("=====", 0), 0u);
+
+    // A path that cannot be opened falls back to the default path.
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath("missing-folder/pkcs11.log"));
+    InitLogger();
+    EXPECT_EQ(CurrentLogSettings().path, BRELT_DEFAULT_LOG_PATH);
+}
+
+namespace {
+
+class ReversingCipher : public LogRecordCipher {
+public:
+    std::vector<unsigned char> EncipherRecord(const char* text, size_t length) override
+    {
+        std::vector<unsigned char> bytes(text, text + length);
+        std::reverse(bytes.begin(), bytes.end());
+        bytes.insert(bytes.begin(), '<');
+        bytes.push_back('>');
+        return bytes;
+    }
+};
+
+}  // namespace
+
+TEST_F(LoggerConfigTest, EncipheredLogWritesEveryRecordThroughTheCipher)
+{
+    SetVariable("BRELT_PKCS11_LOG_PATH", LogPath());
+    SetVariable("COPYRIGHT_BRELT_PKCS11_T", "0");
+    // Without a cipher the records are written in plain.
+    InitLogger();
+    EXPECT_FALSE(CurrentLogSettings().enciphered);
+    LogMessage(1, false, nullptr, 0, true, "plain %d", 1);
+    CloseLogger();
+    EXPECT_NE(ReadFile(LogPath()).find("plain 1\n"), std::string::npos);
+
+    fs::remove(LogPath());
+    SetLogRecordCipherFactory([]() -> std::unique_ptr<LogRecordCipher> { return std::make_unique<ReversingCipher>(); });
+    InitLogger();
+    EXPECT_TRUE(CurrentLogSettings().enciphered);
+    LogMessage(1, false, nullptr, 0, true, "abc");
+    CloseLogger();
+    const std::string text = ReadFile(LogPath());
+    EXPECT_NE(text.find("<\ncba>"), std::string::npos);
+    EXPECT_EQ(text.find("abc"), std::string::npos);
+}
+
+using LogRecordTest = LogTest;
+
+TEST_F(LogRecordTest, RecordLayout)
+{
+    StartPlainLog(3);
+    LogMessage(1, true, "Token::Refresh", 42, true, "FAILED, result = %s", CkrToString(CKR_DEVICE_ERROR));
+    LogMessage(2, false, "C_Login", 0, false, "no line%s", "\n");
+    LogMessage(3, false, nullptr, 7, true, "bare");
+    LogMessage(4, false, nullptr, 0, true, "above the level");
+    EXPECT_TRUE(IsLogLevelEnabled(3));
+    EXPECT_FALSE(IsLogLevelEnabled(4));
+    const std::vector<std::string> lines = SplitLines(BodyAfterClose());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(StartsWithTime(lines[0])) << lines[0];
+    EXPECT_EQ(lines[0].substr(10), "Token::Refresh(), line 42: FAILED, result = CKR_DEVICE_ERROR");
+    EXPECT_EQ(lines[1], "C_Login(): no line");
+    EXPECT_EQ(lines[2], "bare");
+}
+
+TEST_F(LogRecordTest, OversizedRecordIsCut)
+{
+    StartPlainLog(1);
+    const std::string huge(70000, 'h');
+    LogMessage(1, false, "F", 1, true, "%s", huge.c_str());
+    const std::string body = BodyAfterClose();
+    ASSERT_EQ(body.size(), 65534u);
+    EXPECT_EQ(body.back(), '\n');
+    EXPECT_EQ(body.rfind("F(), line 1: hhh", 0), 0u);
+}
+
+TEST_F(LogRecordTest, ClosedLoggerWritesNothing)
+{
+    StartPlainLog(5);
+    CloseLogger();
+    const std::string before = ReadFile(LogPath());
+    CloseLogger();
+    LogMessage(1, false, nullptr, 0, true, "after close");
+    EXPECT_FALSE(IsLogLevelEnabled(1));
+    EXPECT_EQ(GetErrorText(2), nullptr);
+    EXPECT_EQ(ReadFile(LogPath()), before);
+}
+
+TEST_F(LogRecordTest, ErrorAndNameTexts)
+{
+    StartPlainLog(1);
+    EXPECT_EQ(std::string(GetErrorText(0x8010000AUL)).rfind("[8010000Ah] ", 0), 0u);
+    EXPECT_EQ(std::string(GetErrorText(2)), "[00000002h] No such file or directory");
+    EXPECT_EQ(std::string(GetErrorText(0x1234567890UL)).rfind("[1234567890h] ", 0), 0u);
+    EXPECT_STREQ(LogLevelToString(4), "DEBUG");
+    EXPECT_STREQ(LogLevelToString(6), "[6] UNKNOWN LOG LEVEL");
+    EXPECT_STREQ(RollTypeToString(1), "DAY ROLLING FILE");
+    EXPECT_STREQ(RollTypeToString(-1), "[-1] UNKNOWN LOG TYPE");
+}
+
+using LogRollingTest = LogTest;
+
+TEST_F(LogRollingTest, DayRollingRenamesYesterdaysFile)
+{
+    WriteBytes(LogPath(), 10, 'y');
+    const time_t yesterday = std::time(nullptr) - 24 * 3600;
+    SetModificationTime(LogPath(), yesterday);
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+    SetVariable("COPYRIGHT_BRELT_PKCS11_T", "1");
+    InitLogger();
+    LogMessage(1, false, nullptr, 0, true, "today");
+    CloseLogger();
+    const std::string rolled = LogPath() + "." + DateOf(yesterday);
+    EXPECT_EQ(ReadFile(rolled), std::string(10, 'y'));
+    const std::string current = ReadFile(LogPath());
+    EXPECT_EQ(current.rfind("=====", 0), 0u);
+    EXPECT_NE(current.find("DAY ROLLING FILE"), std::string::npos);
+
+    // A file already from today is appended to.
+    InitLogger();
+    CloseLogger();
+    EXPECT_GT(ReadFile(LogPath()).size(), current.size());
+    EXPECT_EQ(ReadFile(rolled), std::string(10, 'y'));
+}
+
+TEST_F(LogRollingTest, SizeRollingWithOneRolledFile)
+{
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+    SetVariable("COPYRIGHT_BRELT_PKCS11_D", "1");
+    WriteBytes(LogPath(), kMiB, 'a');
+    InitLogger();  // the first record rolls the full file
+    CloseLogger();
+    EXPECT_TRUE(ReadFile(LogPath() + ".0") == std::string(kMiB, 'a'));
+    EXPECT_EQ(ReadFile(LogPath()).rfind("=====", 0), 0u);
+
+    WriteBytes(LogPath(), kMiB, 'b');
+    InitLogger();
+    CloseLogger();
+    EXPECT_TRUE(ReadFile(LogPath() + ".0") == std::string(kMiB, 'b'));
+    EXPECT_FALSE(fs::exists(LogPath() + ".1"));
+}
+
+TEST_F(LogRollingTest, SizeRollingKeepsAgeOrderWithManyFiles)
+{
+    for (const int count : {2, 12}) {
+        SCOPED_TRACE(count);
+        SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+        SetVariable("COPYRIGHT_BRELT_PKCS11_D", std::to_string(count));
+        InitLogger();
+        // Records of 64 KiB: 16 per file, numbered so the age order can be checked.
+        const std::string filler(65000, 'f');
+        const int records = 16 * (count + 2);
+        for (int i = 0; i < records; ++i) LogMessage(1, false, nullptr, 0, true, "#%06d %s", i, filler.c_str());
+        CloseLogger();
+
+        auto recordNumbers = [](const std::string& path) {
+            std::vector<int> numbers;
+            for (const std::string& line : SplitLines(ReadFile(path)))
+                if (line.size() > 7 && line[0] == '#') numbers.push_back(std::stoi(line.substr(1, 6)));
+            return numbers;
+        };
+        int newerFirst = recordNumbers(LogPath()).front();
+        for (int i = 0; i < count; ++i) {
+            const std::string path = LogPath() + "." + std::to_string(i);
+            ASSERT_TRUE(fs::exists(path)) << path;
+            const std::vector<int> numbers = recordNumbers(path);
+            ASSERT_FALSE(numbers.empty()) << path;
+            EXPECT_EQ(numbers.back() + 1, newerFirst) << path;
+            newerFirst = numbers.front();
+        }
+        EXPECT_FALSE(fs::exists(LogPath() + "." + std::to_string(count)));
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find_first_not_of("pkcs11.log0123456789"), std::string::npos) << name;
+        }
+        fs::remove_all(folder_);
+        fs::create_directory(folder_);
+    }
+}
+
+TEST_F(LogRollingTest, FailedRenameKeepsTheLog)
+{
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+    SetVariable("COPYRIGHT_BRELT_PKCS11_D", "1");
+    // A non-empty folder where the rolled file should go makes the rename fail.
+    fs::create_directories(LogPath() + ".0/blocker");
+    WriteBytes(LogPath(), kMiB, 'k');
+    InitLogger();
+    LogMessage(1, false, nullptr, 0, true, "still here");
+    CloseLogger();
+    const std::string text = ReadFile(LogPath());
+    EXPECT_TRUE(text.compare(0, kMiB, std::string(kMiB, 'k')) == 0);
+    EXPECT_NE(text.find("still here\n"), std::string::npos);
+}
+
+TEST_F(LogRecordTest, ThreadsNeverInterleaveRecords)
+{
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+    SetVariable("COPYRIGHT_BRELT_PKCS11_L", "5");
+    SetVariable("COPYRIGHT_BRELT_PKCS11_D", "3");
+    InitLogger();
+    constexpr int kThreads = 8;
+    constexpr int kRecords = 150;
+    std::atomic<int> wrongTexts{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &wrongTexts] {
+            const std::string payload(1500 + t, static_cast<char>('a' + t));
+            for (int i = 0; i < kRecords; ++i) {
+                // Per-thread name texts must survive other threads' calls.
+                const std::string expected = "[" + std::to_string(100 + t) + "] UNKNOWN KEY TYPE";
+                const char* name = CkkToString(100 + t);
+                std::this_thread::yield();
+                if (expected != name) ++wrongTexts;
+                LogMessage(2, true, "Worker", t, true, "%d %d %s", t, i, payload.c_str());
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    CloseLogger();
+    EXPECT_EQ(wrongTexts, 0);
+
+    int count = 0;
+    for (const std::string name : {"pkcs11.log", "pkcs11.log.0", "pkcs11.log.1", "pkcs11.log.2"}) {
+        for (const std::string& line : SplitLines(ReadFile(LogPath(name)))) {
+            if (line.find("Worker") == std::string::npos) continue;
+            // "hh:mm:ss  Worker()[, line t]: t i payload", payload of one thread only.
+            ASSERT_TRUE(StartsWithTime(line)) << line.substr(0, 80);
+            int t = -1;
+            int i = -1;
+            int consumed = 0;
+            const char* rest = line.c_str() + 10;
+            const int parsed = std::strncmp(rest, "Worker(): ", 10) == 0
+                                   ? std::sscanf(rest, "Worker(): %d %d %n", &t, &i, &consumed)
+                                   : std::sscanf(rest, "Worker(), line %*d: %d %d %n", &t, &i, &consumed);
+            ASSERT_EQ(parsed, 2) << line.substr(0, 80);
+            ASSERT_TRUE(t >= 0 && t < kThreads);
+            const std::string payload(rest + consumed);
+            EXPECT_EQ(payload, std::string(1500 + t, static_cast<char>('a' + t)));
+            ++count;
+        }
+    }
+    EXPECT_EQ(count, kThreads * kRecords);
+}
