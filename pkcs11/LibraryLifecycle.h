@@ -1,0 +1,24 @@
+#pragma once
+// Initialisation and finalisation of the module's library state, the internal
+// operations behind C_Initialize, C_Finalize and process detach.
+
+#include "pkcs11/cryptoki.h"
+
+namespace Brelt::MW::Pkcs11 {
+
+// Builds the library state; CKR_OK or CKR_GENERAL_ERROR.
+CK_RV InitializePKCS11();
+
+// Tears the library state down; processDetach is set when the module is being
+// unloaded (or the process exits) while still initialised. Always CKR_OK.
+CK_RV FinalizePKCS11(bool processDetach);
+
+// True from a successful InitializePKCS11 until FinalizePKCS11.
+bool IsLibraryInitialized();
+
+// In a child process after fork(): forgets the parent's library state without
+// touching anything it refers to (reader connections belong to the parent),
+// so that the child can call C_Initialize again.
+void AbandonLibraryStateAfterFork();
+
+}  // namespace Brelt::MW::Pkcs11

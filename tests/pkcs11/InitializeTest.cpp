@@ -1,0 +1,149 @@
+// C_Initialize / C_Finalize argument handling and re-initialisation after fork.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "pkcs11/ApiMutexes.h"
+
+#include "pkcs11/ProcessLifetime.h"
+#include "pkcs11/cryptoki.h"
+
+namespace {
+
+CK_RV CreateMutexStub(CK_VOID_PTR_PTR) { return CKR_OK; }
+CK_RV MutexStub(CK_VOID_PTR) { return CKR_OK; }
+
+class InitializeTest : public ::testing::Test {
+protected:
+  void SetUp() override { C_Finalize(nullptr); }
+  void TearDown() override { C_Finalize(nullptr); }
+
+  static CK_C_INITIALIZE_ARGS AllMutexFunctions(CK_FLAGS flags) {
+    CK_C_INITIALIZE_ARGS args{};
+    args.CreateMutex = CreateMutexStub;
+    args.DestroyMutex = MutexStub;
+    args.LockMutex = MutexStub;
+    args.UnlockMutex = MutexStub;
+    args.flags = flags;
+    return args;
+  }
+};
+
+TEST_F(InitializeTest, NullArgumentsInitialiseAndSecondCallIsRefused) {
+  EXPECT_EQ(C_Initialize(nullptr), CKR_OK);
+  EXPECT_EQ(C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
+  // Already initialised wins over bad arguments.
+  CK_C_INITIALIZE_ARGS bad{};
+  bad.pReserved = &bad;
+  EXPECT_EQ(C_Initialize(&bad), CKR_CRYPTOKI_ALREADY_INITIALIZED);
+  EXPECT_EQ(C_Finalize(nullptr), CKR_OK);
+  EXPECT_EQ(C_Finalize(nullptr), CKR_CRYPTOKI_NOT_INITIALIZED);
+  EXPECT_EQ(C_Initialize(nullptr), CKR_OK);
+}
+
+TEST_F(InitializeTest, AcceptedArgumentCombinations) {
+  CK_C_INITIALIZE_ARGS zero{};
+  EXPECT_EQ(C_Initialize(&zero), CKR_OK);
+  C_Finalize(nullptr);
+
+  CK_C_INITIALIZE_ARGS osLocking{};
+  osLocking.flags = CKF_OS_LOCKING_OK;
+  EXPECT_EQ(C_Initialize(&osLocking), CKR_OK);
+  C_Finalize(nullptr);
+
+  CK_C_INITIALIZE_ARGS osLockingWithFunctions = AllMutexFunctions(CKF_OS_LOCKING_OK);
+  EXPECT_EQ(C_Initialize(&osLockingWithFunctions), CKR_OK);
+}
+
+TEST_F(InitializeTest, RefusedArgumentsLeaveTheLibraryUninitialised) {
+  struct Case {
+    const char* what;
+    CK_C_INITIALIZE_ARGS args;
+    CK_RV expected;
+  };
+  CK_C_INITIALIZE_ARGS reserved{};
+  reserved.pReserved = &reserved;
+  CK_C_INITIALIZE_ARGS twoFunctions{};
+  twoFunctions.CreateMutex = CreateMutexStub;
+  twoFunctions.LockMutex = MutexStub;
+  CK_C_INITIALIZE_ARGS threeFunctions = AllMutexFunctions(CKF_OS_LOCKING_OK);
+  threeFunctions.UnlockMutex = nullptr;
+  CK_C_INITIALIZE_ARGS unknownFlag{};
+  unknownFlag.flags = 4;
+  CK_C_INITIALIZE_ARGS cantCreateThreads{};
+  cantCreateThreads.flags = CKF_LIBRARY_CANT_CREATE_OS_THREADS;
+  CK_C_INITIALIZE_ARGS cantCreateThreadsOsLocking{};
+  cantCreateThreadsOsLocking.flags = CKF_LIBRARY_CANT_CREATE_OS_THREADS | CKF_OS_LOCKING_OK;
+
+  const Case cases[] = {
+      {"reserved pointer set", reserved, CKR_ARGUMENTS_BAD},
+      {"two of four mutex functions", twoFunctions, CKR_ARGUMENTS_BAD},
+      {"three of four mutex functions", threeFunctions, CKR_ARGUMENTS_BAD},
+      {"flags 4 alone", unknownFlag, CKR_ARGUMENTS_BAD},
+      {"cannot create threads", cantCreateThreads, CKR_NEED_TO_CREATE_THREADS},
+      {"cannot create threads, OS locking", cantCreateThreadsOsLocking, CKR_NEED_TO_CREATE_THREADS},
+      {"application locking only", AllMutexFunctions(0), CKR_CANT_LOCK},
+  };
+  for (const Case& c : cases) {
+    CK_C_INITIALIZE_ARGS args = c.args;
+    EXPECT_EQ(C_Initialize(&args), c.expected) << c.what;
+    CK_INFO info;
+    EXPECT_EQ(C_GetInfo(&info), CKR_CRYPTOKI_NOT_INITIALIZED) << c.what;
+  }
+}
+
+TEST_F(InitializeTest, FinalizeChecksReservedPointerFirst) {
+  int reserved = 0;
+  EXPECT_EQ(C_Finalize(&reserved), CKR_ARGUMENTS_BAD);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  EXPECT_EQ(C_Finalize(&reserved), CKR_ARGUMENTS_BAD);
+  CK_INFO info;
+  EXPECT_EQ(C_GetInfo(&info), CKR_OK) << "a refused C_Finalize must leave the library initialised";
+}
+
+// A child process inherits "initialised" and must be able to initialise anew,
+// even when another parent thread held an API lock at the time of fork().
+TEST_F(InitializeTest, ForkChildInitialisesAgain) {
+  Brelt::MW::Pkcs11::ProcessAttach();
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+
+  // Another thread sits in C_Initialize's lock while the process forks.
+  std::promise<void> locked;
+  std::promise<void> forked;
+  std::thread holder([&] {
+    std::lock_guard<boost::mutex> lock(Brelt::MW::Pkcs11::InitializationMutex());
+    locked.set_value();
+    forked.get_future().wait();
+  });
+  locked.get_future().wait();
+
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(20);  // a lock inherited in the locked state would hang the child
+    CK_INFO info;
+    int failures = 0;
+    failures += C_GetInfo(&info) != CKR_CRYPTOKI_NOT_INITIALIZED;
+    failures += C_Initialize(nullptr) != CKR_OK;
+    failures += C_GetInfo(&info) != CKR_OK;
+    failures += C_Finalize(nullptr) != CKR_OK;
+    _exit(failures);
+  }
+  forked.set_value();
+  holder.join();
+  ASSERT_NE(child, -1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  // The parent is unaffected.
+  EXPECT_EQ(C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
+}
+
+}  // namespace
