@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -17,8 +19,16 @@ constexpr CK_ULONG kMaxDumpLength = 0xFFFF;
 unsigned ProcessId() { return static_cast<unsigned>(getpid()); }
 unsigned ThreadId() { return static_cast<unsigned>(gettid()); }
 
-void Param(const char* format, const char* name, auto value) {
-  LogMessage(LOG_LEVEL_DATA, false, nullptr, 0, true, format, name, value);
+// One parameter line at level 3. Formatted here (checked like printf) and
+// written as one record; long enough for a full FormatUlongList text.
+__attribute__((format(printf, 1, 2))) void Param(const char* format, ...) {
+  if (!IsLogLevelEnabled(LOG_LEVEL_DATA)) return;
+  char text[kLogTextBufferSize + 128];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof(text), format, args);
+  va_end(args);
+  LogMessage(LOG_LEVEL_DATA, false, nullptr, 0, true, "%s", text);
 }
 
 // The header line and the dump lines stay together in the log.
