@@ -6,8 +6,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -430,4 +435,41 @@ TEST_F(LogRecordTest, ThreadsNeverInterleaveRecords)
         }
     }
     EXPECT_EQ(count, kThreads * kRecords);
+}
+
+TEST_F(LogRecordTest, ForkChildCanLogWhileAParentThreadHeldTheLock)
+{
+    StartPlainLog(1);
+    std::mutex gate;
+    std::condition_variable changed;
+    bool locked = false;
+    bool release = false;
+    std::thread holder([&] {
+        auto logLock = AcquireLogLock();
+        std::unique_lock<std::mutex> lock(gate);
+        locked = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+    });
+    {
+        std::unique_lock<std::mutex> lock(gate);
+        changed.wait(lock, [&] { return locked; });
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(10);  // a deadlock ends the child instead of the test run
+        LoggerAfterForkChild();
+        LogMessage(1, false, nullptr, 0, true, "from the child");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    {
+        std::lock_guard<std::mutex> lock(gate);
+        release = true;
+    }
+    changed.notify_all();
+    holder.join();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(BodyAfterClose().find("from the child\n"), std::string::npos);
 }

@@ -1,0 +1,42 @@
+#include "LogTestSupport.h"
+#include "LogTrace.h"
+
+namespace {
+
+CK_RV Traced(CK_RV result)
+{
+    FunctionTrace trace("Token::Refresh");
+    if (result != CKR_OK) LOG_FAILED(trace.Function(), result);
+    return trace.Result(result);
+}
+
+}  // namespace
+
+using LogTraceTest = LogTest;
+
+TEST_F(LogTraceTest, ConventionalLines)
+{
+    StartPlainLog(5);
+    Traced(CKR_OK);
+    {
+        FunctionTrace trace("Slot::Probe");
+    }
+    const int failedLine = __LINE__ + 1;
+    TraceFailed("C_Sign", failedLine, CKR_DEVICE_REMOVED);
+    EXPECT_EQ(WithoutTimes(BodyAfterClose()),
+              "Entering Token::Refresh\n"
+              "Leaving Token::Refresh, result = CKR_OK\n"
+              "Entering Slot::Probe\n"
+              "Leaving Slot::Probe\n"
+              "C_Sign(), line " + std::to_string(failedLine) + ": FAILED, result = CKR_DEVICE_REMOVED\n");
+}
+
+TEST_F(LogTraceTest, FailuresStillReachALevelOneLog)
+{
+    StartPlainLog(1);
+    Traced(CKR_PIN_INCORRECT);
+    const std::string body = WithoutTimes(BodyAfterClose());
+    EXPECT_EQ(body.rfind("Token::Refresh(), line ", 0), 0u) << body;
+    EXPECT_NE(body.find(": FAILED, result = CKR_PIN_INCORRECT\n"), std::string::npos);
+    EXPECT_EQ(body.find("Entering"), std::string::npos);
+}
