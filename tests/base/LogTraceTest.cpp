@@ -30,13 +30,3 @@ TEST_F(LogTraceTest, ConventionalLines)
               "Leaving Slot::Probe\n"
               "C_Sign(), line " + std::to_string(failedLine) + ": FAILED, result = CKR_DEVICE_REMOVED\n");
 }
-
-TEST_F(LogTraceTest, FailuresStillReachALevelOneLog)
-{
-    StartPlainLog(1);
-    Traced(CKR_PIN_INCORRECT);
-    const std::string body = WithoutTimes(BodyAfterClose());
-    EXPECT_EQ(body.rfind("Token::Refresh(), line ", 0), 0u) << body;
-    EXPECT_NE(body.find(": FAILED, result = CKR_PIN_INCORRECT\n"), std::string::npos);
-    EXPECT_EQ(body.find("Entering"), std::string::npos);
-}
