@@ -19,8 +19,7 @@ constexpr int kTagValueErrorLine = 84;
 
 [[noreturn]] void ThrowBerError(int line, const char* text)
 {
-    throw MWException(kBerErrorCode, std::string("Exception at .\\source\\Ber, Line: ") +
-                                         MW::Base::IntToString(line) + ", " + text);
+    throw MWException(kBerErrorCode, MW::Base::ComposeExceptionMessage(".\\source\\Ber", line, text));
 }
 
 int SizeOf(const HexBinary* tlv)
