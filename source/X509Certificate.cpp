@@ -1,0 +1,79 @@
+#include "X509Certificate.h"
+
+#include <botan/rsa.h>
+#include <botan/x509cert.h>
+
+#include <stdexcept>
+
+#include "CryptoBytes.h"
+
+namespace Brelt::Crypto {
+
+ParsedCertificate::ParsedCertificate() = default;
+ParsedCertificate::~ParsedCertificate() = default;
+
+namespace {
+const Botan::X509_Certificate& Cert(const CertificateHolder& holder)
+{
+    if (!holder || !holder->certificate)
+        throw std::invalid_argument("certificate: none");
+    return *holder->certificate;
+}
+}  // namespace
+
+CertificateHolder ParseCertificate(const Brelt::MW::Base::HexBinary* der)
+{
+    const auto bytes = BytesOf(der);
+    auto holder = std::make_unique<ParsedCertificate>();
+    holder->encoding.assign(bytes.begin(), bytes.end());
+    holder->certificate = std::make_unique<Botan::X509_Certificate>(holder->encoding);
+    return holder;
+}
+
+RsaKeyHolder GetCertificatePublicKey(const CertificateHolder& certificate)
+{
+    const auto& cert = Cert(certificate);
+    const std::unique_ptr<Botan::Public_Key> key = cert.load_subject_public_key();
+    if (dynamic_cast<const Botan::RSA_PublicKey*>(key.get()) == nullptr)
+        throw "Unsupported key format in certificate";
+    return std::make_unique<Botan::RSA_PublicKey>(cert.subject_public_key_algo(),
+                                                  cert.subject_public_key_bitstring());
+}
+
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSerial(const CertificateHolder& certificate)
+{
+    return MakeHexBinary(Cert(certificate).serial_number());
+}
+
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSubjectDn(const CertificateHolder& certificate)
+{
+    return MakeHexBinary(Cert(certificate).raw_subject_dn());
+}
+
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateIssuerDn(const CertificateHolder& certificate)
+{
+    return MakeHexBinary(Cert(certificate).raw_issuer_dn());
+}
+
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateEncoding(const CertificateHolder& certificate)
+{
+    Cert(certificate);
+    return MakeHexBinary(certificate->encoding);
+}
+
+std::string GetCertificateNotBefore(const CertificateHolder& certificate)
+{
+    return Cert(certificate).not_before().readable_string();
+}
+
+std::string GetCertificateNotAfter(const CertificateHolder& certificate)
+{
+    return Cert(certificate).not_after().readable_string();
+}
+
+void ReleaseCertificate(CertificateHolder& holder)
+{
+    holder.reset();
+}
+
+}  // namespace Brelt::Crypto

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "DigestEngine.h"
+#include "HostCryptoResult.h"
+#include "MessageDigest.h"
+#include "TestBytes.h"
+
+using namespace Brelt::Crypto;
+using cryptotest::Hex;
+using cryptotest::ToHex;
+
+namespace {
+
+// FIPS 180 "abc" vectors.
+const std::pair<uint32_t, const char*> kAbcDigests[] = {
+    {1, "A9993E364706816ABA3E25717850C26C9CD0D89D"},
+    {224, "23097D223405D8228642A477BDA255B32AADBCE4BDA0B3F7E36C9DA7"},
+    {256, "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"},
+    {384, "CB00753F45A35E8BB5A03D699AC65007272C32AB0EDED1631A8B605A43FF5BED8086072BA1E7CC2358BAECA134C825A7"},
+    {512, "DDAF35A193617ABACC417349AE20413112E6FA4E89A97EA20A9EEEE64B55D39A2192992A274FC1A836BA3C23A3FEEBBD454D4423643CE80E2A9AC94FA54CA49F"},
+};
+
+const char* NameFor(uint32_t size)
+{
+    return size == 1 ? "SHA-1" : size == 224 ? "SHA-224" : size == 256 ? "SHA-256" : size == 384 ? "SHA-384" : "SHA-512";
+}
+
+}  // namespace
+
+TEST(MessageDigestTest, FipsVectorsOneShotAndStreaming)
+{
+    const auto abc = Hex("616263");
+    for (const auto& [size, expected] : kAbcDigests) {
+        MessageDigest digest(NameFor(size));
+        EXPECT_EQ(ToHex(digest.Digest(abc.get()).get()), expected);
+        EXPECT_EQ(ToHex(digest.Digest(abc.get()).get()), expected);  // one-shot is repeatable
+        digest.Start();
+        digest.Update(abc->data, 1);
+        digest.Update(abc->data + 1, 2);
+        EXPECT_EQ(ToHex(digest.Final().get()), expected);
+    }
+    EXPECT_EQ(MessageDigest().Digest(abc.get())->length, 20);  // default SHA-1
+    EXPECT_ANY_THROW(MessageDigest("MD5-ish"));
+}
+
+TEST(DigestEngineTest, EveryHashSizeGivesItsVector)
+{
+    for (const auto& [size, expected] : kAbcDigests) {
+        DigestContext context;
+        context.hashSize = size;
+        ASSERT_EQ(HashInit(&context), CRYPTO_OK);
+        ASSERT_EQ(HashUpdate(&context, reinterpret_cast<const unsigned char*>("ab"), 2), CRYPTO_OK);
+        ASSERT_EQ(HashUpdate(&context, reinterpret_cast<const unsigned char*>("c"), 1), CRYPTO_OK);
+        uint32_t length = 0;
+        ASSERT_EQ(GetDigestOutputLength(size, &length), CRYPTO_OK);
+        std::vector<uint8_t> out(length);
+        ASSERT_EQ(HashFinal(&context, out.data(), &length), CRYPTO_OK);
+        EXPECT_EQ(ToHex(out), expected);
+    }
+}
+
+TEST(DigestEngineTest, StateMachine)
+{
+    DigestContext context;
+    context.hashSize = 256;
+    ASSERT_EQ(HashInit(&context), CRYPTO_OK);
+    std::vector<uint8_t> out(32);
+    uint32_t length = 32;
+    ASSERT_EQ(HashFinal(&context, out.data(), &length), CRYPTO_OK);
+    EXPECT_EQ(HashFinal(&context, out.data(), &length), CRYPTO_ALREADY_FINAL);
+    EXPECT_EQ(HashUpdate(&context, out.data(), 0), CRYPTO_OK);  // empty update always passes
+    EXPECT_EQ(HashUpdate(&context, out.data(), 1), CRYPTO_UPDATE_AFTER_FINAL);
+    EXPECT_EQ(HashFinal(&context, out.data(), &length), CRYPTO_UPDATE_AFTER_FINAL);
+    EXPECT_EQ(HashUpdate(&context, out.data(), 1), CRYPTO_UPDATE_AFTER_FINAL);
+
+    // A new init starts over.
+    ASSERT_EQ(HashInit(&context), CRYPTO_OK);
+    EXPECT_EQ(context.failure, 0u);
+    EXPECT_EQ(HashFinal(&context, out.data(), &length), CRYPTO_OK);
+
+    ResetDigestContext(&context);
+    EXPECT_EQ(context.digest, nullptr);
+    EXPECT_EQ(context.hashSize, 0u);
+}
+
+TEST(DigestEngineTest, TooShortBufferKeepsTheDigestForARetry)
+{
+    DigestContext context;
+    context.hashSize = 1;
+    ASSERT_EQ(HashInit(&context), CRYPTO_OK);
+    ASSERT_EQ(HashUpdate(&context, reinterpret_cast<const unsigned char*>("abc"), 3), CRYPTO_OK);
+    std::vector<uint8_t> out(20, 0xEE);
+    uint32_t shortLength = 19;
+    EXPECT_EQ(HashFinal(&context, out.data(), &shortLength), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(out[0], 0xEE);  // nothing copied
+    uint32_t length = 20;
+    ASSERT_EQ(HashFinal(&context, out.data(), &length), CRYPTO_OK);
+    EXPECT_EQ(ToHex(out), kAbcDigests[0].second);
+}
+
+TEST(DigestEngineTest, BadArguments)
+{
+    DigestContext context;
+    context.hashSize = 160;
+    EXPECT_EQ(HashInit(&context), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(HashInit(nullptr), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(HashUpdate(nullptr, nullptr, 4), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(HashUpdate(&context, nullptr, 4), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(HashUpdate(&context, reinterpret_cast<const unsigned char*>("x"), 1), CRYPTO_BAD_INPUT);  // no digest
+    uint32_t length = 64;
+    std::vector<uint8_t> out(64);
+    EXPECT_EQ(HashFinal(nullptr, out.data(), &length), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(HashFinal(&context, out.data(), &length), CRYPTO_BAD_INPUT);
+    context.hashSize = 512;
+    ASSERT_EQ(HashInit(&context), CRYPTO_OK);
+    EXPECT_EQ(HashFinal(&context, nullptr, &length), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(HashFinal(&context, out.data(), nullptr), CRYPTO_BAD_INPUT);
+}
+
+TEST(DigestEngineTest, LengthTables)
+{
+    uint32_t length = 99;
+    EXPECT_EQ(GetDigestOutputLength(384, &length), CRYPTO_OK);
+    EXPECT_EQ(length, 48u);
+    EXPECT_EQ(GetDigestOutputLength(160, &length), CRYPTO_FAILED);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(GetDigestLength(CKM_SHA224, &length), CRYPTO_OK);
+    EXPECT_EQ(length, 28u);
+    EXPECT_EQ(GetDigestLength(CKM_MD5, &length), CRYPTO_FAILED);
+    EXPECT_EQ(length, 0u);
+    length = 7;
+    EXPECT_EQ(GetDigestPrefixLength(256, &length), CRYPTO_OK);
+    EXPECT_EQ(length, 0u);
+}

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <botan/auto_rng.h>
+#include <botan/ec_group.h>
+#include <botan/ecdh.h>
+
+#include "EcDomain.h"
+#include "EcKeys.h"
+#include "EcdhAgreement.h"
+#include "TestBytes.h"
+
+using namespace Brelt::Crypto;
+using cryptotest::Hex;
+using cryptotest::ToHex;
+
+namespace {
+constexpr char kBrainpoolP256r1[] = "1.3.36.3.3.2.8.1.1.7";
+}
+
+TEST(EcDomainTest, NamedAndExplicitParameters)
+{
+    const EcDomain named(kBrainpoolP256r1);
+    EXPECT_EQ(named.GetName(), kBrainpoolP256r1);
+    const auto explicitDer = named.GetGroup().DER_encode(Botan::EC_Group_Encoding::EC_DOMPAR_ENC_EXPLICIT);
+    const auto encoded = Hex(ToHex(explicitDer));
+    const EcDomain fromParameters(encoded.get());
+    EXPECT_EQ(fromParameters.GetName(), "");
+    EXPECT_EQ(fromParameters.GetGroup(), named.GetGroup());
+
+    for (const char* suffix : {"3", "5", "9", "11", "13"})
+        EXPECT_NO_THROW(EcDomain(std::string("1.3.36.3.3.2.8.1.1.") + suffix));
+    EXPECT_ANY_THROW(EcDomain("1.2.3.4"));
+    EXPECT_ANY_THROW(EcDomain(Hex("3003020101").get()));
+    EXPECT_ANY_THROW(EcDomain(static_cast<const Brelt::MW::Base::HexBinary*>(nullptr)));
+}
+
+TEST(Ecdh, Rfc7027BrainpoolP256r1Vector)
+{
+    const EcDomain domain(kBrainpoolP256r1);
+    Botan::AutoSeeded_RNG rng;
+    const EcPrivateKeyHolder a = std::make_unique<Botan::ECDH_PrivateKey>(
+        rng, domain.GetGroup(), Botan::BigInt("0x81DB1EE100150FF2EA338D708271BE38300CB54241D79950F77B063039804F1D"));
+    EXPECT_EQ(ToHex(GetEcPublicPoint(a).get()),
+              "04"
+              "44106E913F92BC02A1705D9953A8414DB95E1AAA49E81D9E85F929A8E3100BE5"
+              "8AB4846F11CACCB73CE49CBDD120F5A900A69FD32C272223F789EF10EB089BDC");
+    const auto peerPoint = Hex("04"
+                               "8D2D688C6CF93E1160AD04CC4429117DC2C41825E1E9FCA0ADDD34E6F1B39F7B"
+                               "990C57520812BE512641E47034832106BC7D3E8DD0E4C7F1136D7006547CEC6A");
+    const EcPublicKeyHolder b = MakeEcPublicKeyFromPoint(domain, peerPoint.get());
+    const EcdhAgreement agreement(a, b, "Raw");
+    EXPECT_EQ(ToHex(agreement.Derive(0).get()), "89AFC39D41D3B327814B80940B042590F96556EC91E6AE7939BCE31F3A18BF2B");
+}
+
+TEST(Ecdh, GeneratedPairsAgreeBothWays)
+{
+    const EcDomain domain("1.3.36.3.3.2.8.1.1.11");  // brainpoolP384r1
+    EcPrivateKeyHolder mine = GenerateEcKeyPair(domain);
+    const EcPrivateKeyHolder theirs = GenerateEcKeyPair(domain);
+    const EcPublicKeyHolder myPublic = MakeEcPublicKey(mine);
+    const EcPublicKeyHolder theirPublic = MakeEcPublicKeyFromPoint(domain, GetEcPublicPoint(theirs).get());
+    EXPECT_TRUE(GetEcPublicPoint(myPublic)->Equals(GetEcPublicPoint(mine).get()));
+    EXPECT_EQ(GetEcPublicPoint(mine)->length, 97);
+    const auto ours = EcdhAgreement(mine, theirPublic, "Raw").Derive(0);
+    const auto same = EcdhAgreement(theirs, myPublic, "Raw").Derive(0);
+    EXPECT_EQ(ours->length, 48);
+    EXPECT_TRUE(ours->Equals(same.get()));
+    ReleaseEcPrivateKey(mine);
+    EXPECT_EQ(mine, nullptr);
+}
+
+TEST(Ecdh, InvalidPointsThrow)
+{
+    const EcDomain domain(kBrainpoolP256r1);
+    auto offCurve = Hex("04"
+                        "8D2D688C6CF93E1160AD04CC4429117DC2C41825E1E9FCA0ADDD34E6F1B39F7B"
+                        "990C57520812BE512641E47034832106BC7D3E8DD0E4C7F1136D7006547CEC6B");
+    EXPECT_ANY_THROW(MakeEcPublicKeyFromPoint(domain, offCurve.get()));
+    EXPECT_ANY_THROW(MakeEcPublicKeyFromPoint(domain, Hex("04").get()));
+    EXPECT_ANY_THROW(MakeEcPublicKeyFromPoint(domain, Hex("0501020304").get()));
+    EXPECT_ANY_THROW(MakeEcPublicKeyFromPoint(domain, Hex("").get()));
+    const EcPrivateKeyHolder none;
+    EXPECT_ANY_THROW(MakeEcPublicKey(none));
+}

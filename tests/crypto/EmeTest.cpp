@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "Eme.h"
+#include "PadPkcs1Type1.h"
+#include "TestBytes.h"
+
+using namespace Brelt::Crypto;
+using cryptotest::Hex;
+using cryptotest::ToHex;
+
+TEST(Oaep, RoundTripForEveryHashAndLabel)
+{
+    const auto message = Hex("00112233445566778899AABBCCDDEEFF0011223344556677");
+    for (const char* hash : {"SHA-1", "SHA-224", "SHA-256", "SHA-384", "SHA-512"}) {
+        const OAEP oaep(hash, 2048, "label");
+        const auto block = oaep.Encode(message.get());
+        ASSERT_NE(block, nullptr) << hash;
+        EXPECT_EQ(block->length, 256);
+        EXPECT_TRUE(oaep.Decode(block.get())->Equals(message.get())) << hash;
+        EXPECT_EQ(OAEP(hash, 2048, "other").Decode(block.get()), nullptr) << hash;
+    }
+}
+
+TEST(Oaep, ShortBlocksAreLeftPaddedAndLongOnesRefused)
+{
+    const OAEP oaep("SHA-256", 1024, "");
+    const auto message = Hex("CAFE");
+    // Encode until the block starts with a zero byte, then drop it.
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        const auto block = oaep.Encode(message.get());
+        ASSERT_NE(block, nullptr);
+        if (block->data[0] != 0)
+            continue;
+        const auto shortBlock = block->Range(1, block->length - 1);
+        EXPECT_TRUE(oaep.Decode(shortBlock)->Equals(message.get()));
+        delete shortBlock;
+        break;
+    }
+    auto block = oaep.Encode(message.get());
+    auto tooLong = Hex("00" + block->ToString());
+    EXPECT_EQ(oaep.Decode(tooLong.get()), nullptr);
+}
+
+TEST(Oaep, FailuresAnswerNull)
+{
+    const OAEP oaep("SHA-256", 1024, "");
+    auto block = oaep.Encode(Hex("0102").get());
+    block->data[60] ^= 0x40;
+    EXPECT_EQ(oaep.Decode(block.get()), nullptr);
+    EXPECT_EQ(oaep.Decode(Hex(std::string(256, '0')).get()), nullptr);
+    EXPECT_EQ(oaep.Decode(Hex("").get()), nullptr);
+    EXPECT_EQ(oaep.Decode(nullptr), nullptr);
+    EXPECT_EQ(oaep.Encode(nullptr), nullptr);
+    EXPECT_EQ(oaep.Encode(Hex(std::string(2 * 63, 'A')).get()), nullptr);  // too long for 1024 bits
+    EXPECT_NE(oaep.Encode(Hex(std::string(2 * 62, 'A')).get()), nullptr);
+    const OAEP unknownHash("MD5", 1024, "");
+    EXPECT_EQ(unknownHash.Encode(Hex("01").get()), nullptr);
+    EXPECT_EQ(unknownHash.Decode(block.get()), nullptr);
+    EXPECT_EQ(OAEP("SHA-256", 0, "").Encode(Hex("01").get()), nullptr);
+}
+
+TEST(Pkcs1v15, RoundTripAndInvalidBlocks)
+{
+    const EmePkcs1v15 eme(1024);
+    const auto message = Hex("000102030405");
+    const auto block = eme.Encode(message.get());
+    ASSERT_NE(block, nullptr);
+    ASSERT_EQ(block->length, 128);
+    EXPECT_EQ(block->data[0], 0x02);
+    EXPECT_TRUE(eme.Decode(block.get())->Equals(message.get()));
+
+    EXPECT_EQ(eme.Decode(Hex("01" + block->ToString().substr(2)).get()), nullptr);  // wrong type
+    const auto shortBlock = block->Range(0, 127);
+    EXPECT_EQ(eme.Decode(shortBlock), nullptr);
+    delete shortBlock;
+    EXPECT_EQ(eme.Decode(Hex("0200").get()), nullptr);
+    // No zero separator at all.
+    EXPECT_EQ(eme.Decode(Hex("02" + std::string(254, 'F')).get()), nullptr);
+    EXPECT_EQ(eme.Encode(Hex(std::string(2 * 119, 'A')).get()), nullptr);
+    EXPECT_EQ(eme.Decode(nullptr), nullptr);
+}
+
+TEST(Pkcs1Type1, BlockLayoutAndBounds)
+{
+    const auto data = Hex(std::string(51 * 2, 'A'));
+    const auto block = PadPkcs1Type1(data.get(), 2048);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(ToHex(block.get()), "0001" + std::string(202 * 2, 'F') + "00" + data->ToString());
+
+    EXPECT_EQ(ToHex(PadPkcs1Type1(Hex("").get(), 64).get()), "0001FFFFFFFFFF00");
+    EXPECT_EQ(ToHex(PadPkcs1Type1(Hex("1122334455").get(), 64).get()), "0001001122334455");  // n = k - 3
+
+    // Data that does not fit the block is refused, never written past it.
+    EXPECT_EQ(PadPkcs1Type1(Hex("112233445566").get(), 64), nullptr);
+    EXPECT_EQ(PadPkcs1Type1(Hex(std::string(254 * 2, 'A')).get(), 2048), nullptr);
+    EXPECT_EQ(PadPkcs1Type1(Hex(std::string(256 * 2, 'A')).get(), 2048), nullptr);
+    EXPECT_NE(PadPkcs1Type1(Hex(std::string(253 * 2, 'A')).get(), 2048), nullptr);
+    EXPECT_EQ(PadPkcs1Type1(Hex("").get(), 0), nullptr);
+    EXPECT_EQ(PadPkcs1Type1(Hex("").get(), 16), nullptr);
+    EXPECT_EQ(PadPkcs1Type1(Hex("").get(), -2048), nullptr);
+    EXPECT_EQ(PadPkcs1Type1(nullptr, 2048), nullptr);
+}

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "EncipheredLogReader.h"
+#include "LogCipher.h"
+#include "Logger.h"
+#include "TestBytes.h"
+
+using namespace Brelt::Crypto;
+
+namespace {
+
+std::vector<uint8_t> Concat(const std::vector<std::vector<unsigned char>>& records)
+{
+    std::vector<uint8_t> file;
+    for (const auto& r : records)
+        file.insert(file.end(), r.begin(), r.end());
+    return file;
+}
+
+}  // namespace
+
+TEST(LogCipherTest, RecordFormat)
+{
+    const auto cipher = MakeLogRecordCipher();
+    ASSERT_NE(cipher, nullptr);
+    const std::string twenty = "12345678901234567890";
+    const auto record = cipher->EncipherRecord(twenty.data(), twenty.size());
+    ASSERT_EQ(record.size(), 26u);
+    EXPECT_EQ(record[0], 0x04);
+    EXPECT_EQ(record[1], 0x18);
+    // The same text gives the same record: every record starts from the zero IV.
+    EXPECT_EQ(cipher->EncipherRecord(twenty.data(), twenty.size()), record);
+    EXPECT_EQ(cipher->EncipherRecord("", 0).size(), 10u);  // one padding block
+
+    const std::string longText(300, 'x');
+    const auto longRecord = cipher->EncipherRecord(longText.data(), longText.size());
+    EXPECT_EQ(cryptotest::ToHex(std::vector<uint8_t>(longRecord.begin(), longRecord.begin() + 4)), "04820130");
+}
+
+TEST(LogCipherTest, ReaderRoundTripAndDamagedFiles)
+{
+    const auto cipher = MakeLogRecordCipher();
+    ASSERT_NE(cipher, nullptr);
+    const std::vector<std::string> texts = {"first line\n", "", std::string(70000, 'L'), "last\n"};
+    std::vector<std::vector<unsigned char>> records;
+    for (const auto& t : texts)
+        records.push_back(cipher->EncipherRecord(t.data(), t.size()));
+    const auto file = Concat(records);
+
+    const LogDecodeResult all = DecipherLogRecords(file);
+    EXPECT_TRUE(all.complete) << all.error;
+    EXPECT_EQ(all.records, texts);
+
+    // Cut inside the last record: everything before it is still read.
+    const std::vector<uint8_t> cut(file.begin(), file.end() - 3);
+    const LogDecodeResult partial = DecipherLogRecords(cut);
+    EXPECT_FALSE(partial.complete);
+    EXPECT_EQ(partial.records.size(), 3u);
+    EXPECT_EQ(partial.failedOffset, file.size() - records.back().size());
+
+    auto wrongTag = file;
+    wrongTag[0] = 0x30;
+    EXPECT_FALSE(DecipherLogRecords(wrongTag).complete);
+    EXPECT_FALSE(DecipherLogRecords({0x04}).complete);
+    EXPECT_FALSE(DecipherLogRecords({0x04, 0x85, 1, 0, 0, 0, 0}).complete);
+    EXPECT_FALSE(DecipherLogRecords({0x04, 0x07, 1, 2, 3, 4, 5, 6, 7}).complete);  // not whole blocks
+    EXPECT_FALSE(DecipherLogRecords({0x04, 0x08, 1, 2, 3, 4, 5, 6, 7, 8}).complete);  // bad padding
+    EXPECT_TRUE(DecipherLogRecords({}).complete);
+}
+
+TEST(LogCipherTest, LoggerWritesRecordsThatDecodeFromManyThreads)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("brelt-enclog-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const auto path = dir / "pkcs11.log";
+    setenv("BRELT_PKCS11_LOG_PATH", path.c_str(), 1);
+    setenv("BRELT_PKCS11_LOG_LEVEL", "5", 1);
+    setenv("COPYRIGHT_BRELT_PKCS11_T", "0", 1);
+    InitLogger();
+
+    constexpr int kThreads = 6, kMessages = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int m = 0; m < kMessages; ++m)
+                LogMessage(LOG_LEVEL_INFO, false, nullptr, 0, true, "thread %d message %d", t, m);
+        });
+    for (auto& th : threads)
+        th.join();
+    CloseLogger();
+    unsetenv("BRELT_PKCS11_LOG_PATH");
+    unsetenv("BRELT_PKCS11_LOG_LEVEL");
+    unsetenv("COPYRIGHT_BRELT_PKCS11_T");
+
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove_all(dir);
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(file[0], 0x04);
+
+    const LogDecodeResult decoded = DecipherLogRecords(file);
+    ASSERT_TRUE(decoded.complete) << decoded.error << " at " << decoded.failedOffset;
+    const std::multiset<std::string> records(decoded.records.begin(), decoded.records.end());
+    for (int t = 0; t < kThreads; ++t)
+        for (int m = 0; m < kMessages; ++m)
+            EXPECT_EQ(records.count("thread " + std::to_string(t) + " message " + std::to_string(m) + "\n"), 1u);
+    EXPECT_EQ(decoded.records.front(),
+              "============================= START OF LOG ===============================\n");
+    EXPECT_EQ(decoded.records.back(),
+              "============================== END OF LOG ================================\n");
+}

@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <botan/auto_rng.h>
+#include <botan/block_cipher.h>
+
+#include "Des.h"
+#include "HostCryptoResult.h"
+#include "HostMac.h"
+#include "Iso9797Padding.h"
+#include "RetailMac.h"
+#include "SessionKeyPair.h"
+#include "TestBytes.h"
+#include "TripleDES.h"
+
+using namespace Brelt::Crypto;
+using cryptotest::Bytes;
+using cryptotest::Hex;
+using cryptotest::ToHex;
+
+namespace {
+
+// FIPS 46-3 worked example; a Triple-DES key made of one DES key three times
+// reduces to single DES.
+constexpr char kDesKey[] = "133457799BBCDFF1";
+constexpr char kDesPlain[] = "0123456789ABCDEF";
+constexpr char kDesCipher[] = "85E813540F0AB405";
+
+std::unique_ptr<TripleDES> MakeCipher(const std::string& keyHex)
+{
+    const OctetStringHolder key = MakeOctetStringFromHex(keyHex);
+    const OctetStringHolder iv = MakeOctetStringFromHex("0000000000000000");
+    return std::make_unique<TripleDES>(key, iv);
+}
+
+}  // namespace
+
+TEST(TripleDes, KnownAnswerAndPaddingLengths)
+{
+    const auto cipher = MakeCipher(std::string(kDesKey) + kDesKey + kDesKey);
+    EXPECT_EQ(cipher->GetName(), "TripleDES");
+
+    const auto one = cipher->Encrypt(Hex(kDesPlain).get());
+    ASSERT_EQ(one->length, 16);  // a full block gains a whole padding block
+    EXPECT_EQ(ToHex(one.get()).substr(0, 16), kDesCipher);
+
+    for (const auto& [in, out] : {std::pair{0, 8}, {7, 8}, {8, 16}, {9, 16}, {20, 24}}) {
+        const auto plain = Hex(std::string(static_cast<size_t>(in) * 2, 'A'));
+        const auto enciphered = cipher->Encrypt(plain.get());
+        EXPECT_EQ(enciphered->length, out) << "input length " << in;
+        EXPECT_TRUE(cipher->Decrypt(enciphered.get())->Equals(plain.get()));
+        // Every call starts a fresh CBC message.
+        EXPECT_TRUE(cipher->Encrypt(plain.get())->Equals(enciphered.get()));
+    }
+}
+
+TEST(TripleDes, TwoKeyFormMatchesThreeKeyWithK3EqualK1)
+{
+    const std::string k1 = "0123456789ABCDEF", k2 = "FEDCBA9876543210";
+    const auto data = Hex("00112233445566778899AABBCCDDEEFF0011");
+    EXPECT_TRUE(MakeCipher(k1 + k2)->Encrypt(data.get())->Equals(MakeCipher(k1 + k2 + k1)->Encrypt(data.get()).get()));
+}
+
+TEST(TripleDes, BadInputThrowsInsteadOfCrashing)
+{
+    const auto cipher = MakeCipher("0123456789ABCDEFFEDCBA9876543210");
+    EXPECT_ANY_THROW(cipher->Decrypt(Hex("00112233445566").get()));  // not a multiple of 8
+    EXPECT_ANY_THROW(cipher->Decrypt(Hex("").get()));
+    // A block that deciphers to something not ending in 80 00..
+    const auto noPadding = cipher->Encrypt(Hex("0011223344556677").get())->Range(0, 8);
+    EXPECT_ANY_THROW(cipher->Decrypt(noPadding));
+    delete noPadding;
+    EXPECT_ANY_THROW(cipher->Encrypt(nullptr));
+    EXPECT_ANY_THROW(MakeCipher("0123456789ABCDEF")->Encrypt(Hex("00").get()));  // 8-byte key
+    const OctetStringHolder none;
+    const OctetStringHolder iv = MakeOctetStringFromHex("0000000000000000");
+    EXPECT_ANY_THROW(TripleDES(none, iv));
+}
+
+TEST(Des, FipsVectorsAndParityIndifference)
+{
+    uint8_t out[8];
+    Des(Bytes(kDesKey).data()).EncryptBlock(Bytes(kDesPlain).data(), out);
+    EXPECT_EQ(ToHex(std::vector<uint8_t>(out, out + 8)), kDesCipher);
+    // FIPS 81 ECB example "Now is t".
+    Des(Bytes("0123456789ABCDEF").data()).EncryptBlock(Bytes("4E6F772069732074").data(), out);
+    EXPECT_EQ(ToHex(std::vector<uint8_t>(out, out + 8)), "3FA40E8A984D4815");
+    // Parity bits are ignored.
+    Des(Bytes("0022446688AACCEE").data()).EncryptBlock(Bytes("4E6F772069732074").data(), out);
+    uint8_t again[8];
+    Des(Bytes("0123456789ABCDEF").data()).EncryptBlock(Bytes("4E6F772069732074").data(), again);
+    EXPECT_EQ(0, memcmp(out, again, 8));
+}
+
+TEST(Des, AgreesWithBotanOnRandomBlocks)
+{
+    Botan::AutoSeeded_RNG rng;
+    auto botan = Botan::BlockCipher::create_or_throw("DES");
+    for (int i = 0; i < 64; ++i) {
+        const auto key = rng.random_vec(8);
+        const auto block = rng.random_vec(8);
+        botan->set_key(key);
+        uint8_t expected[8], mine[8], back[8];
+        botan->encrypt(block.data(), expected);
+        const Des des(key.data());
+        des.EncryptBlock(block.data(), mine);
+        des.DecryptBlock(mine, back);
+        ASSERT_EQ(0, memcmp(expected, mine, 8));
+        ASSERT_EQ(0, memcmp(block.data(), back, 8));
+    }
+}
+
+TEST(Padding, Iso9797Method2Lengths)
+{
+    EXPECT_EQ(ToHex(PadIso9797Method2(Hex("").get()).get()), "8000000000000000");
+    EXPECT_EQ(ToHex(PadIso9797Method2(Hex("01020304050607").get()).get()), "0102030405060780");
+    EXPECT_EQ(PadIso9797Method2(Hex("0102030405060708").get())->length, 16);
+    EXPECT_EQ(PadIso9797Method2(Hex("010203040506070809").get())->length, 16);
+    const auto input = Hex("0102");
+    PadIso9797Method2(input.get());
+    EXPECT_EQ(input->length, 2);  // input untouched
+}
+
+TEST(RetailMacTest, BothImplementationsAgreeAndMatchIsoExample)
+{
+    // ISO/IEC 9797-1 MAC algorithm 3 example: "Now is the time for all ",
+    // K = 0123456789ABCDEF, K' = FEDCBA9876543210, padding method 1.
+    const auto key = Bytes("0123456789ABCDEFFEDCBA9876543210");
+    const auto data = Bytes("4E6F77206973207468652074696D6520666F7220616C6C20");
+    std::vector<uint8_t> mac;
+    ASSERT_EQ(ComputeRetailMac(key.data(), 16, data.data(), 24, mac, nullptr), CRYPTO_OK);
+    EXPECT_EQ(ToHex(mac), "A1C72E74EA3FA9B6");
+
+    const OctetStringHolder keyHolder = MakeOctetStringHolder(key.data(), key.size());
+    const RetailMac x919(keyHolder);
+    EXPECT_EQ(ToHex(x919.Compute(Hex(ToHex(data)).get()).get()), "A1C72E74EA3FA9B6");
+
+    Botan::AutoSeeded_RNG rng;
+    for (size_t length : {0, 1, 7, 8, 9, 31, 64}) {
+        const auto message = rng.random_vec(length);
+        std::vector<uint8_t> host, viaBotan;
+        ASSERT_EQ(ComputeRetailMacPadded(key.data(), 16, message.data(), static_cast<uint32_t>(length), host, nullptr), CRYPTO_OK);
+        ASSERT_EQ(ComputeX919Mac(key.data(), 16, message.data(), static_cast<uint32_t>(length), viaBotan), CRYPTO_OK);
+        EXPECT_EQ(ToHex(host), ToHex(viaBotan)) << "length " << length;
+        const auto input = Hex(Botan::hex_encode(message));
+        EXPECT_EQ(ToHex(x919.ComputePadded(input.get()).get()), ToHex(host));
+        EXPECT_TRUE(x919.VerifyPadded(input.get(), Hex(ToHex(host)).get()));
+    }
+}
+
+TEST(RetailMacTest, VerifyRefusesWrongOrMissingMac)
+{
+    const OctetStringHolder key = MakeOctetStringFromHex("0123456789ABCDEFFEDCBA9876543210");
+    const RetailMac mac(key);
+    const auto data = Hex("0011223344");
+    auto good = mac.ComputePadded(data.get());
+    EXPECT_TRUE(mac.VerifyPadded(data.get(), good.get()));
+    good->data[7] ^= 0x01;
+    EXPECT_FALSE(mac.VerifyPadded(data.get(), good.get()));
+    EXPECT_FALSE(mac.VerifyPadded(data.get(), nullptr));
+    EXPECT_FALSE(mac.Verify(PadIso9797Method2(data.get()).get(), Hex("00").get()));
+}
+
+TEST(HostRetailMac, KeyFormsIvAndPaddingVariants)
+{
+    const auto k16 = Bytes("0123456789ABCDEFFEDCBA9876543210");
+    const auto k24 = Bytes("0123456789ABCDEFFEDCBA98765432100123456789ABCDEF");
+    const auto data = Bytes("0011223344556677");
+    std::vector<uint8_t> a, b, c;
+    ASSERT_EQ(ComputeRetailMac(k16.data(), 16, data.data(), 8, a, nullptr), CRYPTO_OK);
+    ASSERT_EQ(ComputeRetailMac(k24.data(), 24, data.data(), 8, b, nullptr), CRYPTO_OK);
+    EXPECT_EQ(a, b);  // K3 = K1 is the two-key form
+
+    ASSERT_EQ(ComputeRetailMacZeroPadded(k16.data(), 16, data.data(), 8, c, nullptr), CRYPTO_OK);
+    EXPECT_EQ(a, c);  // zero padding adds nothing to 8 bytes
+    ASSERT_EQ(ComputeRetailMacPadded(k16.data(), 16, data.data(), 8, c, nullptr), CRYPTO_OK);
+    const auto padded = PadMethod2(data.data(), 8);
+    ASSERT_EQ(padded.size(), 16u);
+    ASSERT_EQ(ComputeRetailMac(k16.data(), 16, padded.data(), 16, b, nullptr), CRYPTO_OK);
+    EXPECT_EQ(b, c);
+
+    // An IV equal to the first block gives the MAC of a zero first block.
+    const auto zeros = Bytes("0000000000000000");
+    ASSERT_EQ(ComputeRetailMac(k16.data(), 16, zeros.data(), 8, b, data.data()), CRYPTO_OK);
+    EXPECT_EQ(a, b);
+
+    std::vector<uint8_t> unused;
+    EXPECT_EQ(ComputeRetailMac(k16.data(), 8, data.data(), 8, unused, nullptr), CRYPTO_BAD_KEY_LENGTH);
+    EXPECT_EQ(ComputeRetailMac(nullptr, 16, data.data(), 8, unused, nullptr), CRYPTO_BAD_KEY_LENGTH);
+    EXPECT_EQ(ComputeRetailMac(k16.data(), 16, data.data(), 7, unused, nullptr), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(ComputeRetailMac(k16.data(), 16, data.data(), 0, unused, nullptr), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(ComputeRetailMacPadded(k16.data(), 16, nullptr, 5, unused, nullptr), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(ComputeX919Mac(k24.data(), 24, data.data(), 8, unused), CRYPTO_FAILED);
+}
+
+TEST(HostDes, CbcEncryptInPlace)
+{
+    auto data = Bytes("4E6F77206973207468652074696D6520666F7220616C6C20");
+    const auto key = Bytes("0123456789ABCDEF");
+    const auto iv = Bytes("1234567890ABCDEF");
+    // FIPS 81 CBC example.
+    ASSERT_EQ(DesCbcEncrypt(key.data(), data.data(), 24, iv.data()), CRYPTO_OK);
+    EXPECT_EQ(ToHex(data), "E5C7CDDE872BF27C43E934008C389C0F683788499A7C05F6");
+    EXPECT_EQ(DesCbcEncrypt(key.data(), data.data(), 12, nullptr), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(DesCbcEncrypt(key.data(), data.data(), 0, nullptr), CRYPTO_BAD_INPUT);
+    EXPECT_EQ(DesCbcEncrypt(key.data(), nullptr, 8, nullptr), CRYPTO_BAD_INPUT);
+}
+
+TEST(SessionKeys, PairHoldsDeepCopies)
+{
+    auto first = Hex("00112233445566778899AABBCCDDEEFF");
+    auto second = Hex("FFEEDDCCBBAA99887766554433221100");
+    const SessionKeyPair pair(first.get(), second.get());
+    first->data[0] = 0x55;
+    EXPECT_EQ(ToHex(pair.first.get()), "00112233445566778899AABBCCDDEEFF");
+    EXPECT_EQ(pair.SecondAsKey()->to_string(), "FFEEDDCCBBAA99887766554433221100");
+}
