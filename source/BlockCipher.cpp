@@ -36,8 +36,13 @@ std::unique_ptr<Brelt::MW::Base::HexBinary> BlockCipher::Run(const Brelt::MW::Ba
     if (data == nullptr)
         throw std::invalid_argument("BlockCipher: null data");
     const auto input = BytesOf(data);
-    Botan::Pipe pipe(Botan::get_cipher(transformation_, *key_, *iv_,
-                                       encrypt ? Botan::ENCRYPTION : Botan::DECRYPTION));
+    // Keyed here rather than by Botan's keyed get_cipher, which leaks the
+    // filter when the key is refused.
+    std::unique_ptr<Botan::Keyed_Filter> filter(
+        Botan::get_cipher(transformation_, encrypt ? Botan::ENCRYPTION : Botan::DECRYPTION));
+    filter->set_key(*key_);
+    filter->set_iv(*iv_);
+    Botan::Pipe pipe(filter.release());
     pipe.process_msg(input.data(), input.size());
     const Botan::secure_vector<uint8_t> output = pipe.read_all(0);
     return MakeHexBinary(output);

@@ -31,6 +31,9 @@ EcPublicKeyHolder MakeEcPublicKeyFromPoint(const EcDomain& domain,
     if (bytes.empty())
         throw std::invalid_argument("MakeEcPublicKeyFromPoint: no point");
     const Botan::PointGFp decoded = domain.GetGroup().OS2ECP(bytes.data(), bytes.size());
+    // A lone 04 (or 00) decodes to the point at infinity, which is no key.
+    if (decoded.is_zero())
+        throw std::invalid_argument("MakeEcPublicKeyFromPoint: point at infinity");
     return std::make_unique<Botan::ECDH_PublicKey>(domain.GetGroup(), decoded);
 }
 

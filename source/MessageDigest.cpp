@@ -31,7 +31,7 @@ std::unique_ptr<Brelt::MW::Base::HexBinary> MessageDigest::Digest(const Brelt::M
 void MessageDigest::Start()
 {
     // Drop any unread output of earlier messages before opening a new one.
-    while (pipe_->remaining(Botan::Pipe::DEFAULT_MESSAGE) > 0) {
+    while (pipe_->message_count() > pipe_->default_msg() && pipe_->remaining(Botan::Pipe::DEFAULT_MESSAGE) > 0) {
         const auto discarded = pipe_->read_all(Botan::Pipe::DEFAULT_MESSAGE);
         (void)discarded;
     }

@@ -25,7 +25,10 @@ std::unique_ptr<Brelt::MW::Base::HexBinary> RetailMac::Compute(const Brelt::MW::
     if (data == nullptr)
         throw std::invalid_argument("RetailMac: null data");
     const auto input = BytesOf(data);
-    Botan::Pipe pipe(new Botan::MAC_Filter(macName_, *key_), new Botan::Hex_Encoder);
+    // Built one at a time so that nothing leaks when the key is refused.
+    auto mac = std::make_unique<Botan::MAC_Filter>(macName_, *key_);
+    auto hex = std::make_unique<Botan::Hex_Encoder>();
+    Botan::Pipe pipe(mac.release(), hex.release());
     pipe.process_msg(input.data(), input.size());
     return std::make_unique<Brelt::MW::Base::HexBinary>(pipe.read_all_as_string(0));
 }

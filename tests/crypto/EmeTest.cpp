@@ -51,8 +51,8 @@ TEST(Oaep, FailuresAnswerNull)
     EXPECT_EQ(oaep.Decode(Hex("").get()), nullptr);
     EXPECT_EQ(oaep.Decode(nullptr), nullptr);
     EXPECT_EQ(oaep.Encode(nullptr), nullptr);
-    EXPECT_EQ(oaep.Encode(Hex(std::string(2 * 63, 'A')).get()), nullptr);  // too long for 1024 bits
-    EXPECT_NE(oaep.Encode(Hex(std::string(2 * 62, 'A')).get()), nullptr);
+    EXPECT_EQ(oaep.Encode(Hex(std::string(2 * 64, 'A')).get()), nullptr);  // too long for 1024 bits
+    EXPECT_NE(oaep.Encode(Hex(std::string(2 * 63, 'A')).get()), nullptr);
     const OAEP unknownHash("MD5", 1024, "");
     EXPECT_EQ(unknownHash.Encode(Hex("01").get()), nullptr);
     EXPECT_EQ(unknownHash.Decode(block.get()), nullptr);
