@@ -1,6 +1,7 @@
 #include "Logger.h"
 
 #include "LogInternal.h"
+#include "LogCipher.h"
 #include "ModuleVersion.h"
 
 #include <winscard.h>
@@ -32,7 +33,7 @@ constexpr char kEndBanner[] =
 struct LoggerState {
     std::recursive_mutex mutex;
     LogConfig config;
-    LogRecordCipherFactory cipherFactory = nullptr;
+    LogRecordCipherFactory cipherFactory = &Brelt::Crypto::MakeLogRecordCipher;
     char record[kRecordBufferSize];
 };
 

@@ -221,6 +221,7 @@ TEST_F(LoggerConfigTest, EncipheredLogWritesEveryRecordThroughTheCipher)
     SetVariable("BRELT_PKCS11_LOG_PATH", LogPath());
     SetVariable("COPYRIGHT_BRELT_PKCS11_T", "0");
     // Without a cipher the records are written in plain.
+    SetLogRecordCipherFactory(nullptr);
     InitLogger();
     EXPECT_FALSE(CurrentLogSettings().enciphered);
     LogMessage(1, false, nullptr, 0, true, "plain %d", 1);
