@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -118,3 +120,32 @@ TEST(LogCipherTest, LoggerWritesRecordsThatDecodeFromManyThreads)
     EXPECT_EQ(decoded.records.back(),
               "============================== END OF LOG ================================\n");
 }
+
+#ifdef BRELT_LOGDECODE_PATH
+TEST(LogDecodeTool, TurnsALogFileBackIntoText)
+{
+    const auto cipher = MakeLogRecordCipher();
+    ASSERT_NE(cipher, nullptr);
+    std::vector<std::vector<unsigned char>> records;
+    for (const char* text : {"line one\n", "line two\n", "line three\n"})
+        records.push_back(cipher->EncipherRecord(text, std::strlen(text)));
+    auto file = Concat(records);
+
+    const auto dir = std::filesystem::temp_directory_path() / ("brelt-logdecode-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const auto input = dir / "pkcs11.log", output = dir / "pkcs11.txt";
+    auto run = [&](const std::vector<uint8_t>& bytes) {
+        std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
+        const std::string command = std::string(BRELT_LOGDECODE_PATH) + " " + input.string() + " " +
+                                    output.string() + " 2>/dev/null";
+        const int status = std::system(command.c_str());
+        std::ifstream in(output, std::ios::binary);
+        return std::pair{WEXITSTATUS(status), std::string((std::istreambuf_iterator<char>(in)), {})};
+    };
+    EXPECT_EQ(run(file), std::pair(0, std::string("line one\nline two\nline three\n")));
+    file.pop_back();
+    EXPECT_EQ(run(file), std::pair(1, std::string("line one\nline two\n")));
+    std::filesystem::remove_all(dir);
+}
+#endif
