@@ -5,6 +5,7 @@
 #include <botan/rsa.h>
 
 #include "HostCryptoResult.h"
+#include "Eme.h"
 #include "HostRsa.h"
 #include "RsaKey.h"
 #include "TestBytes.h"
@@ -212,4 +213,60 @@ TEST_F(RsaTest, MechanismAndParameterChecks)
     EXPECT_EQ(decrypt(&oaep), CRYPTO_FAILED);
     EXPECT_EQ(DecryptToBuffer(block.data(), 127, out.data(), nullptr, 1024, &x509), CRYPTO_FAILED);
     EXPECT_EQ(DecryptToBuffer(nullptr, 127, out.data(), &length, 1024, &x509), CRYPTO_FAILED);
+}
+
+namespace {
+// Made once with an independent implementation (OpenSSL): a 1024-bit key,
+// an OAEP block (SHA-256, MGF1-SHA-256, label "label") of "attack at dawn"
+// as the raw RSA decryption yields it, and a SHA-256 PKCS#1 v1.5 signature
+// of the same text.
+constexpr char kModulus[] =
+    "A5D62994E3004BFD51EBA1D4131CF702970E5BD8D220E9412B3718ABE609F303A46B979DEE132B79E53608DAA936D6FF"
+    "6ACBA543532691A1CD1B54FF5937D24298B776067BC9186CB2A4979294093EFA9849B9E04A19ED2C91B904C5C2512A4A"
+    "3E0B7830E6F2BEBE48B50E8CB62850FBA88F751F2D671FECC9C6319060303761";
+constexpr char kOaepBlock[] =
+    "001E955D0F403490E336422D16F40F2D448C38AFEDF876CDAEB5C8B94DEC526509AA37A13ED9702AF55EFBE0ED14D8EC"
+    "822923FB3BFFE0B1C1DDFDE599A50AE29DAF459D2781E351069188F97817F585E6F243F80631A2E0E5D020B2C2D9F5D7"
+    "1DDB42EB27576BD73C4F7D77BE5FE7810F1202A8AEC5ADB9BBC1BA8846D807D3";
+constexpr char kSignature[] =
+    "1DACEC02B0F22512A01F8F5166EB4D29970A42866906780DC7C7D96AF2F9FC8B73C8D82EEB60B8ECF2C87279C95DE038"
+    "D036B49335066C386292DAF0E59BF1E20C0BD235968D1D6FEA8745EADC1C837166988FF3C3F465A7233FE3FD965D284A"
+    "91FE1AECDEC7BC9865C28BCDDED8C7F5AD6585DC09044448B98373012CCA655C";
+constexpr char kMessage[] = "attack at dawn";
+}  // namespace
+
+TEST(RsaKnownAnswers, OaepBlockFromAnotherImplementation)
+{
+    const auto block = cryptotest::Bytes(kOaepBlock);
+    char label[] = "label";
+    CK_RSA_PKCS_OAEP_PARAMS params{CKM_SHA256, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, label, 5};
+    const CK_MECHANISM mechanism{CKM_RSA_PKCS_OAEP, &params, sizeof params};
+    std::vector<uint8_t> out(32);
+    for (size_t skip : {0, 1}) {  // with and without the leading zero byte
+        uint32_t length = 32;
+        ASSERT_EQ(DecryptToBuffer(block.data() + skip, static_cast<uint32_t>(block.size() - skip), out.data(),
+                                  &length, 1024, &mechanism),
+                  CRYPTO_OK);
+        EXPECT_EQ(std::string(out.begin(), out.begin() + length), kMessage);
+    }
+    const OAEP oaep("SHA-256", 1023, "label");
+    const auto decoded = oaep.Decode(Hex(std::string(kOaepBlock).substr(2)).get());
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_EQ(decoded->ToCharString(), kMessage);
+}
+
+TEST(RsaKnownAnswers, SignatureFromAnotherImplementation)
+{
+    const auto modulus = cryptotest::Bytes(kModulus);
+    const auto signature = cryptotest::Bytes(kSignature);
+    const std::vector<uint8_t> exponent = {0x01, 0x00, 0x01};
+    const std::string message = kMessage;
+    auto verify = [&](const std::string& text, CK_MECHANISM_TYPE mechanism) {
+        return VerifyWithSessionPublicKey(reinterpret_cast<const unsigned char*>(text.data()),
+                                          static_cast<uint16_t>(text.size()), signature.data(), 128, exponent.data(),
+                                          3, modulus.data(), 128, mechanism);
+    };
+    EXPECT_EQ(verify(message, CKM_SHA256_RSA_PKCS), CRYPTO_OK);
+    EXPECT_EQ(verify(message, CKM_SHA1_RSA_PKCS), CRYPTO_FAILED);
+    EXPECT_EQ(verify("attack at dusk", CKM_SHA256_RSA_PKCS), CRYPTO_FAILED);
 }
