@@ -8,7 +8,6 @@
 #include "HostMac.h"
 #include "Iso9797Padding.h"
 #include "RetailMac.h"
-#include "SessionKeyPair.h"
 #include "TestBytes.h"
 #include "TripleDES.h"
 
@@ -51,13 +50,6 @@ TEST(TripleDes, KnownAnswerAndPaddingLengths)
         // Every call starts a fresh CBC message.
         EXPECT_TRUE(cipher->Encrypt(plain.get())->Equals(enciphered.get()));
     }
-}
-
-TEST(TripleDes, TwoKeyFormMatchesThreeKeyWithK3EqualK1)
-{
-    const std::string k1 = "0123456789ABCDEF", k2 = "FEDCBA9876543210";
-    const auto data = Hex("00112233445566778899AABBCCDDEEFF0011");
-    EXPECT_TRUE(MakeCipher(k1 + k2)->Encrypt(data.get())->Equals(MakeCipher(k1 + k2 + k1)->Encrypt(data.get()).get()));
 }
 
 TEST(TripleDes, BadInputThrowsInsteadOfCrashing)
@@ -205,12 +197,3 @@ TEST(HostDes, CbcEncryptInPlace)
     EXPECT_EQ(DesCbcEncrypt(key.data(), nullptr, 8, nullptr), CRYPTO_BAD_INPUT);
 }
 
-TEST(SessionKeys, PairHoldsDeepCopies)
-{
-    auto first = Hex("00112233445566778899AABBCCDDEEFF");
-    auto second = Hex("FFEEDDCCBBAA99887766554433221100");
-    const SessionKeyPair pair(first.get(), second.get());
-    first->data[0] = 0x55;
-    EXPECT_EQ(ToHex(pair.first.get()), "00112233445566778899AABBCCDDEEFF");
-    EXPECT_EQ(pair.SecondAsKey()->to_string(), "FFEEDDCCBBAA99887766554433221100");
-}
