@@ -182,6 +182,18 @@ void HexBinary::Append(const HexBinary* other)
     length = static_cast<int32_t>(total);
 }
 
+unsigned char& HexBinary::operator[](int32_t index)
+{
+    if (index < 0 || index >= length || data == nullptr) throw "Index outside of array bound";
+    return data[index];
+}
+
+const unsigned char& HexBinary::operator[](int32_t index) const
+{
+    if (index < 0 || index >= length || data == nullptr) throw "Index outside of array bound";
+    return data[index];
+}
+
 HexBinary* HexBinary::FromLength(int32_t value)
 {
     if (value > 0xFFFF) throw "Input parameter is bigger then 0xFFFF";

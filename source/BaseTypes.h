@@ -45,8 +45,9 @@ public:
     std::string ToCharString() const;
     void CopyFrom(const HexBinary* other);
 
-    unsigned char& operator[](int32_t index) { return data[index]; }
-    const unsigned char& operator[](int32_t index) const { return data[index]; }
+    // Throws the plain text "Index outside of array bound" outside 0..length-1.
+    unsigned char& operator[](int32_t index);
+    const unsigned char& operator[](int32_t index) const;
 
 private:
     void Reset();
