@@ -7,6 +7,8 @@
 
 #include "LogTrace.h"
 
+namespace Brelt::MW::Card {
+
 namespace {
 
 void WipeAndFree(std::unique_ptr<uint8_t[]>& data, size_t length)
@@ -84,3 +86,5 @@ void DeleteApduCommand(ApduCommand** holder)
     delete *holder;
     *holder = nullptr;
 }
+
+}  // namespace Brelt::MW::Card

@@ -8,6 +8,8 @@
 
 #include "pkcs11/cryptoki.h"
 
+namespace Brelt::MW::Card {
+
 // Le value meaning "no Le field", and expected SW meaning "not checked".
 inline constexpr uint16_t kNoLe = 0xFFFF;
 inline constexpr uint16_t kSwNotChecked = 0xFFFF;
@@ -59,3 +61,5 @@ CK_RV SetApduData(ApduCommand* command, uint16_t length, const uint8_t* data, ui
 
 // Deletes the held command and clears the holder.
 void DeleteApduCommand(ApduCommand** holder);
+
+}  // namespace Brelt::MW::Card

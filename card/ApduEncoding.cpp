@@ -1,5 +1,7 @@
 #include "ApduEncoding.h"
 
+namespace Brelt::MW::Card {
+
 bool NeedsExtendedLengths(const ApduCommand& command, bool forceExtended)
 {
     return forceExtended || command.lc > 0xFF || (command.le != kNoLe && command.le > 0xFF);
@@ -34,3 +36,5 @@ CK_RV EncodeCommandApdu(const ApduCommand& command, bool forceExtended, std::vec
     }
     return CKR_OK;
 }
+
+}  // namespace Brelt::MW::Card

@@ -7,6 +7,8 @@
 
 #include "Apdu.h"
 
+namespace Brelt::MW::Card {
+
 // Longest encoded command: header, extended Lc, 65,535 data bytes, extended Le.
 inline constexpr size_t kMaxCommandApduSize = 4 + 3 + 0xFFFF + 2;
 
@@ -17,3 +19,5 @@ bool NeedsExtendedLengths(const ApduCommand& command, bool forceExtended);
 // Writes the command bytes to `out`. CKR_DATA_INVALID when Lc is not 0 but
 // the command has no data.
 CK_RV EncodeCommandApdu(const ApduCommand& command, bool forceExtended, std::vector<uint8_t>& out);
+
+}  // namespace Brelt::MW::Card

@@ -11,6 +11,8 @@
 #include "LogTrace.h"
 #include "Slot.h"
 
+namespace Brelt::MW::Card {
+
 namespace {
 
 std::atomic<ApduProtectorLookup> g_protectorLookup{nullptr};
@@ -151,7 +153,7 @@ CK_RV SendApduImpl(const Slot* slot, ApduCommand* command, ApduResponse* respons
         LOG_FAILED("SendApduImpl", CKR_ARGUMENTS_BAD);
         return CKR_ARGUMENTS_BAD;
     }
-    return SendApduImpl(slot->cardHandle, command, response, lastStatus, noLog, forceExtended);
+    return SendApduImpl(slot->CardHandle(), command, response, lastStatus, noLog, forceExtended);
 }
 
 CK_RV SendApdu(const Slot* slot, ApduCommand* command, ApduResponse* response, CK_ULONG* lastStatus,
@@ -164,7 +166,7 @@ CK_RV SendApdu(const Slot* slot, ApduCommand* command, ApduResponse* response, C
     }
 
     const ApduProtectorLookup lookup = g_protectorLookup.load();
-    ApduProtector* protector = lookup != nullptr ? lookup(slot->cardHandle) : nullptr;
+    const std::shared_ptr<ApduProtector> protector = lookup != nullptr ? lookup(slot->CardHandle()) : nullptr;
     if (protector == nullptr)
         return trace.Result(SendApduImpl(slot, command, response, lastStatus, noLog, forceExtended));
 
@@ -213,3 +215,5 @@ CK_RV SendGetDataApdu(SCARDHANDLE cardHandle)
     }
     return trace.Result(CKR_OK);
 }
+
+}  // namespace Brelt::MW::Card

@@ -17,10 +17,14 @@
 #include <winscard.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "Apdu.h"
 
-struct Slot;
+namespace Brelt::MW::Card {
+
+class Slot;
+
 
 // Receive buffer room: the longest extended answer and its status word, plus
 // a little slack so that an over-long answer is detected rather than cut.
@@ -37,8 +41,9 @@ public:
     virtual CK_RV UnwrapResponse(ApduResponse& response) = 0;
 };
 
-// Finds the protector of a card handle, or null. The registry installs it.
-using ApduProtectorLookup = ApduProtector* (*)(SCARDHANDLE cardHandle);
+// Finds the protector of a card handle, or null. The registry installs it;
+// the shared pointer keeps the context alive for the whole exchange.
+using ApduProtectorLookup = std::shared_ptr<ApduProtector> (*)(SCARDHANDLE cardHandle);
 void SetApduProtectorLookup(ApduProtectorLookup lookup);
 
 CK_RV SendApdu(const Slot* slot, ApduCommand* command, ApduResponse* response, CK_ULONG* lastStatus,
@@ -53,3 +58,5 @@ CK_RV SendApduImpl(SCARDHANDLE cardHandle, ApduCommand* command, ApduResponse* r
 // Sends GET DATA of the CardOS life-cycle byte (00 CA 01 83) straight to a
 // card handle; the answer is dropped.
 CK_RV SendGetDataApdu(SCARDHANDLE cardHandle);
+
+}  // namespace Brelt::MW::Card

@@ -7,6 +7,8 @@
 #include "Fci.h"
 #include "LogTrace.h"
 
+namespace Brelt::MW::Card {
+
 using Brelt::MW::Base::HexBinary;
 
 namespace {
@@ -258,7 +260,7 @@ uint16_t GetNumRecords(const Slot* slot, const uint8_t* path, uint16_t pathLengt
     return descriptor.data[5];
 }
 
-CK_RV GetCardOSVersion(const Slot* slot, CardOStype* version)
+CK_RV GetCardOSVersion(const Slot* slot, uint32_t* version)
 {
     FunctionTrace trace("GetCardOSVersion");
     if (version == nullptr) return FAIL(CKR_ARGUMENTS_BAD);
@@ -272,17 +274,17 @@ CK_RV GetCardOSVersion(const Slot* slot, CardOStype* version)
     const uint8_t* answer = response.data.get();
     if (rv == CKR_OK && response.length == 2 && answer[0] == 0xC9 && answer[1] == 0x01) {
         LogMessage(LOG_LEVEL_INFO, true, "GetCardOSVersion", __LINE__, true, "%s", "Detected CardOS 5.0");
-        *version = CardOSv5_0;
+        *version = kCardOs50;
     } else if (rv == CKR_OK && response.length == 2 && answer[0] == 0xC8 && answer[1] == 0x08) {
         LogMessage(LOG_LEVEL_INFO, true, "GetCardOSVersion", __LINE__, true, "%s", "Detected CardOS 4.3B");
-        *version = CardOSv4_3;
+        *version = kCardOs43B;
     } else if (rv == CKR_OK && response.length == 2 && answer[0] == 0xC8 && answer[1] == 0x0D) {
         LogMessage(LOG_LEVEL_INFO, true, "GetCardOSVersion", __LINE__, true, "%s", "Detected CardOS 4.4");
-        *version = CardOSv4_4;
+        *version = kCardOs44;
     } else {
         LogMessage(LOG_LEVEL_INFO, true, "GetCardOSVersion", __LINE__, true, "%s",
                    "Detected unknown CardOS version, using CardOS 5.0 settings");
-        *version = CardOSv5_0;
+        *version = kCardOs50;
     }
     return trace.Result(CKR_OK);
 }
@@ -416,3 +418,5 @@ bool IsFcpFlagSet(CK_ULONG* lastStatus, const Slot* slot)
     if (GetData(lastStatus, slot, 0x8E, &value) != CKR_OK) return false;
     return (value & 0x01) != 0;
 }
+
+}  // namespace Brelt::MW::Card

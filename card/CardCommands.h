@@ -13,9 +13,11 @@
 
 #include "Apdu.h"
 #include "BaseTypes.h"
-#include "CardOSType.h"
 
-struct Slot;
+namespace Brelt::MW::Card {
+
+class Slot;
+
 
 // Transparent files are read and written in chunks of this many bytes.
 inline constexpr uint32_t kBinaryChunkSize = 240;
@@ -76,8 +78,14 @@ CK_RV ReadNextRecord(const Slot* slot, uint8_t* buffer, uint32_t* length, uint16
 // Number of records from the FCI's 82 element; 0xFFFF when unknown.
 uint16_t GetNumRecords(const Slot* slot, const uint8_t* path, uint16_t pathLength);
 
+// CardOS versions as GetCardOSVersion reports them (the token layer's
+// CardOStype numbering).
+inline constexpr uint32_t kCardOs43B = 1;
+inline constexpr uint32_t kCardOs44 = 2;
+inline constexpr uint32_t kCardOs50 = 3;
+
 // Never fails on an unknown answer: falls back to CardOS 5.0.
-CK_RV GetCardOSVersion(const Slot* slot, CardOStype* version);
+CK_RV GetCardOSVersion(const Slot* slot, uint32_t* version);
 
 // GET DATA of the life-cycle byte; the answer is dropped.
 CK_RV GetData(CK_ULONG* lastStatus, const Slot* slot);
@@ -104,3 +112,5 @@ CK_RV GenerateAsymKeyPair(CK_ULONG* lastStatus, const Slot* slot, uint8_t p1, ui
 
 // True when bit 0 of the GET DATA 8E answer is set; false when clear or on failure.
 bool IsFcpFlagSet(CK_ULONG* lastStatus, const Slot* slot);
+
+}  // namespace Brelt::MW::Card

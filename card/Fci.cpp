@@ -1,5 +1,7 @@
 #include "Fci.h"
 
+namespace Brelt::MW::Card {
+
 namespace {
 
 // FCI templates nest two or three levels; anything deeper is not an FCI.
@@ -61,3 +63,5 @@ bool GetFciFileSize(const uint8_t* bytes, size_t length, uint32_t* fileSize)
     *fileSize = size.length == 1 ? size.data[0] : (uint32_t(size.data[0]) << 8) | size.data[1];
     return true;
 }
+
+}  // namespace Brelt::MW::Card

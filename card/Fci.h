@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace Brelt::MW::Card {
+
 // A value inside the searched bytes; null when not found.
 struct TlvValue {
     const uint8_t* data = nullptr;
@@ -19,3 +21,5 @@ TlvValue FindFciElement(const uint8_t* bytes, size_t length, uint8_t tag);
 // The file size from the 80 element (one or two octets, big-endian).
 // False when there is no such element or its value has another length.
 bool GetFciFileSize(const uint8_t* bytes, size_t length, uint32_t* fileSize);
+
+}  // namespace Brelt::MW::Card

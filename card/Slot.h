@@ -1,26 +1,41 @@
 #pragma once
 // One card application in one reader, seen by the application as one
-// PKCS#11 slot. All slots of one card share its PC/SC card handle.
+// PKCS#11 slot. All slots of one card share the card's PC/SC handle.
 
 #include <winscard.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <utility>
 
-#include <boost/date_time/posix_time/ptime.hpp>
+#include "pkcs11/cryptoki.h"
 
-struct Slot {
-    uint32_t tokenId = 0;
-    uint32_t slotId = 0;
-    std::string readerName;
-    std::string displayName;  // reader name, "; " and the application label
-    SCARDHANDLE cardHandle = 0;
-    uint32_t readerState = 0;      // PC/SC event state masked with 0x1F0
-    uint32_t tokenPresent = 0;     // 1 while a card is present
-    uint32_t eventFlag = 0;        // 1 when C_WaitForSlotEvent is to report it
-    uint32_t transactionOpen = 0;  // 1 while a PC/SC transaction is open on the card
-    std::unique_ptr<boost::posix_time::ptime> invalidatedAt;  // null while valid
+namespace Brelt::MW::Card {
 
-    virtual ~Slot() = default;
+class Slot {
+ public:
+  Slot(CK_SLOT_ID slotId, std::string readerName, std::string displayName = {})
+      : slotId_(slotId), readerName_(std::move(readerName)), displayName_(std::move(displayName)) {}
+  virtual ~Slot() = default;
+
+  Slot(const Slot&) = delete;
+  Slot& operator=(const Slot&) = delete;
+
+  CK_SLOT_ID SlotId() const { return slotId_; }
+  const std::string& ReaderName() const { return readerName_; }
+  const std::string& DisplayName() const { return displayName_; }
+
+  uint32_t TokenId() const { return tokenId_; }
+  void SetTokenId(uint32_t tokenId) { tokenId_ = tokenId; }
+  SCARDHANDLE CardHandle() const { return cardHandle_; }
+  void SetCardHandle(SCARDHANDLE card) { cardHandle_ = card; }
+
+ private:
+  const CK_SLOT_ID slotId_;
+  const std::string readerName_;
+  const std::string displayName_;
+  uint32_t tokenId_ = 0;
+  SCARDHANDLE cardHandle_ = 0;
 };
+
+}  // namespace Brelt::MW::Card

@@ -8,6 +8,7 @@
 #include "card/ApduEncoding.h"
 
 using Brelt::MW::Base::HexBinary;
+using namespace Brelt::MW::Card;
 
 namespace {
 

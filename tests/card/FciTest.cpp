@@ -7,6 +7,7 @@
 #include "card/Fci.h"
 
 using Brelt::MW::Base::HexBinary;
+using namespace Brelt::MW::Card;
 
 namespace {
 
