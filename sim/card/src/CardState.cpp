@@ -105,6 +105,7 @@ void CardState::ResetVolatile()
     currentEf = nullptr;
     recordPointer = 0;
     se = {};
+    challengeRng.reset();
     for (PinObject& pin : pins)
         pin.verified = false;
     std::vector<File*> pending{mf.get()};

@@ -80,8 +80,7 @@ struct PinObject {
     Bytes value;                    // stored reference data (padded when the PIN is)
     size_t minLength = 4;
     size_t maxLength = 8;
-    std::optional<uint8_t> padChar; // padding applied to changed PINs
-    size_t padLength = 8;
+    std::optional<uint8_t> padChar; // pad byte of the stored value, if padded
     int retryMax = 3;
     int retriesLeft = 3;
     bool usable = true;
@@ -108,6 +107,7 @@ struct CardState {
     std::map<uint8_t, Bytes> dataObjects;  // GET DATA 01 <tag>
     uint8_t lifeCycle = 0x24;
     bool mute = false;                      // answers every command with 6F 00
+    int generatedKeys = 0;                  // seeds on-card key generation
 
     // Volatile state, cleared by Reset().
     File* currentDf = nullptr;

@@ -1,27 +1,184 @@
 #include <cardsim/Personalisations.h>
 
-#include "CardState.h"
+#include "Layouts.h"
+#include "Pkcs15.h"
 
+#include <functional>
 #include <stdexcept>
+#include <utility>
 
 namespace cardsim {
 
+namespace {
+
+using detail::CardState;
+using detail::LayoutOptions;
+using detail::NewCard;
+
+const Bytes kSigZepEpAid1{0xD7, 0x03, 0x00, 0x00, 0x11, 0x00, 0x00, 0x01};
+const Bytes kSigZepEpAid2{0xD7, 0x03, 0x00, 0x00, 0x11, 0x00, 0x00, 0x02};
+const Bytes kEsignAid{0xA0, 0x00, 0x00, 0x01, 0x67, 0x45, 0x53, 0x49, 0x47, 0x4E};
+// SecurityInfos with one PinInfo naming a 6-digit PIN.
+const Bytes kCardAccessPinInfo{0x31, 0x11, 0x30, 0x0F, 0x06, 0x07, 0x28, 0x81, 0xC1, 0x17, 0x03,
+                               0x00, 0x09, 0x02, 0x01, 0x01, 0x02, 0x01, 0x06};
+
+using Builder = std::function<std::unique_ptr<CardState>(const std::string& name)>;
+
+std::string DefaultLabel(CardOs os)
+{
+    switch (os) {
+    case CardOs::V43B: return "Emu Default 4.3B";
+    case CardOs::V44: return "Emu Default 4.4";
+    default: return "Emu Default 5.0";
+    }
+}
+
+Builder Pkcs15Card(CardOs os, std::function<void(LayoutOptions&)> adjust = {},
+                   std::function<void(CardState&)> finish = {})
+{
+    return [=](const std::string& name) {
+        auto state = NewCard(name, os);
+        LayoutOptions options;
+        options.label = DefaultLabel(os);
+        if (adjust)
+            adjust(options);
+        detail::AddPkcs15Layout(*state, options);
+        if (finish)
+            finish(*state);
+        return state;
+    };
+}
+
+std::unique_ptr<detail::File> ApplicationDf(uint16_t fid, const Bytes& aid)
+{
+    auto df = std::make_unique<detail::File>();
+    df->fid = fid;
+    df->type = detail::FileType::Df;
+    df->aid = aid;
+    return df;
+}
+
+std::unique_ptr<detail::File> TransparentEf(uint16_t fid, const Bytes& data)
+{
+    auto ef = std::make_unique<detail::File>();
+    ef->fid = fid;
+    ef->data = data;
+    return ef;
+}
+
+// eID card with the two SigZepEp applications.
+Builder SigZepEpCard(CardOs os)
+{
+    return [=](const std::string& name) {
+        auto state = NewCard(name, os);
+        state->mf->AddChild(TransparentEf(0x011C, kCardAccessPinInfo));
+        state->mf->AddChild(ApplicationDf(0x1F01, kSigZepEpAid1));
+        state->mf->AddChild(ApplicationDf(0x1F02, kSigZepEpAid2));
+        return state;
+    };
+}
+
+// eID card whose EF.DIR names the ESIGN application.
+Builder QesEacCard(CardOs os)
+{
+    return [=](const std::string& name) {
+        auto state = NewCard(name, os);
+        state->mf->AddChild(TransparentEf(0x2F00, detail::EncodeEfDirEntry(kEsignAid, "ESIGN", {})));
+        state->mf->AddChild(TransparentEf(0x011C, kCardAccessPinInfo));
+        state->mf->AddChild(ApplicationDf(0x1F03, kEsignAid));
+        return state;
+    };
+}
+
+const std::vector<std::pair<std::string, Builder>>& Catalogue()
+{
+    static const std::vector<std::pair<std::string, Builder>> catalogue{
+        // Admitted cards.
+        {"DEF50", Pkcs15Card(CardOs::V50)},
+        {"DEF50-3K", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.signatureKeyBits = 3072; })},
+        {"DEF50-UC", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.signatureKeyUserConsent = 1; })},
+        {"DEF50-KREF81", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.keyReferenceBase = 0x80; })},
+        {"DEF50-PIN63CX", Pkcs15Card(CardOs::V50, {}, [](CardState& s) {
+             s.options.pinStatus9000WhenVerified = false;
+         })},
+        {"DEF44", Pkcs15Card(CardOs::V44)},
+        {"DEF44-UC", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.signatureKeyUserConsent = 1; })},
+        {"DEF44-STRICT", Pkcs15Card(CardOs::V44, {}, [](CardState& s) { s.options.dataWithoutLe = false; })},
+        {"DEF43B", Pkcs15Card(CardOs::V43B, [](LayoutOptions& o) {
+             o.efDir = false;
+             o.unpaddedPin = true;
+         })},
+        {"DEF43B-NOEXT", Pkcs15Card(CardOs::V43B, [](LayoutOptions& o) {
+             o.efDir = false;
+             o.unpaddedPin = true;
+         }, [](CardState& s) { s.options.extendedLength = false; })},
+        {"SIGG50", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) {
+             o.sigG = true;
+             o.label = "Emu SigG 5.0";
+         })},
+        {"SIGG50-2ND", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) {
+             o.sigG = true;
+             o.secondSigGKey = true;
+             o.label = "Emu SigG 5.0";
+         })},
+        {"SIGG50-STRICT", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) {
+             o.sigG = true;
+             o.label = "Emu SigG 5.0";
+         }, [](CardState& s) { s.options.acceptMfInPathFromMf = false; })},
+        {"SIGG44", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) {
+             o.sigG = true;
+             o.label = "Emu SigG 4.4";
+         })},
+        {"UNK-OS", Pkcs15Card(CardOs::Unknown)},
+        {"UNK-OS-6A88", Pkcs15Card(CardOs::Unknown, {}, [](CardState& s) { s.dataObjects.erase(0x82); })},
+        {"X509-ONLY", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.mechanism = 3; })},
+        {"X509-ONLY44", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.mechanism = 3; })},
+        // Refused cards.
+        {"ZEP50", SigZepEpCard(CardOs::V50)},
+        {"ZEP44", SigZepEpCard(CardOs::V44)},
+        {"QES50", QesEacCard(CardOs::V50)},
+        {"QES44", QesEacCard(CardOs::V44)},
+        {"NO-P15", [](const std::string& name) { return NewCard(name, CardOs::V50); }},
+        // Faulty cards.
+        {"NO-83", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.applicationFcpWithoutFid = true; })},
+        {"NO-83-EMPTY", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.applicationFcpEmpty = true; })},
+        {"MUTE", Pkcs15Card(CardOs::V50, {}, [](CardState& s) { s.mute = true; })},
+        {"BAD-CIA", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.ciaInfoTwoElements = true; })},
+        {"BAD-CIA-MISSING", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.ciaInfoMissing = true; })},
+        {"BAD-ODF", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.odfDanglingEntry = true; })},
+        {"REC-DIR", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.efDirAsRecords = true; })},
+        {"LONG-ATR", Pkcs15Card(CardOs::V50, {}, [](CardState& s) {
+             // 33 bytes: TD2..TD4 announce further T=1 interface bytes and
+             // 15 historical bytes follow.
+             s.atr = {0x3B, 0xDF, 0x18, 0x00, 0x81, 0xF1, 0xFE, 0x58, 0x00, 0xF1, 0xFE, 0x58,
+                      0x00, 0x71, 0xFE, 0x58, 0x00};
+             const Bytes historical{0xC9, 0x01, 'C', 'a', 'r', 'd', 's', 'i', 'm', ' ', 'l', 'o', 'n', 'g', '!'};
+             s.atr.insert(s.atr.end(), historical.begin(), historical.end());
+             uint8_t tck = 0;
+             for (size_t i = 1; i < s.atr.size(); ++i)
+                 tck ^= s.atr[i];
+             s.atr.push_back(tck);
+         })},
+    };
+    return catalogue;
+}
+
+}  // namespace
+
 std::unique_ptr<Card> MakePersonalisation(const std::string& name)
 {
-    if (name != "DEF50")
-        throw std::invalid_argument("unknown card personalisation: " + name);
-    auto state = std::make_unique<detail::CardState>();
-    state->name = name;
-    state->atr = {0x3B, 0xD2, 0x18, 0x00, 0x81, 0x31, 0xFE, 0x58, 0xC9, 0x01, 0x14};
-    state->mf = std::make_unique<detail::File>();
-    state->mf->fid = 0x3F00;
-    state->mf->type = detail::FileType::Df;
-    return std::make_unique<Card>(std::move(state));
+    for (const auto& [entryName, build] : Catalogue())
+        if (entryName == name)
+            return std::make_unique<Card>(build(name));
+    throw std::invalid_argument("unknown card personalisation: " + name);
 }
 
 std::vector<std::string> PersonalisationNames()
 {
-    return {"DEF50"};
+    std::vector<std::string> names;
+    for (const auto& entry : Catalogue())
+        names.push_back(entry.first);
+    return names;
 }
 
 }  // namespace cardsim

@@ -1,0 +1,31 @@
+// Reproducible key material: RSA keys from seeded generators and X.509
+// certificates issued by the simulator's test CA. Keys and certificates are
+// cached per process because RSA key generation is slow.
+#pragma once
+
+#include <cardsim/Card.h>
+
+#include <botan/rsa.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace cardsim::detail {
+
+// The same label and size always give the same key.
+std::shared_ptr<const Botan::RSA_PrivateKey> DeterministicKey(const std::string& label, size_t bits);
+
+enum class CertificateUse { Signature, Authentication };
+
+// DER certificate for `key`, issued by the test CA, with an 8-byte serial.
+Bytes IssueCertificate(const Botan::RSA_PrivateKey& key, const std::string& commonName,
+                       uint64_t serial, CertificateUse use);
+
+// Public key as the card exports it: 7F49 { 81 modulus, 82 exponent }.
+Bytes PublicKeyTemplate(const Botan::RSA_PrivateKey& key);
+
+// DER certificate of the test CA.
+Bytes TestCaCertificate();
+
+}  // namespace cardsim::detail
