@@ -1,0 +1,182 @@
+#include "TestSupport.h"
+
+#include <botan/hash.h>
+#include <botan/pubkey.h>
+#include <botan/rsa.h>
+#include <botan/system_rng.h>
+#include <botan/x509cert.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace simtest;
+
+// DigestInfo of SHA-256("cardsim") as a host puts it into PSO CDS.
+Bytes DigestInfo()
+{
+    const auto digest = Botan::HashFunction::create_or_throw("SHA-256")->process("cardsim");
+    return Cat(Hex("30 31 30 0D 06 09 60 86 48 01 65 03 04 02 01 05 00 04 20"), Bytes(digest.begin(), digest.end()));
+}
+
+// PSO COMPUTE DIGITAL SIGNATURE in the forced extended form.
+Bytes PsoSign(const Bytes& input)
+{
+    return Cat(Cat(Hex("00 2A 9E 9A 00"), {uint8_t(input.size() >> 8), uint8_t(input.size())}),
+               Cat(input, Hex("00 00")));
+}
+
+Bytes PsoDecipher(const Bytes& block)
+{
+    const size_t lc = block.size() + 1;
+    return Cat(Cat(Hex("00 2A 80 86 00"), {uint8_t(lc >> 8), uint8_t(lc), 0x00}), Cat(block, Hex("00 00")));
+}
+
+bool VerifiesWithCertificate(const cardsim::Card& card, const Bytes& certPath, const Bytes& signature)
+{
+    const Botan::X509_Certificate certificate(*card.FileContents(certPath));
+    const auto publicKey = certificate.load_subject_public_key();
+    Botan::PK_Verifier verifier(*publicKey, "EMSA3(SHA-256)");
+    return verifier.verify_message(reinterpret_cast<const uint8_t*>("cardsim"), 7, signature.data(),
+                                   signature.size());
+}
+
+TEST(CardCrypto, CardOs50SignatureVerifiesWithTheCertificate)
+{
+    auto card = cardsim::MakePersonalisation("DEF50");
+    const Bytes mse = Hex("00 22 41 B6 09 84 01 01 95 01 40 80 01 10");
+    ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(Hex("00 A4 09 0C 02 4B 01")), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(mse), Hex("90 00"));
+    EXPECT_EQ(card->Transmit(PsoSign(DigestInfo())), Hex("69 82")) << "PIN not verified";
+    ASSERT_EQ(card->Transmit(kVerifyUserPin), Hex("90 00"));
+    const Bytes answer = card->Transmit(PsoSign(DigestInfo()));
+    ASSERT_EQ(Sw(answer), 0x9000);
+    EXPECT_EQ(Data(answer).size(), 256u);
+    EXPECT_TRUE(VerifiesWithCertificate(*card, Hex("5015 4301"), Data(answer)));
+    // The certificate matches the key the card holds.
+    const Botan::X509_Certificate certificate(*card->FileContents(Hex("5015 4301")));
+    EXPECT_EQ(certificate.serial_number().size(), 8u);
+    EXPECT_EQ(certificate.load_subject_public_key()->public_key_bits(),
+              card->Key(Hex("5015"), 1)->public_key_bits());
+
+    // Input longer than the key allows, a sign-only key asked to decipher.
+    EXPECT_EQ(card->Transmit(PsoSign(Bytes(246, 0x01))), Hex("67 00"));
+    ASSERT_EQ(card->Transmit(Hex("00 22 41 B8 03 84 01 01")), Hex("90 00"));
+    EXPECT_EQ(card->Transmit(PsoDecipher(Bytes(256, 0x01))), Hex("69 85"));
+    EXPECT_EQ(card->Transmit(Hex("00 22 41 B6 03 84 01 07")), Hex("6A 88"));
+    // Changing the DF drops the environment.
+    ASSERT_EQ(card->Transmit(mse), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(Hex("00 A4 00 0C")), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
+    EXPECT_EQ(card->Transmit(PsoSign(DigestInfo())), Hex("69 85"));
+}
+
+TEST(CardCrypto, CardOs4SignAndSignByDecipher)
+{
+    auto card = cardsim::MakePersonalisation("DEF44");
+    ASSERT_EQ(card->Transmit(kVerifyUserPin), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(Hex("00 A4 09 0C 02 4B 01")), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(Hex("00 22 41 B6 00 00 03 84 01 01")), Hex("90 00"));
+    const Bytes signature = card->Transmit(PsoSign(DigestInfo()));
+    ASSERT_EQ(Sw(signature), 0x9000);
+    EXPECT_TRUE(VerifiesWithCertificate(*card, Hex("5015 4301"), Data(signature)));
+
+    // Key 2 signs through a raw decipher of a host-built type 1 block.
+    ASSERT_EQ(card->Transmit(Hex("00 A4 09 0C 02 4B 02")), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(Hex("00 22 01 B8 00 00 03 84 01 02")), Hex("90 00"));
+    const Bytes digestInfo = DigestInfo();
+    Bytes block = Hex("00 01");
+    block.resize(256 - digestInfo.size() - 1, 0xFF);
+    block.push_back(0x00);
+    block = Cat(block, digestInfo);
+    const Bytes raw = card->Transmit(PsoDecipher(block));
+    ASSERT_EQ(Sw(raw), 0x9000);
+    EXPECT_EQ(Data(raw).size(), 256u);
+    EXPECT_TRUE(VerifiesWithCertificate(*card, Hex("5015 4302"), Data(raw)));
+    // A cryptogram not below the modulus is refused.
+    EXPECT_EQ(card->Transmit(PsoDecipher(Bytes(256, 0xFF))), Hex("6A 80"));
+}
+
+TEST(CardCrypto, DecipherRoundTrip)
+{
+    auto card = cardsim::MakePersonalisation("DEF50");
+    const Botan::X509_Certificate certificate(*card->FileContents(Hex("5015 4302")));
+    const auto publicKey = certificate.load_subject_public_key();
+    Botan::PK_Encryptor_EME encryptor(*publicKey, Botan::system_rng(), "EME-PKCS1-v1_5");
+    const Bytes secret = Hex("01 02 03 04 05 06 07 08 09 10");
+    const Bytes cryptogram = encryptor.encrypt(secret, Botan::system_rng());
+
+    ASSERT_EQ(card->Transmit(kVerifyUserPin), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(Hex("00 22 41 B8 03 84 01 02")), Hex("90 00"));
+    EXPECT_EQ(card->Transmit(PsoDecipher(cryptogram)), Cat(secret, Hex("90 00")));
+    // Algorithm 08 hands the whole block to the host.
+    ASSERT_EQ(card->Transmit(Hex("00 22 41 B8 06 84 01 02 80 01 08")), Hex("90 00"));
+    const Bytes raw = Data(card->Transmit(PsoDecipher(cryptogram)));
+    ASSERT_EQ(raw.size(), 256u);
+    EXPECT_EQ(Bytes(raw.begin(), raw.begin() + 2), Hex("00 02"));
+    EXPECT_EQ(Bytes(raw.end() - 10, raw.end()), secret);
+}
+
+TEST(CardCrypto, LongSignatureNeedsAnExtendedAnswer)
+{
+    auto card = cardsim::MakePersonalisation("DEF50-3K");
+    ASSERT_EQ(card->Transmit(kVerifyUserPin), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
+    ASSERT_EQ(card->Transmit(Hex("00 22 41 B6 09 84 01 01 95 01 40 80 01 10")), Hex("90 00"));
+    const Bytes signature = card->Transmit(PsoSign(DigestInfo()));
+    ASSERT_EQ(Sw(signature), 0x9000);
+    EXPECT_EQ(Data(signature).size(), 384u);
+    EXPECT_TRUE(VerifiesWithCertificate(*card, Hex("5015 4301"), Data(signature)));
+    const Bytes shortForm = Cat(Cat(Hex("00 2A 9E 9A"), {uint8_t(DigestInfo().size())}), Cat(DigestInfo(), Hex("00")));
+    EXPECT_EQ(card->Transmit(shortForm), Hex("67 00"));
+}
+
+TEST(CardCrypto, SigGDefaultKeyAndUserConsent)
+{
+    auto sigg = cardsim::MakePersonalisation("SIGG50");
+    ASSERT_EQ(sigg->Transmit(kVerifyUserPin), Hex("90 00"));
+    ASSERT_EQ(sigg->Transmit(Hex("00 A4 08 0C 04 3F 00 DF 01")), Hex("90 00"));
+    const Bytes signature = sigg->Transmit(PsoSign(DigestInfo()));
+    ASSERT_EQ(Sw(signature), 0x9000);
+    EXPECT_TRUE(VerifiesWithCertificate(*sigg, Hex("5015 4301"), Data(signature)));
+
+    auto second = cardsim::MakePersonalisation("SIGG50-2ND");
+    ASSERT_EQ(second->Transmit(kVerifyUserPin), Hex("90 00"));
+    ASSERT_EQ(second->Transmit(Hex("00 A4 08 0C 04 3F 00 DF 03")), Hex("90 00"));
+    EXPECT_EQ(second->Transmit(PsoSign(DigestInfo())), Hex("69 82")) << "needs the second PIN";
+    ASSERT_EQ(second->Transmit(Hex("00 20 00 03 08 36 35 34 33 32 31 FF FF")), Hex("90 00"));
+    EXPECT_EQ(Sw(second->Transmit(PsoSign(DigestInfo()))), 0x9000);
+
+    // One signature per verification on a user-consent key.
+    auto consent = cardsim::MakePersonalisation("DEF50-UC");
+    ASSERT_EQ(consent->Transmit(kVerifyUserPin), Hex("90 00"));
+    ASSERT_EQ(consent->Transmit(kSelectPkcs15), Hex("90 00"));
+    ASSERT_EQ(consent->Transmit(Hex("00 22 41 B6 09 84 01 01 95 01 40 80 01 10")), Hex("90 00"));
+    EXPECT_EQ(Sw(consent->Transmit(PsoSign(DigestInfo()))), 0x9000);
+    EXPECT_EQ(consent->Transmit(PsoSign(DigestInfo())), Hex("69 82"));
+    ASSERT_EQ(consent->Transmit(kVerifyUserPin), Hex("90 00"));
+    EXPECT_EQ(Sw(consent->Transmit(PsoSign(DigestInfo()))), 0x9000);
+}
+
+TEST(CardCrypto, ChallengeAndPublicKeyExport)
+{
+    auto card = cardsim::MakePersonalisation("DEF50");
+    EXPECT_EQ(Data(card->Transmit(Hex("00 84 00 00 C8"))).size(), 200u);
+    EXPECT_EQ(card->Transmit(Hex("00 84 00 00")), Hex("67 00"));
+    auto options = card->Options();
+    options.deterministicChallenge = true;
+    card->SetOptions(options);
+    const Bytes first = card->Transmit(Hex("00 84 00 00 10"));
+    card->Reset();
+    EXPECT_EQ(card->Transmit(Hex("00 84 00 00 10")), first);
+
+    ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
+    const Bytes exported = card->Transmit(Hex("00 47 83 00 00 00 05 B6 03 84 01 01 00 00"));
+    EXPECT_EQ(Data(exported), *card->FileContents(Hex("5015 4501")));
+    EXPECT_EQ(card->Transmit(Hex("00 47 82 00 00 00 05 B6 03 84 01 01 00 00")), Hex("69 82"));
+}
+
+}  // namespace
