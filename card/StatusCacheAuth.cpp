@@ -1,0 +1,119 @@
+// StatusCache: the secure-channel contexts, one per card handle.
+//
+// Only applications of the application-container and chip-authentication
+// profiles open a secure channel, and the application table admits neither
+// to a slot. The channel openings are not part of this build, so no context
+// is ever created: the map stays empty and every lookup gives null, which the
+// callers answer as a failure of the operation that needed a channel.
+
+#include <algorithm>
+#include <utility>
+
+#include "card/RecursiveMutexLock.h"
+#include "card/RegistryTrace.h"
+#include "card/Slot.h"
+#include "card/StatusCache.h"
+#include "pkcs11/Session.h"
+
+namespace Brelt::MW::Card {
+
+void StatusCache::ClearAuthTableLocked() {
+  decltype(authContexts_) removed;
+  removed.swap(authContexts_);
+}
+
+void StatusCache::RemoveCardAuthLocked(SCARDHANDLE card, bool forced) {
+  if (!forced) {
+    // Another application of the card may still use the channel.
+    const auto users = std::count_if(slots_.begin(), slots_.end(), [card](const SlotPtr& slot) {
+      return slot->IsValid() && slot->CardHandle() == card;
+    });
+    if (users >= 2) return;
+  }
+  authContexts_.erase(card);
+}
+
+void StatusCache::ClearAuthTable() {
+  Trace::Scope scope("StatusCache::ClearAuthTable");
+  auto cache = Instance();
+  if (!cache) return;
+  RecursiveMutexLock lock(&cache->mutex_);
+  cache->ClearAuthTableLocked();
+}
+
+void StatusCache::RemoveCardAuth(SCARDHANDLE card, bool forced) {
+  Trace::Scope scope("StatusCache::RemoveCardAuth");
+  auto cache = Instance();
+  if (!cache) return;
+  RecursiveMutexLock lock(&cache->mutex_);
+  cache->RemoveCardAuthLocked(card, forced);
+}
+
+void StatusCache::StoreAuthContext(SCARDHANDLE card, SecureMessagingPtr context, uint32_t type) {
+  Trace::Scope scope("StatusCache::StoreAuthContext");
+  auto cache = Instance();
+  if (!cache || !context) return;
+  RecursiveMutexLock lock(&cache->mutex_);
+  cache->authContexts_[card] = AuthEntry{std::move(context), type};
+}
+
+SecureMessagingPtr StatusCache::GetAuthContext(const Pkcs11::Session& session) {
+  Trace::Scope scope("StatusCache::GetAuthContext");
+  SlotPtr slot = GetSlot(session.SlotId());
+  auto cache = Instance();
+  if (!cache || !slot) return nullptr;
+  RecursiveMutexLock lock(&cache->mutex_);
+  auto it = cache->authContexts_.find(slot->CardHandle());
+  if (it == cache->authContexts_.end()) return nullptr;
+  const uint32_t type = it->second.type;
+  return type == kAuthTypeChipAuthentication || type == kAuthTypeAppContainer ? it->second.context : nullptr;
+}
+
+SecureMessagingPtr StatusCache::GetSecureMessaging(const Slot& slot) {
+  Trace::Scope scope("StatusCache::GetSecureMessaging");
+  auto cache = Instance();
+  if (!cache) return nullptr;
+  RecursiveMutexLock lock(&cache->mutex_);
+  auto it = cache->authContexts_.find(slot.CardHandle());
+  if (it == cache->authContexts_.end() || it->second.type != kAuthTypeChipAuthentication) return nullptr;
+  return it->second.context;
+}
+
+SecureMessagingPtr StatusCache::EstablishAuthContext(const Pkcs11::Session& session) {
+  static constexpr const char* kName = "StatusCache::EstablishAuthContext";
+  Trace::Scope scope(kName);
+  if (!GetSlot(session.SlotId())) return nullptr;
+  LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Application-container channel is not available");
+  return nullptr;
+}
+
+SecureMessagingPtr StatusCache::CreateSecureMessaging(const Slot* slot, const Pkcs11::Session* session) {
+  static constexpr const char* kName = "StatusCache::CreateSecureMessaging";
+  Trace::Scope scope(kName);
+  if (slot == nullptr || session == nullptr) return nullptr;
+  if (auto context = GetAuthContext(*session)) return context;
+  LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Chip authentication is not available");
+  return nullptr;
+}
+
+SecureMessagingPtr StatusCache::EnsureSecureMessaging(const Pkcs11::Session* session) {
+  Trace::Scope scope("StatusCache::EnsureSecureMessaging");
+  if (session == nullptr) return nullptr;
+  SlotPtr slot = GetSlot(session->SlotId());
+  return CreateSecureMessaging(slot.get(), session);
+}
+
+SecureMessagingPtr StatusCache::EnsureSecureMessagingForSlot(const Slot* slot) {
+  Trace::Scope scope("StatusCache::EnsureSecureMessagingForSlot");
+  if (slot == nullptr) return nullptr;
+  // A temporary, unregistered session carrying the slot's id.
+  const Pkcs11::Session session(slot->SlotId(), CKF_SERIAL_SESSION);
+  return CreateSecureMessaging(slot, &session);
+}
+
+SecureMessagingPtr StatusCache::RenewSecureMessaging(const Pkcs11::Session* session) {
+  Trace::Scope scope("StatusCache::RenewSecureMessaging");
+  return nullptr;
+}
+
+}  // namespace Brelt::MW::Card
