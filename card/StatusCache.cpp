@@ -49,7 +49,7 @@ std::shared_ptr<StatusCache> StatusCache::Instance() {
 // Lifetime and contexts
 
 void StatusCache::Initialize() {
-  Trace::Scope scope("StatusCache::Initialize");
+  FunctionTrace trace("StatusCache::Initialize");
   if (Instance()) {
     LogMessage(LOG_LEVEL_DATA, true, "StatusCache::Initialize", __LINE__, true,
                "StatusCache Initialize, contect detected, remove all");
@@ -69,7 +69,7 @@ void StatusCache::Initialize() {
 }
 
 void StatusCache::Dispose() {
-  Trace::Scope scope("StatusCache::Dispose");
+  FunctionTrace trace("StatusCache::Dispose");
   LogMessage(LOG_LEVEL_DATA, true, "StatusCache::Dispose", __LINE__, true, "StatusCache Dispose, calling destructor...");
   std::shared_ptr<StatusCache> old;
   {
@@ -80,7 +80,7 @@ void StatusCache::Dispose() {
 }
 
 void StatusCache::InvalidateContent() {
-  Trace::Scope scope("StatusCache::InvalidateContent");
+  FunctionTrace trace("StatusCache::InvalidateContent");
   InvalidateAllSlots();
   InvalidateAllTokens();
   InvalidateAllSessions();
@@ -92,13 +92,13 @@ void StatusCache::InvalidateContent() {
 
 bool StatusCache::GetLibraryInitialized() {
   static constexpr const char* kName = "StatusCache::GetLibraryInitialized";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   bool initialized = false;
   if (auto cache = Instance()) {
     RecursiveMutexLock lock(&cache->mutex_);
     initialized = cache->libraryInitialized_;
   }
-  return Trace::LeavingWithBool(kName, initialized);
+  return TraceLeavingBool(kName, initialized);
 }
 
 SCARDCONTEXT StatusCache::GetContextHandle() {
@@ -154,7 +154,7 @@ std::vector<SlotPtr> StatusCache::CopySlots(bool valid) {
 }
 
 void StatusCache::AddNewSlot(SlotPtr slot) {
-  Trace::Scope scope("StatusCache::AddNewSlot");
+  FunctionTrace trace("StatusCache::AddNewSlot");
   auto cache = Instance();
   if (!cache || !slot) return;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -163,7 +163,7 @@ void StatusCache::AddNewSlot(SlotPtr slot) {
 
 std::vector<SlotPtr> StatusCache::GetAllSlots() {
   static constexpr const char* kName = "StatusCache::GetAllSlots";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   auto cache = Instance();
   if (!cache) return {};
   auto slots = cache->CopySlots(true);
@@ -181,7 +181,7 @@ std::vector<SlotPtr> StatusCache::GetAllSlots() {
 
 std::vector<SlotPtr> StatusCache::GetAllInvalidSlots() {
   static constexpr const char* kName = "StatusCache::GetAllInvalidSlots";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   auto cache = Instance();
   if (!cache) return {};
   auto slots = cache->CopySlots(false);
@@ -206,7 +206,7 @@ SlotPtr StatusCache::GetSlotWithoutProbe(CK_SLOT_ID slotId) {
 }
 
 SlotPtr StatusCache::GetSlot(CK_SLOT_ID slotId) {
-  Trace::Scope scope("StatusCache::GetSlot");
+  FunctionTrace trace("StatusCache::GetSlot");
   SlotPtr slot = GetSlotWithoutProbe(slotId);
   // The probe may wait on the card: it runs outside the registry lock.
   if (slot) ReconnectIfNeeded(*slot);
@@ -214,7 +214,7 @@ SlotPtr StatusCache::GetSlot(CK_SLOT_ID slotId) {
 }
 
 std::vector<SlotPtr> StatusCache::GetSlotsForReaderName(const std::string& readerName) {
-  Trace::Scope scope("StatusCache::GetSlotsForReaderName");
+  FunctionTrace trace("StatusCache::GetSlotsForReaderName");
   auto cache = Instance();
   if (!cache) return {};
   RecursiveMutexLock lock(&cache->mutex_);
@@ -225,7 +225,7 @@ std::vector<SlotPtr> StatusCache::GetSlotsForReaderName(const std::string& reade
 }
 
 std::vector<CK_SLOT_ID> StatusCache::GetAllSlotIDs(bool presentOnly) {
-  Trace::Scope scope("StatusCache::GetAllSlotIDs");
+  FunctionTrace trace("StatusCache::GetAllSlotIDs");
   auto cache = Instance();
   if (!cache) return {};
   RecursiveMutexLock lock(&cache->mutex_);
@@ -244,7 +244,7 @@ void StatusCache::MarkSlotInvalidLocked(Slot& slot, RegistryTime now) {
 }
 
 void StatusCache::InvalidateSlot(CK_SLOT_ID slotId) {
-  Trace::Scope scope("StatusCache::InvalidateSlot");
+  FunctionTrace trace("StatusCache::InvalidateSlot");
   auto cache = Instance();
   if (!cache) return;
   SlotPtr slot;
@@ -261,7 +261,7 @@ void StatusCache::InvalidateSlot(CK_SLOT_ID slotId) {
 
 void StatusCache::InvalidateAllSlots() {
   static constexpr const char* kName = "StatusCache::InvalidateAllSlots";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   auto cache = Instance();
   if (!cache) return;
   std::vector<SCARDHANDLE> cards;
@@ -281,7 +281,7 @@ void StatusCache::InvalidateAllSlots() {
 }
 
 void StatusCache::RemoveAllSlots() {
-  Trace::Scope scope("StatusCache::RemoveAllSlots");
+  FunctionTrace trace("StatusCache::RemoveAllSlots");
   auto cache = Instance();
   if (!cache) return;
   std::vector<SCARDHANDLE> cards;
@@ -299,7 +299,7 @@ void StatusCache::RemoveAllSlots() {
 }
 
 void StatusCache::RemoveAllInvalidSlots() {
-  Trace::Scope scope("StatusCache::RemoveAllInvalidSlots");
+  FunctionTrace trace("StatusCache::RemoveAllInvalidSlots");
   auto cache = Instance();
   if (!cache) return;
   std::vector<SlotPtr> removed;
@@ -313,7 +313,7 @@ void StatusCache::RemoveAllInvalidSlots() {
 
 CK_RV StatusCache::GetSlotIDWithEventOccured(CK_SLOT_ID* slotId) {
   static constexpr const char* kName = "StatusCache::GetSlotIDWithEventOccured";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   CK_RV rv = CKR_NO_EVENT;
   auto cache = Instance();
   if (cache && slotId != nullptr) {
@@ -336,13 +336,13 @@ CK_RV StatusCache::GetSlotIDWithEventOccured(CK_SLOT_ID* slotId) {
       rv = CKR_OK;
     }
   }
-  Trace::LeavingWithResult(kName, rv);
+  TraceLeaving(kName, rv);
   return rv;
 }
 
 void StatusCache::ReconnectIfNeeded(Slot& slot) {
   static constexpr const char* kName = "StatusCache::ReconnectIfNeeded";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   // The transaction keeps the card as it is; a probe would only wait.
   if (slot.IsTransactionOpen()) return;
 

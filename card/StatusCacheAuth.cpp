@@ -34,7 +34,7 @@ void StatusCache::RemoveCardAuthLocked(SCARDHANDLE card, bool forced) {
 }
 
 void StatusCache::ClearAuthTable() {
-  Trace::Scope scope("StatusCache::ClearAuthTable");
+  FunctionTrace trace("StatusCache::ClearAuthTable");
   auto cache = Instance();
   if (!cache) return;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -42,7 +42,7 @@ void StatusCache::ClearAuthTable() {
 }
 
 void StatusCache::RemoveCardAuth(SCARDHANDLE card, bool forced) {
-  Trace::Scope scope("StatusCache::RemoveCardAuth");
+  FunctionTrace trace("StatusCache::RemoveCardAuth");
   auto cache = Instance();
   if (!cache) return;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -50,7 +50,7 @@ void StatusCache::RemoveCardAuth(SCARDHANDLE card, bool forced) {
 }
 
 void StatusCache::StoreAuthContext(SCARDHANDLE card, SecureMessagingPtr context, uint32_t type) {
-  Trace::Scope scope("StatusCache::StoreAuthContext");
+  FunctionTrace trace("StatusCache::StoreAuthContext");
   auto cache = Instance();
   if (!cache || !context) return;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -58,7 +58,7 @@ void StatusCache::StoreAuthContext(SCARDHANDLE card, SecureMessagingPtr context,
 }
 
 SecureMessagingPtr StatusCache::GetAuthContext(const Pkcs11::Session& session) {
-  Trace::Scope scope("StatusCache::GetAuthContext");
+  FunctionTrace trace("StatusCache::GetAuthContext");
   SlotPtr slot = GetSlot(session.SlotId());
   auto cache = Instance();
   if (!cache || !slot) return nullptr;
@@ -70,7 +70,7 @@ SecureMessagingPtr StatusCache::GetAuthContext(const Pkcs11::Session& session) {
 }
 
 SecureMessagingPtr StatusCache::GetSecureMessaging(const Slot& slot) {
-  Trace::Scope scope("StatusCache::GetSecureMessaging");
+  FunctionTrace trace("StatusCache::GetSecureMessaging");
   auto cache = Instance();
   if (!cache) return nullptr;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -81,7 +81,7 @@ SecureMessagingPtr StatusCache::GetSecureMessaging(const Slot& slot) {
 
 SecureMessagingPtr StatusCache::EstablishAuthContext(const Pkcs11::Session& session) {
   static constexpr const char* kName = "StatusCache::EstablishAuthContext";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   if (!GetSlot(session.SlotId())) return nullptr;
   LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Application-container channel is not available");
   return nullptr;
@@ -89,7 +89,7 @@ SecureMessagingPtr StatusCache::EstablishAuthContext(const Pkcs11::Session& sess
 
 SecureMessagingPtr StatusCache::CreateSecureMessaging(const Slot* slot, const Pkcs11::Session* session) {
   static constexpr const char* kName = "StatusCache::CreateSecureMessaging";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   if (slot == nullptr || session == nullptr) return nullptr;
   if (auto context = GetAuthContext(*session)) return context;
   LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Chip authentication is not available");
@@ -97,14 +97,14 @@ SecureMessagingPtr StatusCache::CreateSecureMessaging(const Slot* slot, const Pk
 }
 
 SecureMessagingPtr StatusCache::EnsureSecureMessaging(const Pkcs11::Session* session) {
-  Trace::Scope scope("StatusCache::EnsureSecureMessaging");
+  FunctionTrace trace("StatusCache::EnsureSecureMessaging");
   if (session == nullptr) return nullptr;
   SlotPtr slot = GetSlot(session->SlotId());
   return CreateSecureMessaging(slot.get(), session);
 }
 
 SecureMessagingPtr StatusCache::EnsureSecureMessagingForSlot(const Slot* slot) {
-  Trace::Scope scope("StatusCache::EnsureSecureMessagingForSlot");
+  FunctionTrace trace("StatusCache::EnsureSecureMessagingForSlot");
   if (slot == nullptr) return nullptr;
   // A temporary, unregistered session carrying the slot's id.
   const Pkcs11::Session session(slot->SlotId(), CKF_SERIAL_SESSION);
@@ -112,7 +112,7 @@ SecureMessagingPtr StatusCache::EnsureSecureMessagingForSlot(const Slot* slot) {
 }
 
 SecureMessagingPtr StatusCache::RenewSecureMessaging(const Pkcs11::Session* session) {
-  Trace::Scope scope("StatusCache::RenewSecureMessaging");
+  FunctionTrace trace("StatusCache::RenewSecureMessaging");
   return nullptr;
 }
 

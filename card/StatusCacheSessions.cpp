@@ -34,7 +34,7 @@ std::vector<SessionPtr>::const_iterator FindHandle(const std::vector<SessionPtr>
 
 CK_SESSION_HANDLE StatusCache::AddNewSession(const SessionPtr& session,
                                              const std::function<bool(Pkcs11::Session&)>& beforeRegister) {
-  Trace::Scope scope("StatusCache::AddNewSession");
+  FunctionTrace trace("StatusCache::AddNewSession");
   auto cache = Instance();
   if (!cache || !session) return 0;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -46,7 +46,7 @@ CK_SESSION_HANDLE StatusCache::AddNewSession(const SessionPtr& session,
 }
 
 SessionPtr StatusCache::GetSession(CK_SESSION_HANDLE handle) {
-  Trace::Scope scope("StatusCache::GetSession");
+  FunctionTrace trace("StatusCache::GetSession");
   auto cache = Instance();
   if (!cache || handle == 0) return nullptr;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -55,7 +55,7 @@ SessionPtr StatusCache::GetSession(CK_SESSION_HANDLE handle) {
 }
 
 std::vector<SessionPtr> StatusCache::GetSessions(CK_SLOT_ID slotId) {
-  Trace::Scope scope("StatusCache::GetSessions");
+  FunctionTrace trace("StatusCache::GetSessions");
   auto cache = Instance();
   if (!cache) return {};
   RecursiveMutexLock lock(&cache->mutex_);
@@ -66,7 +66,7 @@ std::vector<SessionPtr> StatusCache::GetSessions(CK_SLOT_ID slotId) {
 }
 
 std::vector<SessionPtr> StatusCache::GetAllSessions() {
-  Trace::Scope scope("StatusCache::GetAllSessions");
+  FunctionTrace trace("StatusCache::GetAllSessions");
   auto cache = Instance();
   if (!cache) return {};
   RecursiveMutexLock lock(&cache->mutex_);
@@ -84,7 +84,7 @@ size_t StatusCache::GetSessionCount() {
 }
 
 bool StatusCache::RemoveSession(const Pkcs11::Session& session) {
-  Trace::Scope scope("StatusCache::RemoveSession");
+  FunctionTrace trace("StatusCache::RemoveSession");
   auto cache = Instance();
   if (!cache) return false;
   SessionPtr removed;  // released after the lock
@@ -97,7 +97,7 @@ bool StatusCache::RemoveSession(const Pkcs11::Session& session) {
 }
 
 void StatusCache::InvalidateAllSessions() {
-  Trace::Scope scope("StatusCache::InvalidateAllSessions");
+  FunctionTrace trace("StatusCache::InvalidateAllSessions");
   auto cache = Instance();
   if (!cache) return;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -108,7 +108,7 @@ void StatusCache::InvalidateAllSessions() {
 }
 
 void StatusCache::RemoveAllInvalidSessions() {
-  Trace::Scope scope("StatusCache::RemoveAllInvalidSessions");
+  FunctionTrace trace("StatusCache::RemoveAllInvalidSessions");
   auto cache = Instance();
   if (!cache) return;
   std::vector<SessionPtr> removed;
@@ -121,7 +121,7 @@ void StatusCache::RemoveAllInvalidSessions() {
 }
 
 void StatusCache::RemoveAllSessions() {
-  Trace::Scope scope("StatusCache::RemoveAllSessions");
+  FunctionTrace trace("StatusCache::RemoveAllSessions");
   auto cache = Instance();
   if (!cache) return;
   std::vector<SessionPtr> removed;

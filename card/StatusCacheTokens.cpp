@@ -40,7 +40,7 @@ uint32_t StatusCache::GetFreeTokenIDLocked() const {
 }
 
 std::vector<TokenPtr> StatusCache::GetAllTokens() {
-  Trace::Scope scope("StatusCache::GetAllTokens");
+  FunctionTrace trace("StatusCache::GetAllTokens");
   auto cache = Instance();
   if (!cache) return {};
   RecursiveMutexLock lock(&cache->mutex_);
@@ -51,7 +51,7 @@ std::vector<TokenPtr> StatusCache::GetAllTokens() {
 }
 
 TokenPtr StatusCache::GetToken(uint32_t tokenId) {
-  Trace::Scope scope("StatusCache::GetToken");
+  FunctionTrace trace("StatusCache::GetToken");
   auto cache = Instance();
   if (!cache) return nullptr;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -59,7 +59,7 @@ TokenPtr StatusCache::GetToken(uint32_t tokenId) {
 }
 
 int StatusCache::GetTokenIndex(uint32_t tokenId) {
-  Trace::Scope scope("StatusCache::GetTokenIndex");
+  FunctionTrace trace("StatusCache::GetTokenIndex");
   auto cache = Instance();
   if (!cache) return -1;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -74,17 +74,17 @@ int StatusCache::GetTokenIndex(uint32_t tokenId) {
 
 bool StatusCache::IsToken(SCARDHANDLE card) {
   static constexpr const char* kName = "StatusCache::IsToken";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   bool found = false;
   if (auto cache = Instance()) {
     RecursiveMutexLock lock(&cache->mutex_);
     found = cache->IsTokenLocked(card);
   }
-  return Trace::LeavingWithBool(kName, found);
+  return TraceLeavingBool(kName, found);
 }
 
 uint32_t StatusCache::GetTokenID(SCARDHANDLE card) {
-  Trace::Scope scope("StatusCache::GetTokenID");
+  FunctionTrace trace("StatusCache::GetTokenID");
   auto cache = Instance();
   if (!cache) return 0;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -92,7 +92,7 @@ uint32_t StatusCache::GetTokenID(SCARDHANDLE card) {
 }
 
 uint32_t StatusCache::GetFreeTokenID() {
-  Trace::Scope scope("StatusCache::GetFreeTokenID");
+  FunctionTrace trace("StatusCache::GetFreeTokenID");
   auto cache = Instance();
   if (!cache) return 0;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -101,7 +101,7 @@ uint32_t StatusCache::GetFreeTokenID() {
 
 uint32_t StatusCache::GetOrCreateToken(SCARDHANDLE card) {
   static constexpr const char* kName = "StatusCache::GetOrCreateToken";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   auto cache = Instance();
   if (!cache) return 0;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -114,7 +114,7 @@ uint32_t StatusCache::GetOrCreateToken(SCARDHANDLE card) {
 }
 
 void StatusCache::AddNewToken(TokenPtr token) {
-  Trace::Scope scope("StatusCache::AddNewToken");
+  FunctionTrace trace("StatusCache::AddNewToken");
   auto cache = Instance();
   if (!cache || !token) return;
   RecursiveMutexLock lock(&cache->mutex_);
@@ -138,7 +138,7 @@ void StatusCache::InvalidateTokenOutsideLock(const TokenPtr& token) {
 }
 
 void StatusCache::InvalidateToken(uint32_t tokenId) {
-  Trace::Scope scope("StatusCache::InvalidateToken");
+  FunctionTrace trace("StatusCache::InvalidateToken");
   auto cache = Instance();
   if (!cache) return;
   TokenPtr token;
@@ -150,7 +150,7 @@ void StatusCache::InvalidateToken(uint32_t tokenId) {
 }
 
 void StatusCache::InvalidateAllTokens() {
-  Trace::Scope scope("StatusCache::InvalidateAllTokens");
+  FunctionTrace trace("StatusCache::InvalidateAllTokens");
   auto cache = Instance();
   if (!cache) return;
   std::vector<TokenPtr> invalidated;
@@ -166,7 +166,7 @@ void StatusCache::InvalidateAllTokens() {
 }
 
 void StatusCache::RemoveAllTokens() {
-  Trace::Scope scope("StatusCache::RemoveAllTokens");
+  FunctionTrace trace("StatusCache::RemoveAllTokens");
   auto cache = Instance();
   if (!cache) return;
   std::vector<TokenPtr> removed;
@@ -180,7 +180,7 @@ void StatusCache::RemoveAllTokens() {
 
 void StatusCache::RemoveAllInvalidTokens() {
   static constexpr const char* kName = "StatusCache::RemoveAllInvalidTokens";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   auto cache = Instance();
   if (!cache) return;
   std::vector<TokenPtr> removed;

@@ -18,7 +18,7 @@ Token::~Token() {
 
 CK_RV Token::StartKeepConThread() {
   static constexpr const char* kName = "Token::StartKeepConThread";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   {
     std::lock_guard lock(threadMutex_);
     if (!running_.load()) {
@@ -28,13 +28,13 @@ CK_RV Token::StartKeepConThread() {
       keepAlive_ = std::jthread([this](std::stop_token stop) { KeepConThreadFunc(stop); });
     }
   }
-  Trace::LeavingWithResult(kName, CKR_OK);
+  TraceLeaving(kName, CKR_OK);
   return CKR_OK;
 }
 
 CK_RV Token::CloseKeepConThread() {
   static constexpr const char* kName = "Token::CloseKeepConThread";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   {
     std::lock_guard lock(threadMutex_);
     if (running_.load()) {
@@ -44,13 +44,13 @@ CK_RV Token::CloseKeepConThread() {
       if (keepAlive_.joinable()) keepAlive_.join();
     }
   }
-  Trace::LeavingWithResult(kName, CKR_OK);
+  TraceLeaving(kName, CKR_OK);
   return CKR_OK;
 }
 
 void Token::InterruptKeepConnThread() {
   static constexpr const char* kName = "Token::InterruptKeepConnThread";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   LogMessage(LOG_LEVEL_DEBUG, true, kName, __LINE__, true, "Interrupt KeepConnectionThread, TID=%08X",
              static_cast<unsigned>(keepAliveThreadId_.load()));
   std::lock_guard lock(threadMutex_);
@@ -59,7 +59,7 @@ void Token::InterruptKeepConnThread() {
 
 void Token::KeepConThreadFunc(std::stop_token stop) {
   static constexpr const char* kName = "Token::KeepConThreadFunc";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   keepAliveThreadId_.store(static_cast<int>(gettid()));
   while (running_.load() && !stop.stop_requested()) {
     char readerName[200];
@@ -78,18 +78,18 @@ void Token::KeepConThreadFunc(std::stop_token stop) {
     sleepWakeup_.wait_for(lock, stop, kKeepAliveInterval, [] { return false; });
   }
   running_.store(false);
-  Trace::LeavingWithResult(kName, CKR_OK);
+  TraceLeaving(kName, CKR_OK);
 }
 
 CK_RV Token::SetVirtualKeyboard(CancellablePinEntry* keyboard) {
   static constexpr const char* kName = "Token::SetVirtualKeyboard";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   {
     std::lock_guard lock(keyboardMutex_);
     if (keyboard_ != nullptr && keyboard_ != keyboard) keyboard_->CancelVirtKeyDialog();
     keyboard_ = keyboard;
   }
-  Trace::LeavingWithResult(kName, CKR_OK);
+  TraceLeaving(kName, CKR_OK);
   return CKR_OK;
 }
 

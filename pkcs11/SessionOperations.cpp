@@ -11,7 +11,6 @@
 
 namespace Brelt::MW::Pkcs11 {
 
-namespace Trace = Card::Trace;
 using Card::StatusCache;
 
 namespace {
@@ -34,7 +33,7 @@ CK_RV StartKeepAliveIfNeeded(const Card::Slot& slot) {
 
 CK_RV OpenSession(const Card::Slot& slot, CK_SESSION_HANDLE_PTR phSession, CK_FLAGS flags) {
   static constexpr const char* kName = "OpenSession";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   CK_RV rv = CKR_OK;
   CK_SESSION_HANDLE handle = 0;
   if (phSession == nullptr) {
@@ -56,13 +55,13 @@ CK_RV OpenSession(const Card::Slot& slot, CK_SESSION_HANDLE_PTR phSession, CK_FL
       }
     }
   }
-  Trace::LeavingWithResult(kName, rv);
+  TraceLeaving(kName, rv);
   return rv;
 }
 
 CK_RV AddSession(CK_SLOT_ID slotId, CK_FLAGS flags, CK_SESSION_HANDLE_PTR phSession) {
   static constexpr const char* kName = "AddSession";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   CK_RV rv = CKR_OK;
   SessionPtr session;
   try {
@@ -88,13 +87,13 @@ CK_RV AddSession(CK_SLOT_ID slotId, CK_FLAGS flags, CK_SESSION_HANDLE_PTR phSess
     if (rv == CKR_OK && handle == 0) rv = CKR_FUNCTION_FAILED;  // no registry
     if (rv == CKR_OK && phSession != nullptr) *phSession = handle;
   }
-  Trace::LeavingWithResult(kName, rv);
+  TraceLeaving(kName, rv);
   return rv;
 }
 
 CK_RV CloseSession(Session& session) {
   static constexpr const char* kName = "CloseSession";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   CK_RV rv = CKR_OK;
   if (!StatusCache::RemoveSession(session)) {
     LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Invalid session handle: %08lx", session.Handle());
@@ -112,7 +111,7 @@ CK_RV CloseSession(Session& session) {
       }
     }
   }
-  Trace::LeavingWithResult(kName, rv);
+  TraceLeaving(kName, rv);
   return rv;
 }
 
@@ -123,13 +122,13 @@ CK_RV GetSessionByHandle(CK_SESSION_HANDLE hSession, SessionPtr& session) {
 
 CK_RV GetSessionInfo(const Session& session, CK_SESSION_INFO_PTR pInfo) {
   static constexpr const char* kName = "GetSessionInfo";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   CK_RV rv = CKR_OK;
   if (pInfo == nullptr)
     rv = CKR_ARGUMENTS_BAD;
   else
     *pInfo = session.Info();
-  Trace::LeavingWithResult(kName, rv);
+  TraceLeaving(kName, rv);
   return rv;
 }
 
@@ -155,7 +154,7 @@ CK_ULONG GetNumOfSessions(CK_SLOT_ID slotId, SessionCount mode) {
 
 CK_RV GetAllTokenSessions(const Session& session, std::vector<SessionPtr>& sessions) {
   static constexpr const char* kName = "GetAllTokenSessions";
-  Trace::Entering(kName);
+  TraceEntering(kName);
   CK_RV rv = CKR_OK;
   // Only the card handle is needed: no probe of the card.
   Card::SlotPtr slot = StatusCache::GetSlotWithoutProbe(session.SlotId());
@@ -165,13 +164,13 @@ CK_RV GetAllTokenSessions(const Session& session, std::vector<SessionPtr>& sessi
     StatusCache::ForEachSessionOfCard(slot->CardHandle(),
                                       [&sessions](const SessionPtr& other) { sessions.push_back(other); });
   }
-  Trace::LeavingWithResult(kName, rv);
+  TraceLeaving(kName, rv);
   return rv;
 }
 
 SessionPtr FindSessionOfType(CK_SLOT_ID slotId, CK_STATE state, uint32_t ownerProcessId) {
   static constexpr const char* kName = "FindSessionOfType";
-  Trace::Scope scope(kName);
+  FunctionTrace trace(kName);
   for (const auto& session : StatusCache::GetSessions(slotId)) {
     LogMessage(LOG_LEVEL_DEBUG, true, kName, __LINE__, true, "session->info.slotID=%lu", session->SlotId());
     LogMessage(LOG_LEVEL_DEBUG, true, kName, __LINE__, true, "slotID=%lu", slotId);

@@ -8,7 +8,7 @@ namespace Brelt::MW::Pkcs11 {
 
 bool IsTransactionKeepAliveNeeded() {
   static constexpr const char* kName = "IsTransactionKeepAliveNeeded";
-  Card::Trace::Entering(kName);
+  TraceEntering(kName);
   if (IsLogLevelEnabled(LOG_LEVEL_DEBUG)) {
     // For information only: the Windows thresholds do not apply to a kernel
     // release.
@@ -18,7 +18,7 @@ bool IsTransactionKeepAliveNeeded() {
                  "OS %s %s: no transaction keep-alive needed (PC/SC keeps idle transactions)", name.sysname,
                  name.release);
   }
-  return Card::Trace::LeavingWithBool(kName, false);
+  return Card::TraceLeavingBool(kName, false);
 }
 
 bool KeepAliveNeededForWindowsVersion(unsigned major, unsigned minor) {
