@@ -1,0 +1,216 @@
+// Sessions: state rules, handles, closing, counts, the transactions held by
+// operations, failed opening, and the operation records.
+
+#include <cstring>
+#include <set>
+
+#include "RegistryFixture.h"
+#include "pkcs11/InternalOperations.h"
+#include "pkcs11/OperationContext.h"
+#include "pkcs11/Session.h"
+#include "pkcs11/SessionOperations.h"
+#include "pkcs11/TransactionKeepAlive.h"
+
+namespace registry_test {
+namespace {
+
+using namespace Brelt::MW::Pkcs11;
+
+constexpr CK_FLAGS kRO = CKF_SERIAL_SESSION;
+constexpr CK_FLAGS kRW = CKF_SERIAL_SESSION | CKF_RW_SESSION;
+
+using SessionTest = RegistryTest;
+
+CK_SESSION_HANDLE Open(const Slot& slot, CK_FLAGS flags) {
+  CK_SESSION_HANDLE handle = 0;
+  EXPECT_EQ(OpenSession(slot, &handle, flags), CKR_OK);
+  EXPECT_NE(handle, 0u);
+  return handle;
+}
+
+TEST_F(SessionTest, NewSessionsJoinTheLoginOfTheirCard) {
+  auto slot1 = AddSlot(1, FakeCard(1));
+  auto slot2 = AddSlot(2, FakeCard(1));  // second application, same card
+  auto other = AddSlot(3, FakeCard(2), "Reader B");
+
+  auto first = StatusCache::GetSession(Open(*slot1, kRO));
+  EXPECT_EQ(first->State(), CKS_RO_PUBLIC_SESSION);
+  EXPECT_EQ(StatusCache::GetSession(Open(*slot1, kRW))->State(), CKS_RW_PUBLIC_SESSION);
+
+  first->SetState(CKS_RO_USER_FUNCTIONS);
+  EXPECT_EQ(StatusCache::GetSession(Open(*slot2, kRO))->State(), CKS_RO_USER_FUNCTIONS);
+  EXPECT_EQ(StatusCache::GetSession(Open(*slot2, kRW))->State(), CKS_RW_USER_FUNCTIONS);
+  EXPECT_EQ(StatusCache::GetSession(Open(*other, kRW))->State(), CKS_RW_PUBLIC_SESSION);
+
+  // A security-officer login elsewhere on the card gives a user state.
+  first->SetState(CKS_RW_SO_FUNCTIONS);
+  EXPECT_EQ(StatusCache::GetSession(Open(*slot1, kRO))->State(), CKS_RO_USER_FUNCTIONS);
+}
+
+TEST_F(SessionTest, OpeningChecksItsArgumentsAndTheToken) {
+  auto slot = AddSlot(1, FakeCard(1));
+  EXPECT_EQ(OpenSession(*slot, nullptr, kRO), CKR_ARGUMENTS_BAD);
+  slot->SetTokenPresent(false);
+  CK_SESSION_HANDLE handle = 99;
+  EXPECT_EQ(OpenSession(*slot, &handle, kRO), CKR_TOKEN_NOT_PRESENT);
+  EXPECT_EQ(handle, 0u);
+  EXPECT_EQ(StatusCache::GetSessionCount(), 0u);
+}
+
+TEST_F(SessionTest, OpeningOnASlotThatWentAwayLeavesNoSessionBehind) {
+  auto slot = AddSlot(1, FakeCard(1));
+  StatusCache::InvalidateSlot(1);
+  slot->SetTokenPresent(true);  // the caller's view from before the removal
+  CK_SESSION_HANDLE handle = 99;
+  EXPECT_EQ(OpenSession(*slot, &handle, kRO), CKR_FUNCTION_FAILED);
+  EXPECT_EQ(handle, 0u);
+  EXPECT_EQ(StatusCache::GetSessionCount(), 0u);
+}
+
+TEST_F(SessionTest, ClosedHandlesStayInvalidAfterManyNewSessions) {
+  auto slot = AddSlot(1, FakeCard(1));
+  const CK_SESSION_HANDLE closed = Open(*slot, kRW);
+  ASSERT_EQ(CloseSession(*StatusCache::GetSession(closed)), CKR_OK);
+  SessionPtr none;
+  EXPECT_EQ(GetSessionByHandle(closed, none), CKR_SESSION_HANDLE_INVALID);
+
+  std::set<CK_SESSION_HANDLE> seen{closed};
+  for (int i = 0; i < 2000; ++i) {
+    const CK_SESSION_HANDLE handle = Open(*slot, kRO);
+    EXPECT_TRUE(seen.insert(handle).second) << "handle reused: " << handle;
+    CloseSession(*StatusCache::GetSession(handle));
+  }
+  EXPECT_EQ(GetSessionByHandle(closed, none), CKR_SESSION_HANDLE_INVALID);
+  EXPECT_EQ(GetSessionByHandle(0, none), CKR_SESSION_HANDLE_INVALID);
+}
+
+TEST_F(SessionTest, ClosingTwiceAndClosingAllOfOneSlot) {
+  auto slot1 = AddSlot(1, FakeCard(1));
+  auto slot2 = AddSlot(2, FakeCard(2), "Reader B");
+  SessionPtr session = StatusCache::GetSession(Open(*slot1, kRO));
+  Open(*slot1, kRW);
+  const CK_SESSION_HANDLE kept = Open(*slot2, kRO);
+
+  EXPECT_EQ(CloseSession(*session), CKR_OK);
+  EXPECT_EQ(CloseSession(*session), CKR_SESSION_HANDLE_INVALID);
+
+  EXPECT_EQ(CloseAllSessions(1), CKR_OK);
+  EXPECT_TRUE(StatusCache::GetSessions(1).empty());
+  EXPECT_NE(StatusCache::GetSession(kept), nullptr);
+}
+
+TEST_F(SessionTest, CountsOfTheTokenInformation) {
+  auto slot = AddSlot(1, FakeCard(1));
+  Open(*slot, kRO);
+  Open(*slot, kRO);
+  auto rw = StatusCache::GetSession(Open(*slot, kRW));
+  EXPECT_EQ(GetNumOfSessions(1, SessionCount::All), 3u);
+  EXPECT_EQ(GetNumOfSessions(1, SessionCount::ReadWrite), 1u);
+  rw->SetState(CKS_RW_SO_FUNCTIONS);
+  EXPECT_EQ(GetNumOfSessions(1, SessionCount::SecurityOfficer), 1u);
+  StatusCache::InvalidateAllSessions();
+  EXPECT_EQ(GetNumOfSessions(1, SessionCount::All), 0u);
+}
+
+TEST_F(SessionTest, InfoCarriesTheLastCardStatus) {
+  auto slot = AddSlot(4, FakeCard(1));
+  auto session = StatusCache::GetSession(Open(*slot, kRW));
+  session->SetDeviceError(0x6982);
+  CK_SESSION_INFO info{};
+  ASSERT_EQ(GetSessionInfo(*session, &info), CKR_OK);
+  EXPECT_EQ(info.slotID, 4u);
+  EXPECT_EQ(info.state, CKS_RW_PUBLIC_SESSION);
+  EXPECT_EQ(info.flags, kRW);
+  EXPECT_EQ(info.ulDeviceError, 0x6982u);
+  EXPECT_EQ(GetSessionInfo(*session, nullptr), CKR_ARGUMENTS_BAD);
+}
+
+TEST_F(SessionTest, ASessionInUseOutlivesItsClosing) {
+  auto slot = AddSlot(1, FakeCard(1));
+  SessionPtr inCall = StatusCache::GetSession(Open(*slot, kRW));
+  inCall->signContext.hKey = 5;
+  inCall->signContext.data.assign(32, 0xAB);
+  std::weak_ptr<Session> view = inCall;
+
+  EXPECT_EQ(CloseAllSessions(1), CKR_OK);
+  // The call that looked the session up (a sign waiting for a PIN) goes on.
+  EXPECT_EQ(inCall->signContext.data.size(), 32u);
+  EXPECT_EQ(inCall->Info().state, CKS_RW_PUBLIC_SESSION);
+  inCall.reset();
+  EXPECT_TRUE(view.expired());
+}
+
+TEST_F(SessionTest, EachHeldTransactionIsTakenExactlyOnce) {
+  auto slot = AddSlot(1, FakeCard(1));
+  auto session = StatusCache::GetSession(Open(*slot, kRO));
+  EXPECT_FALSE(session->TakeHeldTransaction(HeldTransaction::Find)) << "never end what is not held";
+
+  session->NoteTransactionHeld(HeldTransaction::Find);
+  session->NoteTransactionHeld(HeldTransaction::Sign);
+  EXPECT_TRUE(session->TakeHeldTransaction(HeldTransaction::Find));
+  EXPECT_FALSE(session->TakeHeldTransaction(HeldTransaction::Find));
+  EXPECT_TRUE(session->HoldsTransaction(HeldTransaction::Sign));
+
+  session->NoteTransactionHeld(HeldTransaction::Decrypt);
+  EXPECT_EQ(session->TakeAllHeldTransactions(), 2);
+  EXPECT_EQ(session->TakeAllHeldTransactions(), 0);
+  EXPECT_FALSE(session->TakeHeldTransaction(HeldTransaction::Sign));
+}
+
+TEST(OperationContextTest, MechanismCopiesOwnTheirParameters) {
+  EXPECT_EQ(CopyMechanism(nullptr), nullptr);
+
+  CK_MECHANISM plain{CKM_RSA_PKCS, nullptr, 0};
+  auto copy = CopyMechanism(&plain);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->Get()->pParameter, nullptr);
+  EXPECT_EQ(copy->Get()->ulParameterLen, 0u);
+
+  CK_MECHANISM unreadable{CKM_RSA_PKCS, nullptr, 8};
+  EXPECT_EQ(CopyMechanism(&unreadable), nullptr);
+
+  unsigned char label[] = {'l', 'a', 'b', 'e', 'l'};
+  CK_RSA_PKCS_OAEP_PARAMS params{CKM_SHA256, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, label, sizeof(label)};
+  CK_MECHANISM oaep{CKM_RSA_PKCS_OAEP, &params, sizeof(params)};
+  copy = CopyMechanism(&oaep);
+  ASSERT_NE(copy, nullptr);
+  std::memset(label, 0, sizeof(label));  // the caller's buffers may go away
+  params.hashAlg = 0;
+  const auto* copied = static_cast<const CK_RSA_PKCS_OAEP_PARAMS*>(copy->Get()->pParameter);
+  EXPECT_NE(copied, &params);
+  EXPECT_EQ(copied->hashAlg, CKM_SHA256);
+  ASSERT_EQ(copied->ulSourceDataLen, 5u);
+  EXPECT_EQ(std::memcmp(copied->pSourceData, "label", 5), 0);
+
+  params.pSourceData = nullptr;
+  EXPECT_EQ(CopyMechanism(&oaep), nullptr);
+}
+
+TEST(OperationContextTest, ResetEndsTheOperationButKeepsTheModulusSize) {
+  OperationContext context;
+  CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
+  context.mechanism = CopyMechanism(&mechanism);
+  context.hKey = 0x10002;
+  context.modulusBits = 2048;
+  context.data.assign(10, 1);
+  context.alwaysAuthenticate = context.contextLoginDone = true;
+  EXPECT_TRUE(IsOperationActive(context));
+  ResetOperation(context);
+  EXPECT_FALSE(IsOperationActive(context));
+  EXPECT_EQ(context.mechanism, nullptr);
+  EXPECT_TRUE(context.data.empty());
+  EXPECT_FALSE(context.alwaysAuthenticate || context.contextLoginDone);
+  EXPECT_EQ(context.modulusBits, 2048);
+}
+
+TEST(KeepAliveTest, OnlyTheWindowsVersionsWithIdleTimeoutsNeedIt) {
+  EXPECT_FALSE(KeepAliveNeededForWindowsVersion(6, 1));
+  EXPECT_TRUE(KeepAliveNeededForWindowsVersion(6, 2));
+  EXPECT_TRUE(KeepAliveNeededForWindowsVersion(6, 3));
+  EXPECT_TRUE(KeepAliveNeededForWindowsVersion(10, 0));
+  EXPECT_FALSE(KeepAliveNeededForWindowsVersion(5, 1));
+  EXPECT_FALSE(IsTransactionKeepAliveNeeded());
+}
+
+}  // namespace
+}  // namespace registry_test
