@@ -20,7 +20,7 @@ CK_SESSION_INFO Session::Info() const {
   info.slotID = slotId_;
   info.state = state_.load();
   info.flags = flags_;
-  info.ulDeviceError = deviceError_.load();
+  info.ulDeviceError = deviceError_;
   return info;
 }
 

@@ -8,9 +8,10 @@
 // another thread never sees it freed.
 //
 // The operation contexts are used only by the token calls, which run under
-// TokenMutex. The session state, the device error and the held-transaction
-// flags are read without that lock (session information, new sessions,
-// closing) and are therefore atomics.
+// TokenMutex, and so do the card commands that write the device error. The
+// session state and the held-transaction flags are also read and changed
+// without that lock (session information, new sessions, closing) and are
+// therefore atomics.
 
 #include <atomic>
 #include <cstdint>
@@ -52,9 +53,11 @@ class Session {
   void SetState(CK_STATE state) { state_.store(state); }
 
   // The last-status word of the card commands of this session's operations:
-  // the transmit result, then the status word of a failed command.
-  CK_ULONG DeviceError() const { return deviceError_.load(); }
-  void SetDeviceError(CK_ULONG value) { deviceError_.store(value); }
+  // the transmit result, then the status word of a failed command. The card
+  // commands write it through this pointer; they run under TokenMutex.
+  CK_ULONG* LastStatusWord() { return &deviceError_; }
+  CK_ULONG DeviceError() const { return deviceError_; }
+  void SetDeviceError(CK_ULONG value) { deviceError_ = value; }
 
   // Slot id, state, flags and device error as one record.
   CK_SESSION_INFO Info() const;
@@ -87,7 +90,7 @@ class Session {
   const CK_SLOT_ID slotId_;
   const CK_FLAGS flags_;
   std::atomic<CK_STATE> state_;
-  std::atomic<CK_ULONG> deviceError_{0};
+  CK_ULONG deviceError_ = 0;
   const uint32_t ownerThreadId_;
   const uint32_t ownerProcessId_;
   std::atomic<unsigned> heldTransactions_{0};
