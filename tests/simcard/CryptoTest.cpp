@@ -67,7 +67,9 @@ TEST(CardCrypto, CardOs50SignatureVerifiesWithTheCertificate)
     EXPECT_EQ(card->Transmit(Hex("00 22 41 B6 03 84 01 07")), Hex("6A 88"));
     // Changing the DF drops the environment.
     ASSERT_EQ(card->Transmit(mse), Hex("90 00"));
+    EXPECT_EQ(card->Environment().signatureKey, 0x01);
     ASSERT_EQ(card->Transmit(Hex("00 A4 00 0C")), Hex("90 00"));
+    EXPECT_FALSE(card->Environment().signatureKey);
     ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
     EXPECT_EQ(card->Transmit(PsoSign(DigestInfo())), Hex("69 85"));
 }

@@ -50,6 +50,11 @@ TEST(CardPin, StatusQueryAndSecurityStatus)
     EXPECT_EQ(card->Transmit(kWrongPin), Hex("63 C2"));
     EXPECT_TRUE(card->SecurityStatus().empty());
 
+    EXPECT_EQ(cardsim::MakePersonalisation("DEF50-TRANSPORT")->Transmit(kStatusQuery), Hex("69 84"));
+    EXPECT_EQ(cardsim::MakePersonalisation("DEF50-TRANSPORT")->Transmit(kVerifyUserPin), Hex("69 84"));
+    EXPECT_EQ(cardsim::MakePersonalisation("DEF50-FINALTRY")->Transmit(kStatusQuery), Hex("63 C1"));
+    EXPECT_EQ(cardsim::MakePersonalisation("DEF50-BLOCKED")->Transmit(kStatusQuery), Hex("69 83"));
+
     auto variant = cardsim::MakePersonalisation("DEF50-PIN63CX");
     ASSERT_EQ(variant->Transmit(kVerifyUserPin), Hex("90 00"));
     EXPECT_EQ(variant->Transmit(kStatusQuery), Hex("63 C3"));

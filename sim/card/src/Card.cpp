@@ -134,6 +134,12 @@ std::optional<uint16_t> Card::CurrentEf() const
     return state_->currentEf->fid;
 }
 
+EnvironmentStatus Card::Environment() const
+{
+    std::lock_guard lock(mutex_);
+    return {state_->se.signatureKey, state_->se.decipherKey};
+}
+
 std::optional<Bytes> Card::FileContents(const Bytes& path) const
 {
     std::lock_guard lock(mutex_);

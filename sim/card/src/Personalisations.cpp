@@ -33,6 +33,16 @@ std::string DefaultLabel(CardOs os)
     }
 }
 
+// Adjusts the user PIN after the layout was built.
+std::function<void(CardState&)> WithUserPin(std::function<void(detail::PinObject&)> adjust)
+{
+    return [=](CardState& state) {
+        for (detail::PinObject& pin : state.pins)
+            if (pin.reference == 0x01)
+                adjust(pin);
+    };
+}
+
 Builder Pkcs15Card(CardOs os, std::function<void(LayoutOptions&)> adjust = {},
                    std::function<void(CardState&)> finish = {})
 {
@@ -101,6 +111,15 @@ const std::vector<std::pair<std::string, Builder>>& Catalogue()
         {"DEF50-PIN63CX", Pkcs15Card(CardOs::V50, {}, [](CardState& s) {
              s.options.pinStatus9000WhenVerified = false;
          })},
+        {"DEF50-TRANSPORT", Pkcs15Card(CardOs::V50, {}, WithUserPin([](detail::PinObject& pin) {
+             pin.usable = false;
+         }))},
+        {"DEF50-FINALTRY", Pkcs15Card(CardOs::V50, {}, WithUserPin([](detail::PinObject& pin) {
+             pin.retriesLeft = 1;
+         }))},
+        {"DEF50-BLOCKED", Pkcs15Card(CardOs::V50, {}, WithUserPin([](detail::PinObject& pin) {
+             pin.retriesLeft = 0;
+         }))},
         {"DEF44", Pkcs15Card(CardOs::V44)},
         {"DEF44-UC", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.signatureKeyUserConsent = 1; })},
         {"DEF44-STRICT", Pkcs15Card(CardOs::V44, {}, [](CardState& s) { s.options.dataWithoutLe = false; })},

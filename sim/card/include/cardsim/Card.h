@@ -48,6 +48,12 @@ struct PinStatus {
     bool verified = false;
 };
 
+// Keys named by the current security environment (MSE SET).
+struct EnvironmentStatus {
+    std::optional<uint8_t> signatureKey;
+    std::optional<uint8_t> decipherKey;
+};
+
 class Card {
 public:
     explicit Card(std::unique_ptr<detail::CardState> state);
@@ -80,6 +86,7 @@ public:
     // current EF when one is selected.
     Bytes CurrentDfPath() const;
     std::optional<uint16_t> CurrentEf() const;
+    EnvironmentStatus Environment() const;
     // Contents of a transparent EF, path of FIDs from the MF (a leading
     // 3F 00 is optional). Empty optional when there is no such EF.
     std::optional<Bytes> FileContents(const Bytes& path) const;
