@@ -1,7 +1,6 @@
-// Internal operations whose slot registry and card layer are not yet part of
-// the module. Until they are, the module knows no slots and no sessions: the
-// slot list is empty, every slot id and session handle is unknown, and an
-// operation that would need a card answers CKR_FUNCTION_NOT_SUPPORTED.
+// Internal operations whose card layer is not yet part of the module. Until
+// it is, the slot list is empty and an operation that would need a card
+// answers CKR_FUNCTION_NOT_SUPPORTED.
 // Each definition here moves to its own file when the real operation lands.
 
 #include "pkcs11/InternalOperations.h"

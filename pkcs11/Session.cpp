@@ -24,8 +24,9 @@ CK_SESSION_INFO Session::Info() const {
   return info;
 }
 
-void Session::NoteTransactionHeld(HeldTransaction operation) {
-  heldTransactions_.fetch_or(static_cast<unsigned>(operation));
+bool Session::NoteTransactionHeld(HeldTransaction operation) {
+  const unsigned bit = static_cast<unsigned>(operation);
+  return (heldTransactions_.fetch_or(bit) & bit) == 0;
 }
 
 bool Session::HoldsTransaction(HeldTransaction operation) const {

@@ -71,8 +71,12 @@ class Session {
   void SetTimestamp(Card::RegistryTime now) { invalidation_.Set(now); }
 
   // Card transactions held by operations of this session. Each one is ended
-  // exactly once: the call that takes the flag ends the transaction.
-  void NoteTransactionHeld(HeldTransaction operation);
+  // exactly once: the call that takes the flag ends the transaction. An Init
+  // call that begins a transaction for an operation which still holds one
+  // takes and ends the old one first.
+  // Records that `operation` now holds a transaction; false when it already
+  // held one (the caller then holds one transaction too many).
+  bool NoteTransactionHeld(HeldTransaction operation);
   bool HoldsTransaction(HeldTransaction operation) const;
   // Clears the flag; true when it was set (the caller then ends the transaction).
   bool TakeHeldTransaction(HeldTransaction operation);

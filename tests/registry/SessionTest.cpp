@@ -145,8 +145,9 @@ TEST_F(SessionTest, EachHeldTransactionIsTakenExactlyOnce) {
   auto session = StatusCache::GetSession(Open(*slot, kRO));
   EXPECT_FALSE(session->TakeHeldTransaction(HeldTransaction::Find)) << "never end what is not held";
 
-  session->NoteTransactionHeld(HeldTransaction::Find);
-  session->NoteTransactionHeld(HeldTransaction::Sign);
+  EXPECT_TRUE(session->NoteTransactionHeld(HeldTransaction::Find));
+  EXPECT_FALSE(session->NoteTransactionHeld(HeldTransaction::Find)) << "a second search began another one";
+  EXPECT_TRUE(session->NoteTransactionHeld(HeldTransaction::Sign));
   EXPECT_TRUE(session->TakeHeldTransaction(HeldTransaction::Find));
   EXPECT_FALSE(session->TakeHeldTransaction(HeldTransaction::Find));
   EXPECT_TRUE(session->HoldsTransaction(HeldTransaction::Sign));

@@ -7,6 +7,7 @@
 
 #include "RegistryFixture.h"
 #include "card/CancellablePinEntry.h"
+#include "card/ReaderEventCount.h"
 #include "card/Token.h"
 
 namespace registry_test {
@@ -167,6 +168,15 @@ TEST(TokenKeepAliveTest, ThreadEndsByItselfWhenTheCardStatusFails) {
   EXPECT_EQ(token.CloseKeepConThread(), CKR_OK);
   // It can be started again, and the token's end stops it.
   EXPECT_EQ(token.StartKeepConThread(), CKR_OK);
+}
+
+TEST(ReaderEventCountTest, ACardSwappedWithinOnePollIsAReplacement) {
+  using Brelt::MW::Card::IsCardReplaced;
+  const DWORD present = SCARD_STATE_PRESENT | SCARD_STATE_CHANGED;
+  EXPECT_FALSE(IsCardReplaced(0x00010000 | present, 0x00010000 | present));
+  EXPECT_TRUE(IsCardReplaced(0x00010000 | present, 0x00030000 | present));
+  EXPECT_FALSE(IsCardReplaced(0x00010000 | SCARD_STATE_EMPTY, 0x00020000 | present)) << "a plain insertion";
+  EXPECT_FALSE(IsCardReplaced(0x00010000 | present, 0x00020000 | SCARD_STATE_EMPTY)) << "a plain removal";
 }
 
 }  // namespace
