@@ -109,6 +109,9 @@ std::vector<ReaderSetting> ParseCardsSetting(const std::string& setting);
 // std::invalid_argument (bad setting or unknown personalisation); the reader
 // set is unchanged then.
 void Configure(const std::string& cardsSetting, const std::string& pinPadPin = {});
+// Throws std::invalid_argument for an empty, too long or taken name and
+// std::length_error beyond kMaxReaders. Functions taking a reader name throw
+// std::invalid_argument for a name that is not in the set.
 void AddReader(const std::string& name, PinPad pinPad = PinPad::None);
 void RemoveReader(const std::string& name);
 void RemoveAllReaders();
@@ -137,6 +140,7 @@ std::size_t PendingPinPadEntries(const std::string& reader);
 void InjectFault(const std::string& reader, Fault fault);
 // The next `times` calls of `call` (any context or handle) answer `error`.
 void FailNextCalls(ApiCall call, LONG error, unsigned times = 1);
+// Drops all faults, pending call failures and queued PIN pad entries.
 void ClearFaults();
 
 // --- transcript of the card in (or last removed from) a reader ---
