@@ -6,6 +6,7 @@
 #include <cardsim/Personalisations.h>
 
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -267,6 +268,15 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Blocked before any thread exists (the card model may start some), so
+    // that every thread inherits the mask and the signals reach the signalfd.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) {
+        sigaddset(&signals, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fputs(kUsage, stderr);
@@ -284,12 +294,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "\n");
         return 2;
     }
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) {
-        sigaddset(&signals, signal);
-    }
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
     const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
     if (signalFd < 0) {
         std::perror("cardsim-vpcd: signalfd");
