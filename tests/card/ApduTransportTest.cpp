@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "../base/LogTestSupport.h"
+#include "Logger.h"
+#include "SimulatedReader.h"
+#include "card/ApduTransport.h"
+
+using namespace Brelt::MW::Card;
+using cardsim::Fault;
+
+namespace {
+
+// A card that answers every command with one fixed answer.
+class FixedAnswerCard final : public cardsim::Icc {
+public:
+    explicit FixedAnswerCard(cardsim::Bytes answer) : answer_(std::move(answer)) {}
+    cardsim::Bytes Atr() const override { return {0x3B, 0x02, 0x14, 0x50}; }
+    void Reset() override {}
+    cardsim::Bytes Transmit(const cardsim::Bytes&) override { return answer_; }
+
+private:
+    cardsim::Bytes answer_;
+};
+
+class ApduTransportTest : public SimulatedReaderTest {
+protected:
+    // Sends `command`; the answer is what the injected fault or card says.
+    CK_RV Send(ApduCommand& command, ApduResponse& response, CK_ULONG* lastStatus = nullptr)
+    {
+        return SendApdu(&slot_, &command, &response, lastStatus != nullptr ? lastStatus : &lastStatus_, 0, 0);
+    }
+    void AnswerNextWith(const std::string& hex) { cardsim::InjectFault(kReader, Fault::AnswerWith({}, Hex(hex))); }
+
+    CK_ULONG lastStatus_ = 0xDEAD;
+};
+
+}  // namespace
+
+TEST_F(ApduTransportTest, EncodedCommandsReachTheCard)
+{
+    Insert("DEF50");
+    ApduCommand command;
+    ApduResponse response;
+    SetApdu(&command, 0x00, 0xA4, 0x00, 0x0C, kNoLe, kSwSuccess);
+    EXPECT_EQ(Send(command, response), CKR_OK);
+    EXPECT_EQ(lastStatus_, 0u);
+    EXPECT_EQ(Commands(), std::vector<std::string>{"00 A4 00 0C"});
+
+    // 300 data bytes and Le 0 go out in the extended form.
+    SetApdu(&command, 0x00, 0xD6, 0x00, 0x00, 0, kSwNotChecked);
+    std::vector<uint8_t> data(300, 0x5A);
+    SetApduData(&command, 300, data.data(), 1);
+    Send(command, response);
+    const std::string sent = Commands().at(0);
+    EXPECT_EQ(sent.substr(0, 24), "00 D6 00 00 00 01 2C 5A ");
+    EXPECT_EQ(sent.substr(sent.size() - 8), "5A 00 00");
+
+    SetApdu(&command, 0x00, 0xCA, 0x01, 0x82, 0x100, kSwNotChecked);
+    Send(command, response);
+    EXPECT_EQ(Commands(), std::vector<std::string>{"00 CA 01 82 00 01 00"});
+}
+
+TEST_F(ApduTransportTest, AnswersAndTheLastStatusWord)
+{
+    Insert("DEF50");
+    ApduCommand command;
+    ApduResponse response;
+    SetApdu(&command, 0x00, 0xCA, 0x01, 0x82, 0x00, kSwSuccess);
+
+    AnswerNextWith("9000");
+    EXPECT_EQ(Send(command, response), CKR_OK);
+    EXPECT_EQ(response.sw, 0x9000);
+    EXPECT_EQ(response.length, 0);
+    EXPECT_EQ(response.data, nullptr);
+    EXPECT_EQ(lastStatus_, 0u);
+
+    AnswerNextWith("C9019000");
+    EXPECT_EQ(Send(command, response), CKR_OK);
+    ASSERT_EQ(response.length, 2);
+    EXPECT_EQ(response.data[0], 0xC9);
+
+    AnswerNextWith("AABB63C2");  // wrong PIN: data are dropped with the failure
+    EXPECT_EQ(Send(command, response), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(response.sw, 0x63C2);
+    EXPECT_EQ(response.length, 0);
+    EXPECT_EQ(response.data, nullptr);
+    EXPECT_EQ(lastStatus_, 0x63C2u);
+
+    for (const char* shortAnswer : {"90", ""}) {
+        AnswerNextWith(shortAnswer);
+        lastStatus_ = 0xDEAD;
+        EXPECT_EQ(Send(command, response), CKR_FUNCTION_FAILED) << shortAnswer;
+        EXPECT_EQ(lastStatus_, 0u);
+        EXPECT_EQ(response.sw, 0);
+    }
+
+    SetApdu(&command, 0x00, 0xB0, 0x00, 0x00, 0xF0, kSwNotChecked);
+    AnswerNextWith("0102036282");
+    EXPECT_EQ(Send(command, response), CKR_OK);
+    EXPECT_EQ(response.length, 3);
+    EXPECT_EQ(lastStatus_, 0x6282u);
+
+    cardsim::InjectFault(kReader, Fault::TransmitError(SCARD_E_NO_SMARTCARD));
+    EXPECT_EQ(Send(command, response), CKR_DEVICE_ERROR);
+    EXPECT_EQ(lastStatus_, CK_ULONG(SCARD_E_NO_SMARTCARD));
+    EXPECT_EQ(response.sw, 0);
+
+    // A skipped command sends nothing and leaves the word alone.
+    Commands();
+    command.skip = 1;
+    lastStatus_ = 0x1234;
+    EXPECT_EQ(Send(command, response), CKR_OK);
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(lastStatus_, 0x1234u);
+
+    // Null arguments and Lc without data.
+    SetApdu(&command, 0x00, 0xD6, 0x00, 0x00, kNoLe, kSwSuccess);
+    SetApduData(&command, 2, nullptr, 0);
+    EXPECT_EQ(Send(command, response), CKR_DATA_INVALID);
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(SendApdu(nullptr, &command, &response, nullptr, 0, 0), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(SendApdu(&slot_, nullptr, &response, nullptr, 0, 0), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(SendApdu(&slot_, &command, nullptr, nullptr, 0, 0), CKR_ARGUMENTS_BAD);
+}
+
+TEST_F(ApduTransportTest, AnswerLongerThanTheLengthFieldIsRefused)
+{
+    cardsim::Bytes huge(0x10000, 0x42);
+    huge.insert(huge.end(), {0x90, 0x00});
+    InsertIcc(std::make_shared<FixedAnswerCard>(huge));
+    ApduCommand command;
+    ApduResponse response;
+    SetApdu(&command, 0x00, 0xB0, 0x00, 0x00, 0x0000, kSwSuccess);
+    EXPECT_EQ(SendApdu(&slot_, &command, &response, nullptr, 0, 1), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(response.length, 0);
+
+    huge.erase(huge.begin());  // 65,535 data bytes: the longest valid answer
+    InsertIcc(std::make_shared<FixedAnswerCard>(huge));
+    EXPECT_EQ(SendApdu(&slot_, &command, &response, nullptr, 0, 1), CKR_OK);
+    EXPECT_EQ(response.length, 0xFFFF);
+}
+
+TEST_F(ApduTransportTest, GetDataProbe)
+{
+    Insert("DEF50");
+    EXPECT_EQ(SendGetDataApdu(handle_), CKR_OK);
+    EXPECT_EQ(Commands(), std::vector<std::string>{"00 CA 01 83"});
+    cardsim::InjectFault(kReader, Fault::OneByteAnswer());
+    EXPECT_EQ(SendGetDataApdu(handle_), CKR_FUNCTION_FAILED);
+    cardsim::InjectFault(kReader, Fault::TransmitError(SCARD_F_COMM_ERROR));
+    EXPECT_EQ(SendGetDataApdu(handle_), CKR_DEVICE_ERROR);
+}
+
+namespace {
+
+// Wraps by setting the secure-messaging bits of CLA; reports a checksum
+// failure on demand and counts both directions like a send sequence counter.
+class FakeProtector final : public ApduProtector {
+public:
+    ApduCommand* WrapCommand(const ApduCommand& plain) override
+    {
+        ++counter;
+        auto wrapped = std::make_unique<ApduCommand>();
+        SetApdu(wrapped.get(), plain.cla | 0x0C, plain.ins, plain.p1, plain.p2, 0, plain.expectedSw);
+        const uint8_t objects[] = {0x8E, 0x01, 0x00};
+        SetApduData(wrapped.get(), sizeof objects, objects, 1);
+        return wrapped.release();
+    }
+    CK_RV UnwrapResponse(ApduResponse& response) override
+    {
+        ++counter;
+        if (!checksumOk) {
+            response.data.reset();
+            response.length = 0;
+            return CKR_FUNCTION_FAILED;
+        }
+        return CKR_OK;
+    }
+    int counter = 0;
+    bool checksumOk = true;
+};
+
+std::shared_ptr<FakeProtector> g_protector;
+
+std::shared_ptr<ApduProtector> FindFakeProtector(SCARDHANDLE)
+{
+    return g_protector;
+}
+
+}  // namespace
+
+TEST_F(ApduTransportTest, ProtectedExchanges)
+{
+    Insert("DEF50");
+    g_protector = std::make_shared<FakeProtector>();
+    SetApduProtectorLookup(&FindFakeProtector);
+    ApduCommand command;
+    ApduResponse response;
+    SetApdu(&command, 0x00, 0x20, 0x00, 0x81, kNoLe, kSwSuccess);
+
+    AnswerNextWith("990290008E0811223344556677889000");
+    EXPECT_EQ(Send(command, response), CKR_OK);
+    EXPECT_EQ(Commands(), std::vector<std::string>{"0C 20 00 81 03 8E 01 00 00"});
+    EXPECT_EQ(g_protector->counter, 2);
+
+    // A forged or corrupted answer is not a success, whatever its SW says.
+    g_protector->checksumOk = false;
+    AnswerNextWith("990290008E0800000000000000009000");
+    EXPECT_EQ(Send(command, response), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(response.sw, 0x9000);
+    EXPECT_EQ(response.data, nullptr);
+
+    // The answer is unwrapped after a failed exchange too (counter stays in step).
+    g_protector->counter = 0;
+    cardsim::InjectFault(kReader, Fault::TransmitError(SCARD_F_COMM_ERROR));
+    EXPECT_EQ(Send(command, response), CKR_DEVICE_ERROR);
+    EXPECT_EQ(g_protector->counter, 2);
+
+    // The plain send never wraps.
+    Commands();
+    g_protector->checksumOk = true;
+    SetApdu(&command, 0x00, 0xA4, 0x00, 0x0C, kNoLe, kSwSuccess);
+    EXPECT_EQ(SendApduImpl(&slot_, &command, &response, nullptr, 0, 0), CKR_OK);
+    EXPECT_EQ(Commands().at(0).substr(0, 2), "00");
+
+    SetApduProtectorLookup(nullptr);
+    g_protector.reset();
+}
+
+TEST_F(ApduTransportTest, NoLogKeepsCommandBytesOutOfTheLog)
+{
+    Insert("DEF50");
+    char folder[] = "/tmp/brelt-apdu-log-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/pkcs11.log";
+    setenv("COPYRIGHT_BRELT_PKCS11_P", path.c_str(), 1);
+    setenv("COPYRIGHT_BRELT_PKCS11_L", "5", 1);
+    setenv("COPYRIGHT_BRELT_PKCS11_T", "0", 1);
+    InitLogger();
+
+    ApduCommand verify;
+    ApduResponse response;
+    const uint8_t pin[] = {0x37, 0x35, 0x39, 0x31};
+    SetApdu(&verify, 0x00, 0x20, 0x00, 0x81, kNoLe, kSwSuccess);
+    SetApduData(&verify, sizeof pin, pin, 1);
+    cardsim::InjectFault(kReader, Fault::AnswerWith({}, Hex("63C1")));
+    EXPECT_EQ(SendApdu(&slot_, &verify, &response, nullptr, 1, 0), CKR_FUNCTION_FAILED);
+
+    ApduCommand select;
+    SetApdu(&select, 0x00, 0xA4, 0x00, 0x0C, kNoLe, kSwSuccess);
+    EXPECT_EQ(SendApdu(&slot_, &select, &response, nullptr, 0, 0), CKR_OK);
+    CloseLogger();
+    unsetenv("COPYRIGHT_BRELT_PKCS11_P");
+    unsetenv("COPYRIGHT_BRELT_PKCS11_L");
+    unsetenv("COPYRIGHT_BRELT_PKCS11_T");
+
+    const std::string log = ReadFile(path);
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(log.find("37 35 39 31"), std::string::npos);
+    EXPECT_EQ(log.find("Ins = 20"), std::string::npos);
+    EXPECT_NE(log.find("Invalid response SW: 63C1, expected: 9000"), std::string::npos);
+    EXPECT_NE(log.find("Ins = A4"), std::string::npos);  // a normal command is logged
+}
