@@ -166,7 +166,7 @@ CK_RV SendApdu(const Slot* slot, ApduCommand* command, ApduResponse* response, C
     }
 
     const ApduProtectorLookup lookup = g_protectorLookup.load();
-    const std::shared_ptr<ApduProtector> protector = lookup != nullptr ? lookup(slot->CardHandle()) : nullptr;
+    const std::shared_ptr<ApduProtector> protector = lookup != nullptr ? lookup(*slot) : nullptr;
     if (protector == nullptr)
         return trace.Result(SendApduImpl(slot, command, response, lastStatus, noLog, forceExtended));
 

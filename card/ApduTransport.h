@@ -41,9 +41,10 @@ public:
     virtual CK_RV UnwrapResponse(ApduResponse& response) = 0;
 };
 
-// Finds the protector of a card handle, or null. The registry installs it;
-// the shared pointer keeps the context alive for the whole exchange.
-using ApduProtectorLookup = std::shared_ptr<ApduProtector> (*)(SCARDHANDLE cardHandle);
+// Finds the chip-authentication context of the slot's card, or null. The
+// registry installs it (StatusCache::GetSecureMessaging); the shared pointer
+// keeps the context alive for the whole exchange.
+using ApduProtectorLookup = std::shared_ptr<ApduProtector> (*)(const Slot& slot);
 void SetApduProtectorLookup(ApduProtectorLookup lookup);
 
 CK_RV SendApdu(const Slot* slot, ApduCommand* command, ApduResponse* response, CK_ULONG* lastStatus,

@@ -165,7 +165,7 @@ public:
 
 std::shared_ptr<FakeProtector> g_protector;
 
-std::shared_ptr<ApduProtector> FindFakeProtector(SCARDHANDLE)
+std::shared_ptr<ApduProtector> FindFakeProtector(const Slot&)
 {
     return g_protector;
 }
