@@ -30,6 +30,7 @@ using cardsim::vpcd::VpcdLink;
 
 constexpr const char* kUsage =
     "Usage: cardsim-vpcd [--host HOST] [--port PORT] [--verbose] [PERSONALISATION]\n"
+    "       cardsim-vpcd --list   (prints the personalisation names)\n"
     "Serves one simulated card (default DEF50) to pcscd through the vpcd reader\n"
     "driver (default 127.0.0.1:35963, reader \"Virtual PCD 00 00\").\n"
     "Commands on standard input: remove, insert, transcript, clear, quit.\n"
@@ -42,6 +43,7 @@ struct Options {
     std::string host = "127.0.0.1";
     uint16_t port = 35963;
     bool verbose = false;
+    bool list = false;
     std::string personalisation = cardsim::kDefaultPersonalisation;
 };
 
@@ -85,6 +87,8 @@ bool ParseOptions(int argc, char** argv, Options& options)
             options.port = uint16_t(port);
         } else if (arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--list") {
+            options.list = true;
         } else if (!arg.empty() && arg[0] != '-') {
             positional.push_back(arg);
         } else {
@@ -281,6 +285,12 @@ int main(int argc, char** argv)
     if (!ParseOptions(argc, argv, options)) {
         std::fputs(kUsage, stderr);
         return 2;
+    }
+    if (options.list) {
+        for (const std::string& name : cardsim::PersonalisationNames()) {
+            std::printf("%s\n", name.c_str());
+        }
+        return 0;
     }
     std::unique_ptr<cardsim::Card> card;
     try {
