@@ -31,6 +31,7 @@ inline constexpr uint16_t kNoInformation = 0x6F00;
 inline constexpr uint16_t kWrongLength = 0x6700;
 inline constexpr uint16_t kSmNotSupported = 0x6882;
 inline constexpr uint16_t kChainingNotSupported = 0x6884;
+inline constexpr uint16_t kSmObjectsIncorrect = 0x6988;
 inline constexpr uint16_t kIncompatibleFile = 0x6981;
 inline constexpr uint16_t kSecurityNotSatisfied = 0x6982;
 inline constexpr uint16_t kBlocked = 0x6983;

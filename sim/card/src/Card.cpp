@@ -49,8 +49,28 @@ Bytes Card::Transmit(const Bytes& apdu)
         return detail::Status(detail::sw::kWrongLength);
     if (cmd->extended && !state_->options.extendedLength)
         return detail::Status(detail::sw::kWrongLength);
-    const detail::Response response = detail::Execute(*state_, *cmd);
-    return detail::Respond(response.data, response.sw);
+    if ((cmd->cla & 0x0C) != 0x0C) {
+        if (state_->options.plainCommandEndsSecureMessaging)
+            state_->secureMessaging.reset();
+        const detail::Response response = detail::Execute(*state_, *cmd);
+        return detail::Respond(response.data, response.sw);
+    }
+    if (!state_->secureMessaging)
+        return detail::Status(detail::sw::kSmNotSupported);
+    // The answer goes out under the keys the command came in with, even when
+    // the command itself opened a new session.
+    detail::SmSession session = *state_->secureMessaging;
+    const auto plain = detail::UnwrapCommand(session, *cmd);
+    if (!plain) {
+        state_->secureMessaging.reset();
+        return detail::Status(detail::sw::kSmObjectsIncorrect);
+    }
+    *state_->secureMessaging = session;
+    const detail::Response response = detail::Execute(*state_, *plain);
+    const Bytes wrapped = detail::WrapResponse(session, response.data, response.sw);
+    if (state_->secureMessaging && state_->secureMessaging->kEnc == session.kEnc)
+        state_->secureMessaging->ssc = session.ssc;
+    return wrapped;
 }
 
 CardOptions Card::Options() const
@@ -138,6 +158,12 @@ EnvironmentStatus Card::Environment() const
 {
     std::lock_guard lock(mutex_);
     return {state_->se.signatureKey, state_->se.decipherKey};
+}
+
+bool Card::SecureMessagingActive() const
+{
+    std::lock_guard lock(mutex_);
+    return state_->secureMessaging.has_value();
 }
 
 std::optional<Bytes> Card::FileContents(const Bytes& path) const

@@ -106,6 +106,7 @@ void CardState::ResetVolatile()
     recordPointer = 0;
     se = {};
     challengeRng.reset();
+    secureMessaging.reset();
     for (PinObject& pin : pins)
         pin.verified = false;
     std::vector<File*> pending{mf.get()};

@@ -4,7 +4,10 @@
 
 #include <cardsim/Card.h>
 
+#include "SecureMessaging.h"
+
 #include <botan/chacha_rng.h>
+#include <botan/ecdh.h>
 #include <botan/rsa.h>
 
 #include <cstdint>
@@ -108,6 +111,7 @@ struct CardState {
     uint8_t lifeCycle = 0x24;
     bool mute = false;                      // answers every command with 6F 00
     int generatedKeys = 0;                  // seeds on-card key generation
+    std::shared_ptr<const Botan::ECDH_PrivateKey> chipAuthenticationKey;
 
     // Volatile state, cleared by Reset().
     File* currentDf = nullptr;
@@ -115,6 +119,7 @@ struct CardState {
     size_t recordPointer = 0;               // 1-based, 0 = none
     SecurityEnvironment se;
     std::unique_ptr<Botan::ChaCha_RNG> challengeRng;
+    std::optional<SmSession> secureMessaging;  // set by chip authentication
 
     CardState();
     ~CardState();

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "EidFiles.h"
 #include "KeyStore.h"
 #include "Tlv.h"
 
@@ -12,6 +13,7 @@ namespace {
 constexpr uint8_t kDigitalSignatureTemplate = 0xB6;
 constexpr uint8_t kConfidentialityTemplate = 0xB8;
 constexpr uint8_t kAuthenticationTemplate = 0xA4;
+constexpr uint8_t kKeyAgreementTemplate = 0xA6;
 constexpr uint8_t kAlgorithmPkcs1Padded = 0x10;  // DST: card adds PKCS#1 v1.5 type 1
 constexpr uint8_t kAlgorithmDecipherPkcs1 = 0x02;
 constexpr uint8_t kAlgorithmDecipherRaw = 0x08;   // host removes the padding (OAEP)
@@ -42,6 +44,27 @@ std::optional<Response> CheckKeyAccess(const CardState& state, const RsaKeyObjec
     if (key.userConsent > 0 && key.operationsSinceVerify >= key.userConsent)
         return Error(sw::kSecurityNotSatisfied);
     return std::nullopt;
+}
+
+// MSE SET AT with the terminal's ephemeral public key (tag 91): key
+// agreement with the card's static key opens secure messaging.
+Response ChipAuthentication(CardState& state, const std::vector<TlvElement>& elements)
+{
+    if (elements.empty())
+        return {};
+    const TlvElement* keyRef = FindTlv(elements, 0x84);
+    const TlvElement* ephemeral = FindTlv(elements, 0x91);
+    if (ephemeral == nullptr || !state.chipAuthenticationKey || keyRef == nullptr ||
+        keyRef->value != Bytes{kChipAuthenticationKeyId})
+        return Error(sw::kReferenceNotFound);
+    try {
+        Botan::PK_Key_Agreement agreement(*state.chipAuthenticationKey, Botan::system_rng(), "Raw");
+        const auto secret = agreement.derive_key(0, ephemeral->value).bits_of();
+        state.secureMessaging = DeriveSession(Bytes(secret.begin(), secret.end()));
+    } catch (const std::exception&) {
+        return Error(sw::kWrongData);  // not a point of the card's curve
+    }
+    return {};
 }
 
 Response SetTemplate(CardState& state, const Command& cmd)
@@ -82,8 +105,10 @@ Response SetTemplate(CardState& state, const Command& cmd)
         }
         return {};
     case kAuthenticationTemplate:
-        // No authentication or chip-authentication keys on these cards.
+        // No keys for internal or external authentication on these cards.
         return elements->empty() ? Response{} : Error(sw::kReferenceNotFound);
+    case kKeyAgreementTemplate:
+        return ChipAuthentication(state, *elements);
     default:
         return Error(sw::kWrongP1P2);
     }

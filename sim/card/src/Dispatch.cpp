@@ -50,7 +50,7 @@ Response Execute(CardState& state, const Command& cmd)
     if ((cmd.cla & 0x10) != 0)
         return Error(sw::kChainingNotSupported);
     if ((cmd.cla & 0x0C) != 0)
-        return Error(sw::kSmNotSupported);
+        return Error(sw::kSmNotSupported);  // protection inside protection
     Response response;
     if (cmd.cla == kClaIso)
         response = ExecuteIso(state, cmd);

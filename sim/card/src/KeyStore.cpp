@@ -107,4 +107,9 @@ Bytes TestCaCertificate()
     return Ca().certificate->BER_encode();
 }
 
+std::shared_ptr<const Botan::RSA_PrivateKey> TestCaKey()
+{
+    return Ca().key;
+}
+
 }  // namespace cardsim::detail

@@ -25,7 +25,9 @@ Bytes IssueCertificate(const Botan::RSA_PrivateKey& key, const std::string& comm
 // Public key as the card exports it: 7F49 { 81 modulus, 82 exponent }.
 Bytes PublicKeyTemplate(const Botan::RSA_PrivateKey& key);
 
-// DER certificate of the test CA.
+// DER certificate of the test CA, and its key (which also signs the eID
+// security objects).
 Bytes TestCaCertificate();
+std::shared_ptr<const Botan::RSA_PrivateKey> TestCaKey();
 
 }  // namespace cardsim::detail

@@ -1,5 +1,6 @@
 #include <cardsim/Personalisations.h>
 
+#include "EidFiles.h"
 #include "Layouts.h"
 #include "Pkcs15.h"
 
@@ -88,13 +89,16 @@ Builder SigZepEpCard(CardOs os)
     };
 }
 
-// eID card whose EF.DIR names the ESIGN application.
+// eID card whose EF.DIR names the ESIGN application; it offers chip
+// authentication and secure messaging.
 Builder QesEacCard(CardOs os)
 {
     return [=](const std::string& name) {
         auto state = NewCard(name, os);
+        state->chipAuthenticationKey = detail::ChipAuthenticationKey();
         state->mf->AddChild(TransparentEf(0x2F00, detail::EncodeEfDirEntry(kEsignAid, "ESIGN", {})));
-        state->mf->AddChild(TransparentEf(0x011C, kCardAccessPinInfo));
+        state->mf->AddChild(TransparentEf(0x011C, detail::EncodeCardAccess(*state->chipAuthenticationKey)));
+        state->mf->AddChild(TransparentEf(0x011D, detail::EncodeCardSecurity(*state->chipAuthenticationKey)));
         state->mf->AddChild(ApplicationDf(0x1F03, kEsignAid));
         return state;
     };

@@ -37,6 +37,8 @@ struct CardOptions {
     bool pinStatus9000WhenVerified = true;
     // GET CHALLENGE answers from a seeded generator (reproducible transcripts).
     bool deterministicChallenge = false;
+    // An unprotected command ends an open secure-messaging session.
+    bool plainCommandEndsSecureMessaging = false;
 };
 
 struct PinStatus {
@@ -87,6 +89,8 @@ public:
     Bytes CurrentDfPath() const;
     std::optional<uint16_t> CurrentEf() const;
     EnvironmentStatus Environment() const;
+    // True while chip authentication's secure messaging is in force.
+    bool SecureMessagingActive() const;
     // Contents of a transparent EF, path of FIDs from the MF (a leading
     // 3F 00 is optional). Empty optional when there is no such EF.
     std::optional<Bytes> FileContents(const Bytes& path) const;
