@@ -232,7 +232,7 @@ void AddPkcs15Layout(CardState& state, const LayoutOptions& options)
     app->fcpEmptyOnRequest = options.applicationFcpEmpty;
 
     std::vector<Bytes> pinEntries;
-    PinEntry puk;
+    PinObjectEntry puk;
     puk.common = {"PUK", {kModifiable}, {}, std::nullopt};
     puk.authId = {kPuk};
     puk.pwdFlags = {kPwdInitialized, kPwdNeedsPadding, kPwdUnblocking};
@@ -240,7 +240,7 @@ void AddPkcs15Layout(CardState& state, const LayoutOptions& options)
     puk.reference = kPuk;
     puk.padChar = kPadChar;
     pinEntries.push_back(EncodePin(puk));
-    PinEntry pin;
+    PinObjectEntry pin;
     pin.common = {"PIN", {kModifiable}, {}, std::nullopt};
     pin.authId = {kUserPin};
     pin.pwdFlags = options.unpaddedPin ? BitList{kPwdInitialized} : BitList{kPwdInitialized, kPwdNeedsPadding};
@@ -249,7 +249,7 @@ void AddPkcs15Layout(CardState& state, const LayoutOptions& options)
         pin.padChar = kPadChar;
     pinEntries.push_back(EncodePin(pin));
     if (options.secondSigGKey) {
-        PinEntry second = pin;
+        PinObjectEntry second = pin;
         second.common.label = "Signature PIN";
         second.authId = {kSecondPin};
         second.pwdFlags = {kPwdInitialized, kPwdNeedsPadding};

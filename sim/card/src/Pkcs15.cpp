@@ -114,7 +114,7 @@ Bytes EncodeOdf(const std::vector<OdfEntry>& entries)
     return der.get_contents_unlocked();
 }
 
-Bytes EncodePin(const PinEntry& entry)
+Bytes EncodePin(const PinObjectEntry& entry)
 {
     DER_Encoder der;
     der.start_cons(Botan::SEQUENCE);

@@ -20,7 +20,7 @@ struct CommonAttributes {
     std::optional<int> userConsent;
 };
 
-struct PinEntry {
+struct PinObjectEntry {
     CommonAttributes common;
     Bytes authId;                   // the PIN's own identifier
     BitList pwdFlags;
@@ -72,7 +72,7 @@ Bytes EncodeBitString(const BitList& bits);
 Bytes EncodeEfDirEntry(const Bytes& aid, const std::string& label, const Bytes& path);
 Bytes EncodeCiaInfo(const std::string& label, uint32_t mechanism);
 Bytes EncodeOdf(const std::vector<OdfEntry>& entries);
-Bytes EncodePin(const PinEntry& entry);
+Bytes EncodePin(const PinObjectEntry& entry);
 Bytes EncodePrivateKey(const PrivateKeyEntry& entry);
 Bytes EncodePublicKey(const PublicKeyEntry& entry);
 Bytes EncodeCertificate(const CertificateEntry& entry);
