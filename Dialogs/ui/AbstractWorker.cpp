@@ -1,0 +1,112 @@
+#include "Dialogs/ui/AbstractWorker.h"
+
+#include "Dialogs/ui/DialogLog.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace {
+
+bool PlatformActivatesWindows()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+// Runs a clean-up step at scope exit, whatever happened before.
+template <class F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F f) : f_(std::move(f)) {}
+    ~ScopeExit() { f_(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    F f_;
+};
+
+}  // namespace
+
+AbstractWorker::AbstractWorker() = default;
+
+AbstractWorker::~AbstractWorker() = default;
+
+bool AbstractWorker::WaitForFinish(int milliseconds)
+{
+    if (!done_)
+        finished_.wait(&mutex_, QDeadlineTimer(milliseconds));
+    return done_;
+}
+
+bool AbstractWorker::HasStarted() const
+{
+    return started_;
+}
+
+bool AbstractWorker::HasFinished() const
+{
+    return done_;
+}
+
+void AbstractWorker::InstallTranslator()
+{
+    translator_ = std::make_unique<QTranslator>();
+    const QString catalogue = language_ == "EN" ? QStringLiteral("virtualkeyboard_en.qm")
+                                                : QStringLiteral("virtualkeyboard_sk.qm");
+    if (translator_->load(catalogue, QStringLiteral(":/VestrinaApp")))
+        QCoreApplication::installTranslator(translator_.get());
+}
+
+void AbstractWorker::CreateBackdrop()
+{
+    backdrop_ = std::make_unique<QMainWindow>(nullptr, Qt::WindowStaysOnTopHint);
+    // Closing our backdrop must never end a host application's event loop.
+    backdrop_->setAttribute(Qt::WA_QuitOnClose, false);
+    backdrop_->setWindowModality(Qt::ApplicationModal);
+    backdrop_->setWindowOpacity(0.8);
+    // Without a window manager a full-screen request alone leaves the
+    // window small: give it the screen's geometry first.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        backdrop_->setGeometry(screen->geometry());
+    backdrop_->showFullScreen();
+    if (PlatformActivatesWindows())
+        backdrop_->raise();
+    backdrop_->show();
+    if (PlatformActivatesWindows())
+        backdrop_->activateWindow();
+}
+
+void AbstractWorker::ShowGui()
+{
+    {
+        QMutexLocker lock(&mutex_);
+        started_ = true;
+    }
+    {
+        // The backdrop covers the whole screen and blocks every window:
+        // it must go whatever happened while the dialog ran.
+        ScopeExit cleanup([this] {
+            RunGuarded("AbstractWorker::ShowGui", 122, "Catching AbstractWorker::ShowGui() exception",
+                       [this] { CleanupGui(); });
+        });
+        RunGuarded("AbstractWorker::ShowGui", 122, "Catching AbstractWorker::ShowGui() exception", [this] {
+            InstallTranslator();
+            CreateBackdrop();
+            RunDialog(backdrop_.get());
+        });
+    }
+    if (quitWhenDone_)
+        QCoreApplication::quit();
+    QMutexLocker lock(&mutex_);
+    done_ = true;
+    finished_.wakeAll();
+}
+
+void AbstractWorker::CleanupGui()
+{
+    translator_.reset();
+    backdrop_.reset();
+}

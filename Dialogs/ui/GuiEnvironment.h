@@ -1,0 +1,47 @@
+#pragma once
+// Where the PIN dialogs can run: the display check made before the module
+// creates a Qt application of its own, and that module-owned application.
+
+#include <QtGlobal>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QApplication;
+class QCoreApplication;
+
+// The platform to ask Qt for when the module creates its application: an
+// empty text for Qt's own choice, "wayland" for a Wayland-only session.
+// Empty optional: no usable display (Qt would abort the whole process).
+std::optional<std::string> ChooseDisplayPlatform();
+
+// True when `instance` can host widgets (a QApplication, not merely a
+// QCoreApplication or QGuiApplication).
+bool CanHostWidgets(const QCoreApplication* instance);
+
+// A QApplication owned by the module on the current thread. Keeps argc and
+// argv alive as long as the application, leaves the host's C locale as it
+// was, loads no desktop theme into the host and routes Qt's messages into
+// the trace log while it exists.
+class OwnApplication {
+public:
+    OwnApplication();
+    ~OwnApplication();
+    OwnApplication(const OwnApplication&) = delete;
+    OwnApplication& operator=(const OwnApplication&) = delete;
+
+    // False (logged) when no display can be used.
+    bool Create();
+    int Exec();
+    void Destroy();
+    QApplication* Get() const { return app_.get(); }
+
+private:
+    int argc_ = 1;
+    char arg0_[1] = {0};
+    char platformOption_[10] = "-platform";
+    char platformName_[16] = {0};
+    char* argv_[4] = {arg0_, nullptr, nullptr, nullptr};
+    std::unique_ptr<QApplication> app_;
+    QtMessageHandler previousHandler_ = nullptr;
+};

@@ -1,0 +1,45 @@
+#include "Dialogs/ui/PinPadReqDlgWorker.h"
+
+#include "BaseTypes.h"
+#include "Dialogs/ui/DialogLog.h"
+#include "Dialogs/ui/DialogShownHook.h"
+#include "Dialogs/ui/PinPadRequestDialog.h"
+
+#include <QCoreApplication>
+
+PinPadReqDlgWorker::PinPadReqDlgWorker() = default;
+
+PinPadReqDlgWorker::~PinPadReqDlgWorker() = default;
+
+void PinPadReqDlgWorker::SetText(const Brelt::MW::Base::HexBinary* text)
+{
+    if (text)
+        text_ = std::make_unique<Brelt::MW::Base::HexBinary>(*text);
+    else
+        text_.reset();
+}
+
+void PinPadReqDlgWorker::RunDialog(QWidget* parent)
+{
+    delete dialog_.data();
+    auto* dialog = new PinPadRequestDialog(parent, kDialogWindowFlags);
+    dialog_ = dialog;
+    dialog->SetLabel(pinType_);
+    dialog->SetRemainingAttemps(remainingAttempts_);
+    dialog->SetTextLabel(text_.get());
+    dialog->Show();
+    PinDialogsTesting::NotifyDialogShown(dialog);
+    result_ = 0;
+}
+
+void PinPadReqDlgWorker::CloseOnGuiThread()
+{
+    RunGuarded("PinPadReqDlgWorker::CloseDialog", __LINE__, "Catching PinPadReqDlgWorker::CloseDialog() exception",
+               [this] {
+                   translator_.reset();
+                   backdrop_.reset();  // the notice is its child
+                   if (application_)
+                       application_->quit();
+               });
+    deleteLater();
+}
