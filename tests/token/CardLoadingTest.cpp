@@ -1,0 +1,212 @@
+// Card detection and application loading on the simulated personalisations:
+// what is loaded equals what the card holds; refused and faulty cards load
+// nothing.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "CardFixture.h"
+#include "DerBuild.h"
+#include "token/CardDetection.h"
+#include "token/CiaFileReaders.h"
+
+using namespace Brelt::MW::Token;
+using namespace token_test;
+using Brelt::MW::Base::HexBinary;
+using Brelt::MW::Card::Slot;
+using Brelt::MW::Card::SlotPtr;
+
+namespace {
+
+struct Outcome {
+    CK_RV rv = CKR_OK;
+    std::vector<SlotPtr> slots;
+    uint32_t own = 7;
+};
+
+SlotFactory MakeSlots(std::vector<std::string>* texts = nullptr)
+{
+    return [texts](const std::string& reader, const std::string& text, CK_SLOT_ID id, SlotPtr& out) {
+        if (texts != nullptr) texts->push_back(text);
+        out = std::make_shared<Slot>(id, reader, text);
+        return CKR_OK;
+    };
+}
+
+class CardLoading : public CardFixture {
+protected:
+    Outcome Load(const SlotFactory& factory = MakeSlots())
+    {
+        Outcome outcome;
+        outcome.rv = LoadReaderApplications(kReader, slot_.get(), outcome.slots, &outcome.own, factory);
+        return outcome;
+    }
+
+    // Every directory-file entry on the card, keyed by file id.
+    std::map<std::string, std::vector<testder::Der>> CardEntries(const std::shared_ptr<cardsim::Card>& card)
+    {
+        std::map<std::string, std::vector<testder::Der>> entries;
+        for (const char* file : {"4401", "4402", "4403", "4404", "4405"}) {
+            const auto records = card->Records(testder::Hex(std::string("3F005015") + file));
+            if (!records) continue;
+            for (const auto& record : *records) entries[file].emplace_back(record.begin() + 2, record.end());
+        }
+        return entries;
+    }
+};
+
+struct Admitted {
+    const char* name;
+    uint32_t os;
+    uint32_t profile;
+};
+
+}  // namespace
+
+TEST_F(CardLoading, AdmittedCardsLoadWhatTheCardHolds)
+{
+    const Admitted cards[] = {
+        {"DEF50", CardOSv50, DefaultProfile}, {"DEF44", CardOSv44, DefaultProfile},
+        {"DEF43B", CardOSv43, DefaultProfile}, {"SIGG50", CardOSv50, SigGProfile},
+        {"SIGG44", CardOSv44, SigGProfile},    {"DEF50-KREF81", CardOSv50, DefaultProfile},
+        {"UNK-OS", CardOSv50, DefaultProfile}, {"X509-ONLY44", CardOSv44, DefaultProfile},
+    };
+    for (const Admitted& expected : cards) {
+        SCOPED_TRACE(expected.name);
+        TearDown();
+        SetUp();
+        Insert(expected.name);
+        std::vector<std::string> texts;
+        const Outcome outcome = Load(MakeSlots(&texts));
+        ASSERT_EQ(outcome.rv, CKR_OK);
+        EXPECT_EQ(outcome.own, 1u);
+        ASSERT_EQ(outcome.slots.size(), 1u);
+        ASSERT_EQ(texts.size(), 1u);
+        EXPECT_EQ(texts[0].rfind(std::string(kReader) + "; Emu ", 0), 0u) << texts[0];
+
+        ApplicationInfoPtr application;
+        ASSERT_EQ(GetApplicationInfo(kFirstSlotId, application), CKR_OK);
+        ASSERT_NE(application, nullptr);
+        EXPECT_EQ(application->CardOS, expected.os);
+        EXPECT_EQ(application->Profile, expected.profile);
+        EXPECT_EQ(application->CiaLoaded, 1u);
+        EXPECT_EQ(application->Aid->ToString(), "A000000063504B43532D3135");
+        EXPECT_TRUE(application->IasAid->Equals(application->Aid.get()));
+        EXPECT_EQ(application->Fid->ToString(), "5015");
+
+        // Each entry of the card is one object, in card order, written back as it stands.
+        const auto onCard = CardEntries(cardsim::CardIn(kReader));
+        std::map<std::string, std::vector<testder::Der>> loaded;
+        for (const auto& list : application->ObjectLists) {
+            ASSERT_NE(list->path, nullptr);
+            const std::string file = list->path->ToString().substr(list->path->length * 2 - 4);
+            for (const auto& object : list->objects) {
+                EXPECT_EQ(object->handle >> 16, list->kind);
+                loaded[file].push_back(testder::FromHex(object->OriginalEntry()));
+            }
+        }
+        EXPECT_EQ(loaded, onCard);
+
+        // Attribute values as the card's personalisation sets them.
+        const CIOObjectList* keys = application->FindObjectList(kKindRsaPrivateKey);
+        ASSERT_NE(keys, nullptr);
+        ASSERT_GE(keys->objects.size(), 2u);
+        const auto* keyAttributes = keys->objects[0]->AsCommonKeyAttributes();
+        ASSERT_NE(keyAttributes->keyReference, nullptr);
+        const uint32_t base = std::string(expected.name) == "DEF50-KREF81" ? 0x80 : 0x00;
+        EXPECT_EQ(*keyAttributes->keyReference & 0x7F, 1u);
+        EXPECT_EQ(*keyAttributes->keyReference & 0x80, base);
+        EXPECT_GE(keys->objects[0]->AsRSAKeyAttributes()->modulusLength, 2048);
+        const CIOObjectList* pins = application->FindObjectList(kKindPin);
+        ASSERT_NE(pins, nullptr);
+        ASSERT_GE(pins->objects.size(), 2u);
+        const PasswordAttributes* puk = pins->objects[0]->AsPasswordAttributes();
+        EXPECT_EQ(puk->pwdReference, 2);
+        EXPECT_EQ(puk->minLength, 8u);
+        const PasswordAttributes* userPin = pins->objects[1]->AsPasswordAttributes();
+        EXPECT_EQ(userPin->pwdReference, 1);
+        EXPECT_EQ(userPin->minLength, 4u);
+        EXPECT_EQ(userPin->maxLength, 8u);
+        EXPECT_EQ(userPin->padChar != nullptr, std::string(expected.name) != "DEF43B");
+        EXPECT_EQ(pins->objects[1]->GetCommonAuthObjectAttributes()->authId->ToString(), "01");
+
+        // The whole directory file goes back byte for byte, 00 appended.
+        Bytes file;
+        ASSERT_EQ(GetEFData(*application, kKindCertificate, file), CKR_OK);
+        testder::Der expectedFile;
+        for (const auto& entry : onCard.at("4404")) expectedFile.insert(expectedFile.end(), entry.begin(), entry.end());
+        expectedFile.push_back(0x00);
+        EXPECT_EQ(testder::FromHex(file.get()), expectedFile);
+    }
+}
+
+TEST_F(CardLoading, RefusedCardsLoadNothingAndSaySo)
+{
+    const std::pair<const char*, const char*> cards[] = {
+        {"ZEP50", "Card is unsupported!!!"},
+        {"QES50", "Card is unsupported!!!"},
+        {"ZEP44", "Card profile has not been detected, the card is unsupported"},
+        {"QES44", "Card profile has not been detected, the card is unsupported"},
+        {"NO-P15", "No application found"},
+        {"NO-83", "GetApplicationFID failed, result = CKR_ARGUMENTS_BAD"},
+        {"NO-83-EMPTY", "No application found"},
+    };
+    for (const auto& [name, message] : cards) {
+        SCOPED_TRACE(name);
+        TearDown();
+        SetUp();
+        Insert(name);
+        const Outcome outcome = Load();
+        EXPECT_EQ(outcome.rv, CKR_OK);
+        EXPECT_EQ(outcome.own, 0u);
+        EXPECT_TRUE(outcome.slots.empty());
+        EXPECT_TRUE(GlobalApplicationList().empty());
+        EXPECT_NE(Log().find(message), std::string::npos);
+    }
+}
+
+TEST_F(CardLoading, FaultyCardsFailWithNothingLoaded)
+{
+    const std::pair<const char*, CK_RV> cards[] = {
+        {"MUTE", CKR_FUNCTION_FAILED},          {"BAD-CIA", CKR_ARGUMENTS_BAD},
+        {"BAD-CIA-MISSING", CKR_FUNCTION_FAILED}, {"BAD-ODF", CKR_FUNCTION_FAILED},
+        {"REC-DIR", CKR_FUNCTION_FAILED},
+    };
+    for (const auto& [name, expected] : cards) {
+        SCOPED_TRACE(name);
+        TearDown();
+        SetUp();
+        Insert(name);
+        const Outcome outcome = Load();
+        EXPECT_EQ(outcome.rv, expected);
+        EXPECT_TRUE(outcome.slots.empty());
+        EXPECT_TRUE(GlobalApplicationList().empty());
+    }
+}
+
+TEST_F(CardLoading, CardThatNeverEndsItsRecordsIsRefused)
+{
+    Insert("DEF50");
+    // Every READ RECORD (next) is answered with one more record.
+    cardsim::Fault fault = cardsim::Fault::AnswerWith({0x00, 0xB2, 0x00, 0x02}, testder::Hex("0001300080009000"));
+    fault.everyTime = true;
+    cardsim::InjectFault(kReader, fault);
+    const Outcome outcome = Load();
+    EXPECT_EQ(outcome.rv, CKR_FUNCTION_FAILED);
+    EXPECT_TRUE(GlobalApplicationList().empty());
+    size_t nextRecordReads = 0;
+    for (const auto& entry : cardsim::Transcript(kReader))
+        if (entry.command.size() >= 4 && entry.command[1] == 0xB2 && entry.command[3] == 0x02) ++nextRecordReads;
+    EXPECT_EQ(nextRecordReads, kMaxRecordCount);
+}
+
+TEST_F(CardLoading, FailedSlotCreationLeavesNoEntryBehind)
+{
+    Insert("DEF50");
+    const Outcome outcome = Load([](const std::string&, const std::string&, CK_SLOT_ID, SlotPtr&) {
+        return CKR_HOST_MEMORY;
+    });
+    EXPECT_EQ(outcome.rv, CKR_HOST_MEMORY);
+    EXPECT_TRUE(GlobalApplicationList().empty());
+}
