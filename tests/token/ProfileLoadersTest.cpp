@@ -1,0 +1,268 @@
+// The loaders of one application per EF.DIR record (transparent directory
+// files), fed through scripted card answers; card-path operations of the
+// application table.
+
+#include <gtest/gtest.h>
+
+#include "CardFixture.h"
+#include "DerBuild.h"
+#include "X509Certificate.h"
+#include "card/CardCommands.h"
+#include "token/ApplicationOperations.h"
+#include "token/CardDetection.h"
+
+using namespace Brelt::MW::Token;
+using namespace token_test;
+using namespace testder;
+using Brelt::MW::Base::HexBinary;
+
+namespace {
+
+const Der kCiaAid = Hex("E828BD080FD70300001101");
+const Der kPin = Tlv(0x30, {Tlv(0x30, {Prim(0x0C, "5A4550")}), Tlv(0x30, {Prim(0x04, "01")}),
+                            Tlv(0xA1, {Tlv(0x30, {Prim(0x03, "0780"), Prim(0x0A, "01"), Prim(0x02, "06"),
+                                                  Prim(0x02, "08"), Prim(0x02, "08"), Tlv(0xA0, {Prim(0x02, "03")})})})});
+const Der kRsaKey = Tlv(0x30, {Tlv(0x30, {Prim(0x0C, "52")}), Tlv(0x30, {Prim(0x04, "01"), Prim(0x03, "0620")}),
+                               Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "4B01")}), Prim(0x02, "0800")})})});
+const Der kEcKey = Tlv(0xA0, {Tlv(0x30, {Tlv(0x30, {Prim(0x0C, "45")}), Tlv(0x30, {Prim(0x04, "02")}),
+                                         Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "4B02")})})})})});
+const Der kCert = Tlv(0x30, {Tlv(0x30, {Prim(0x0C, "43")}), Tlv(0x30, {Prim(0x04, "01")}),
+                             Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "4301")})})})});
+
+Der Answer(const Der& data)
+{
+    return Cat({data, Hex("9000")});
+}
+
+Der Fci(size_t size)
+{
+    return Answer(Tlv(0x62, {Tlv(0x80, {Der{static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)}})}));
+}
+
+class ProfileLoaders : public CardFixture {
+protected:
+    // Scripts the card's answers for loading one application from
+    // transparent files: CIAInfo, ODF, AODF (read twice), PrKDF (twice), CDF.
+    void ScriptApplication()
+    {
+        cardsim::ClearFaults();
+        auto every = [](cardsim::Fault fault) {
+            fault.everyTime = true;
+            return fault;
+        };
+        Der select = Hex("00A40400");
+        select.push_back(static_cast<uint8_t>(kCiaAid.size()));
+        select.insert(select.end(), kCiaAid.begin(), kCiaAid.end());
+        cardsim::InjectFault(kReader, every(cardsim::Fault::AnswerWith(select, Answer(Tlv(0x62, {Prim(0x83, "1F01")})))));
+        const std::pair<const char*, Der> files[] = {
+            {"5032", Tlv(0x30, {Prim(0x02, "00"), Prim(0x80, "5A4550")})},
+            {"5031", Cat({Tlv(0xA8, {Tlv(0x30, {Prim(0x04, "4401")})}), Tlv(0xA0, {Tlv(0x30, {Prim(0x04, "4402")})}),
+                          Tlv(0xA4, {Tlv(0x30, {Prim(0x04, "4404")})})})},
+            {"4401", Cat({kPin, Hex("0000")})},
+            {"4401", Cat({kPin, Hex("0000")})},
+            {"4402", Cat({kRsaKey, kEcKey})},
+            {"4402", Cat({kRsaKey, kEcKey})},
+            {"4404", kCert},
+        };
+        unsigned read = 0;
+        for (const auto& [fileId, data] : files) {
+            cardsim::InjectFault(kReader, every(cardsim::Fault::AnswerWith(Cat({Hex("00A4000002"), Hex(fileId)}),
+                                                                           Fci(data.size()))));
+            cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(Hex("00B00000"), Answer(data), ++read));
+        }
+    }
+
+    EfDirRecords Records()
+    {
+        EfDirRecords records(2);
+        records[0].aid = std::make_unique<HexBinary>(kCiaAid.data(), static_cast<int32_t>(kCiaAid.size()), true);
+        records[0].label = std::make_unique<HexBinary>("5A455020617070");
+        records[0].ddoAid = std::make_unique<HexBinary>("A0000001674553494746");
+        return records;  // the second record names no application
+    }
+};
+
+}  // namespace
+
+TEST_F(ProfileLoaders, QesEacLoaderReadsTransparentFilesOfEveryRecord)
+{
+    Insert("QES50");
+    ScriptApplication();
+    ApplicationInfoList local;
+    ASSERT_EQ(LoadAppsInfo_QesEac(slot_.get(), CardOSv50, QesEacProfile, Records(), local), CKR_OK);
+    ASSERT_EQ(local.size(), 1u);
+    const ApplicationInfo& application = *local.at(kFirstSlotId);
+    EXPECT_EQ(application.DescriptiveString->ToCharString(), "ZEP app");
+    EXPECT_EQ(application.IasAid->ToString(), "A0000001674553494746");
+    EXPECT_EQ(application.Fid->ToString(), "1F01");
+    EXPECT_EQ(application.CiaInfo->label->ToCharString(), "ZEP");
+    EXPECT_EQ(application.ObjectLists.size(), 8u);
+    EXPECT_EQ(application.FindObjectList(kKindPin)->objects.at(0)->AsPasswordAttributes()->pwdReference, 3);
+    EXPECT_EQ(application.FindObjectList(kKindRsaPrivateKey)->objects.size(), 1u);
+    // EC keys of this profile sit one level deeper inside their [0] element.
+    const CIOObjectList* ecKeys = application.FindObjectList(kKindEcPrivateKey);
+    ASSERT_EQ(ecKeys->objects.size(), 1u);
+    EXPECT_EQ(ecKeys->objects[0]->AsECKeyAttributes()->path->ToString(), "4B02");
+    EXPECT_EQ(ecKeys->path->ToString(), "4402");
+    EXPECT_TRUE(application.FindObjectList(kKindRsaPublicKey)->objects.empty());
+    EXPECT_EQ(application.FindObjectList(kKindCertificate)->objects.size(), 1u);
+
+    EXPECT_EQ(LoadAppsInfo_QesEac(nullptr, CardOSv50, QesEacProfile, Records(), local), CKR_ARGUMENTS_BAD);
+}
+
+TEST_F(ProfileLoaders, SigZepEpLoaderAdmitsOnlyWhatThePinCheckPasses)
+{
+    Insert("ZEP50");
+    ScriptApplication();
+    ApplicationInfoList refused;
+    ASSERT_EQ(LoadAppsInfo_SigZepEp(slot_.get(), CardOSv50, SigZepEpProfile, Records(), refused,
+                                    [](const Brelt::MW::Card::Slot*, const ApplicationInfo&) { return false; }),
+              CKR_OK);
+    EXPECT_TRUE(refused.empty());
+
+    ScriptApplication();
+    ApplicationInfoList admitted;
+    ASSERT_EQ(LoadAppsInfo_SigZepEp(slot_.get(), CardOSv50, SigZepEpProfile, Records(), admitted,
+                                    [](const Brelt::MW::Card::Slot*, const ApplicationInfo& app) {
+                                        return app.FindObjectList(kKindPin) != nullptr;
+                                    }),
+              CKR_OK);
+    ASSERT_EQ(admitted.size(), 1u);
+    EXPECT_EQ(admitted.at(kFirstSlotId)->Profile, SigZepEpProfile);
+}
+
+TEST_F(ProfileLoaders, ApplicationsWithoutCiaDataAreDropped)
+{
+    Insert("ZEP50");
+    // Only the application answers; the card has no CIAInfo in it, so the
+    // application is dropped and the loader goes on.
+    Der select = Hex("00A404000B");
+    select.insert(select.end(), kCiaAid.begin(), kCiaAid.end());
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(select, Answer(Tlv(0x62, {Prim(0x83, "1F01")}))));
+    ApplicationInfoList local;
+    EXPECT_EQ(LoadAppsInfo_QesEac(slot_.get(), CardOSv50, QesEacProfile, Records(), local), CKR_OK);
+    EXPECT_TRUE(local.empty());
+}
+
+TEST_F(ProfileLoaders, ProfileRules)
+{
+    EXPECT_FALSE(CheckSupportedCards(CardOSv50, SigZepEpProfile));
+    EXPECT_FALSE(CheckSupportedCards(CardOSv50, QesEacProfile));
+    EXPECT_FALSE(CheckSupportedCards(UnknownCardOS, DefaultProfile));
+    EXPECT_TRUE(CheckSupportedCards(CardOSv44, SigZepEpProfile));
+    EXPECT_TRUE(CheckSupportedCards(CardOSv50, SigGProfile));
+
+    EXPECT_TRUE(IsCiaBreltApplication(std::make_unique<HexBinary>("E828BD080FD70300001101").get()));
+    EXPECT_FALSE(IsCiaBreltApplication(std::make_unique<HexBinary>("E828BD080FD703000011").get()));
+    EXPECT_TRUE(IsCiaApplication(std::make_unique<HexBinary>("E828BD080F01").get()));
+    EXPECT_FALSE(IsCiaApplication(std::make_unique<HexBinary>("E828BD080F").get()));
+
+    // The ESIGN AID or a leading part of it marks the profile; a record
+    // without an AID, or with an empty one, does not.
+    EfDirRecords records(3);
+    records[1].aid = std::make_unique<HexBinary>();
+    records[2].aid = std::make_unique<HexBinary>("A000000167455349474E00");
+    uint32_t flag = 7;
+    ASSERT_EQ(IsQesEacProfile(records, &flag), CKR_OK);
+    EXPECT_EQ(flag, 0u);
+    records[2].aid = std::make_unique<HexBinary>("A00000016745");
+    ASSERT_EQ(IsQesEacProfile(records, &flag), CKR_OK);
+    EXPECT_EQ(flag, 1u);
+}
+
+TEST_F(ProfileLoaders, CardWithoutEsignRecordsIsNotTakenForQesEac)
+{
+    // An EF.DIR record without 4F beside the PKCS#15 application.
+    Insert("DEF50");
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(
+        Hex("00B00000"), Answer(Cat({Tlv(0x61, {Prim(0x50, "41")}),
+                                     Tlv(0x61, {Prim(0x4F, "A000000063504B43532D3135")})}))));
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(Hex("00A40000022F00"), Fci(21)));
+    std::vector<Brelt::MW::Card::SlotPtr> slots;
+    uint32_t own = 0;
+    ASSERT_EQ(LoadReaderApplications(kReader, slot_.get(), slots, &own,
+                                     [](const std::string& reader, const std::string& text, CK_SLOT_ID id,
+                                        Brelt::MW::Card::SlotPtr& out) {
+                                         out = std::make_shared<Brelt::MW::Card::Slot>(id, reader, text);
+                                         return CKR_OK;
+                                     }),
+              CKR_OK);
+    EXPECT_EQ(slots.size(), 1u);
+    ApplicationInfoPtr application;
+    ASSERT_EQ(GetApplicationInfo(kFirstSlotId, application), CKR_OK);
+    ASSERT_NE(application, nullptr);
+    EXPECT_EQ(application->Profile, DefaultProfile);
+}
+
+TEST_F(ProfileLoaders, CertificateReadAndPathSelection)
+{
+    Insert("DEF50");
+    Register();
+    std::vector<Brelt::MW::Card::SlotPtr> slots;
+    uint32_t own = 0;
+    ASSERT_EQ(LoadReaderApplications(kReader, slot_.get(), slots, &own,
+                                     [](const std::string& reader, const std::string& text, CK_SLOT_ID id,
+                                        Brelt::MW::Card::SlotPtr& out) {
+                                         out = std::make_shared<Brelt::MW::Card::Slot>(id, reader, text);
+                                         return CKR_OK;
+                                     }),
+              CKR_OK);
+    ApplicationInfoPtr application;
+    ASSERT_EQ(GetApplicationInfo(kFirstSlotId, application), CKR_OK);
+    const CIOObjectList* certificates = application->FindObjectList(kKindCertificate);
+    ASSERT_NE(certificates, nullptr);
+    const HexBinary& path = *certificates->objects.at(0)->AsCertificateAttributes()->path;
+    Brelt::Crypto::CertificateHolder certificate;
+    ASSERT_EQ(ReadCertObject(kFirstSlotId, path, certificate), CKR_OK);
+    ASSERT_NE(certificate, nullptr);
+    Der fullPath = Hex("3F005015");
+    const Der tail = FromHex(path);
+    fullPath.insert(fullPath.end(), tail.end() - 2, tail.end());
+    EXPECT_EQ(certificate->encoding, *cardsim::CardIn(kReader)->FileContents(fullPath));
+    EXPECT_EQ(ReadCertObject(99, path, certificate), CKR_SLOT_ID_INVALID);
+
+    cardsim::ClearTranscript(kReader);
+    uint8_t fileId[2] = {0, 0};
+    uint32_t fileIdLength = 0;
+    ASSERT_EQ(SelectDFFromPath(slot_.get(), HexBinary(std::string("3F0050154401")), fileId, &fileIdLength), CKR_OK);
+    EXPECT_EQ(fileId[0], 0x44);
+    EXPECT_EQ(fileId[1], 0x01);
+    ASSERT_EQ(Brelt::MW::Card::SelectMF(slot_.get()), CKR_OK);
+    ASSERT_EQ(SelectDFFromPath(slot_.get(), HexBinary(std::string("50154401")), fileId, &fileIdLength), CKR_OK);
+    const auto transcript = cardsim::Transcript(kReader);
+    ASSERT_EQ(transcript.size(), 3u);
+    EXPECT_EQ(transcript[0].command, Hex("00A4080C025015"));
+    EXPECT_EQ(transcript[2].command, Hex("00A4090C025015"));
+    EXPECT_EQ(SelectDFFromPath(slot_.get(), HexBinary(std::string("501544")), fileId, &fileIdLength),
+              CKR_FUNCTION_FAILED);
+
+    // Write-back refusals name their reason.
+    const CardFileWriter never = [](const HexBinary&, const HexBinary&, uint32_t) { return CKR_GENERAL_ERROR; };
+    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, 0, 0, never), CKR_FUNCTION_FAILED);
+    std::erase_if(application->ObjectLists, [](const auto& list) { return list->kind == kKindEcPublicKey; });
+    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, kKindEcPublicKey, 0, never), CKR_FUNCTION_FAILED);
+    // A record-structured directory file gives no file size to write into.
+    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, kKindCertificate, 0, never), CKR_FUNCTION_FAILED);
+
+    // A transparent file: too small refuses before writing, large enough is written whole.
+    Bytes expected;
+    ASSERT_EQ(GetEFData(*application, kKindCertificate, expected), CKR_OK);
+    const Der selectCdf = Cat({Hex("00A4000002"), FromHex(*certificates->path)});
+    int writes = 0;
+    const CardFileWriter record = [&](const HexBinary& filePath, const HexBinary& data, uint32_t flag) {
+        ++writes;
+        EXPECT_TRUE(filePath.Equals(certificates->path.get()));
+        EXPECT_TRUE(data.Equals(expected.get()));
+        EXPECT_EQ(flag, 1u);
+        return CKR_OK;
+    };
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(selectCdf, Fci(expected->length - 1)));
+    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, kKindCertificate, 1, record), CKR_DEVICE_MEMORY);
+    EXPECT_EQ(writes, 0);
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(selectCdf, Fci(expected->length)));
+    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, kKindCertificate, 1, record), CKR_OK);
+    EXPECT_EQ(writes, 1);
+    const std::string log = Log();
+    EXPECT_NE(log.find("UnknownObject info cannot be written to card"), std::string::npos);
+    EXPECT_NE(log.find("Could not find fileId of type: 6"), std::string::npos);
+}
