@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <algorithm>
 
 namespace {
@@ -21,7 +23,10 @@ using namespace simtest;
 // written from the ISO 7816-4 / TR-03110 rules independently of the card.
 class Terminal {
 public:
-    explicit Terminal(const Bytes& secret)
+    Terminal(Bytes kEnc, Bytes kMac, Bytes ssc) : kEnc_(std::move(kEnc)), kMac_(std::move(kMac)), ssc_(std::move(ssc)) {}
+
+    // Chip authentication: keys from the agreed secret, counter from zero.
+    static Terminal FromSecret(const Bytes& secret)
     {
         auto derive = [&](uint8_t counter) {
             auto sha1 = Botan::HashFunction::create_or_throw("SHA-1");
@@ -30,8 +35,15 @@ public:
             const auto digest = sha1->final();
             return Bytes(digest.begin(), digest.begin() + 16);
         };
-        kEnc_ = derive(1);
-        kMac_ = derive(2);
+        return Terminal(derive(1), derive(2), Bytes(8, 0));
+    }
+
+    static Bytes RetailMac(const Bytes& key, const Bytes& data)
+    {
+        auto mac = Botan::MessageAuthenticationCode::create_or_throw("X9.19-MAC");
+        mac->set_key(key);
+        const auto tag = mac->process(Pad(data));
+        return Bytes(tag.begin(), tag.end());
     }
 
     Bytes Wrap(const Bytes& header, const Bytes& data, std::optional<uint8_t> le)
@@ -74,6 +86,7 @@ private:
             if (++ssc_[i] != 0)
                 break;
     }
+public:
     static Bytes Pad(Bytes data)
     {
         data.push_back(0x80);
@@ -81,27 +94,22 @@ private:
             data.push_back(0x00);
         return data;
     }
-    Bytes Mac(const Bytes& input) const
-    {
-        auto mac = Botan::MessageAuthenticationCode::create_or_throw("X9.19-MAC");
-        mac->set_key(kMac_);
-        const auto tag = mac->process(Pad(Cat(ssc_, input)));
-        return Bytes(tag.begin(), tag.end());
-    }
-    Bytes Des(const Bytes& data, bool encrypt) const
+    Bytes Mac(const Bytes& input) const { return RetailMac(kMac_, Cat(ssc_, input)); }
+    Bytes Des(const Bytes& data, bool encrypt) const { return Des(kEnc_, data, encrypt); }
+    static Bytes Des(const Bytes& key, const Bytes& data, bool encrypt)
     {
         auto mode = Botan::Cipher_Mode::create_or_throw("TripleDES/CBC/NoPadding",
                                                         encrypt ? Botan::ENCRYPTION : Botan::DECRYPTION);
-        mode->set_key(kEnc_);
+        mode->set_key(key);
         mode->start(Bytes(8, 0));
         Botan::secure_vector<uint8_t> buffer(data.begin(), data.end());
         mode->finish(buffer);
         return Bytes(buffer.begin(), buffer.end());
     }
 
+private:
     const Bytes kMacTag{0x8E, 0x08};
-    Bytes kEnc_, kMac_;
-    Bytes ssc_ = Bytes(8, 0);
+    Bytes kEnc_, kMac_, ssc_;
 };
 
 // Runs chip authentication against `card`; the terminal shares its keys.
@@ -119,7 +127,7 @@ Terminal Authenticate(cardsim::Card& card)
     EXPECT_EQ(card.Transmit(mse), Hex("90 00"));
     Botan::PK_Key_Agreement agreement(ephemeral, Botan::system_rng(), "Raw");
     const auto secret = agreement.derive_key(0, cardPoint).bits_of();
-    return Terminal(Bytes(secret.begin(), secret.end()));
+    return Terminal::FromSecret(Bytes(secret.begin(), secret.end()));
 }
 
 TEST(CardSecureMessaging, CardSecurityIsSignedByTheEmbeddedCertificate)
@@ -204,6 +212,47 @@ TEST(CardSecureMessaging, SessionEndsWithResetOrOnRequestWithPlainCommands)
     // Cards without a chip-authentication key refuse the key agreement.
     auto plainCard = cardsim::MakePersonalisation("DEF50");
     EXPECT_EQ(plainCard->Transmit(Cat(Hex("00 22 41 A6 46 84 01 03 91 41 04"), Bytes(64, 0x01))), Hex("6A 88"));
+}
+
+TEST(CardSecureMessaging, ApplicationContainerMutualAuthenticationAndSessionKey)
+{
+    auto card = cardsim::MakePersonalisation("ZEP50");
+    const Bytes key = Hex("00112233445566778899AABBCCDDEEFF");
+    const Bytes derivationKey = Hex("0123456789ABCDEFFEDCBA9876543210");
+    card->SetApplicationContainerKeys(key, derivationKey);
+    ASSERT_EQ(card->Transmit(Hex("00 A4 04 0C 0F F0 41 50 50 43 4F 4E 54 41 49 4E 45 52 30 31")), Hex("90 00"));
+
+    const Bytes cardChallenge = Data(card->Transmit(Hex("00 84 00 00 20")));
+    ASSERT_EQ(cardChallenge.size(), 32u);
+    const Bytes hostChallenge(32, 0x5A);
+    auto authenticate = [&](const Bytes& hostMac) {
+        const Bytes dynamic = Cat(Cat(Hex("7C 2C 82 08"), hostMac), Cat(Hex("81 20"), hostChallenge));
+        const Bytes data = Cat(dynamic, Hex("A4 06 83 01 95 95 01 40 B4 06 84 01 17 95 01 30"));
+        return card->Transmit(Cat(Hex("00 82 00 95 3E"), data));
+    };
+    const Bytes answer = authenticate(Terminal::RetailMac(key, cardChallenge));
+    ASSERT_EQ(Sw(answer), 0x9000);
+    EXPECT_EQ(Data(answer), Cat(Hex("7C 0A 82 08"), Terminal::RetailMac(key, hostChallenge)));
+    EXPECT_EQ(authenticate(Terminal::RetailMac(key, cardChallenge)), Hex("69 85")) << "challenge used up";
+
+    // Session key 17: SHA-1(RC || RH), 15 bytes and 80, enciphered under the derivation key.
+    const auto digest = Botan::HashFunction::create_or_throw("SHA-1")->process(Cat(cardChallenge, hostChallenge));
+    Bytes block(digest.begin(), digest.begin() + 15);
+    block.push_back(0x80);
+    const Bytes sessionKey = Terminal::Des(derivationKey, block, true);
+    Terminal terminal(sessionKey, sessionKey, {});
+    const Bytes random = card->Transmit(terminal.Wrap(Hex("00 84 00 00"), {}, 0x10));
+    EXPECT_EQ(Sw(random), 0x9000);
+    const auto plain = terminal.Unwrap(random);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->size(), 16u);
+
+    // A wrong host MAC fails the authentication.
+    card->Reset();
+    ASSERT_EQ(card->Transmit(Hex("00 A4 04 0C 0F F0 41 50 50 43 4F 4E 54 41 49 4E 45 52 30 31")), Hex("90 00"));
+    ASSERT_EQ(Sw(card->Transmit(Hex("00 84 00 00 20"))), 0x9000);
+    EXPECT_EQ(authenticate(Bytes(8, 0x00)), Hex("63 00"));
+    EXPECT_FALSE(card->SecureMessagingActive());
 }
 
 }  // namespace

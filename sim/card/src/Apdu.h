@@ -27,6 +27,7 @@ namespace sw {
 inline constexpr uint16_t kOk = 0x9000;
 inline constexpr uint16_t kEndOfFile = 0x6282;
 inline constexpr uint16_t kDeactivated = 0x6283;
+inline constexpr uint16_t kVerificationFailed = 0x6300;
 inline constexpr uint16_t kNoInformation = 0x6F00;
 inline constexpr uint16_t kWrongLength = 0x6700;
 inline constexpr uint16_t kSmNotSupported = 0x6882;

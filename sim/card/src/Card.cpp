@@ -4,6 +4,8 @@
 #include "CardState.h"
 #include "Commands.h"
 
+#include <stdexcept>
+
 namespace cardsim {
 
 using detail::CardState;
@@ -164,6 +166,16 @@ bool Card::SecureMessagingActive() const
 {
     std::lock_guard lock(mutex_);
     return state_->secureMessaging.has_value();
+}
+
+void Card::SetApplicationContainerKeys(const Bytes& authenticationKey, const Bytes& derivationKey)
+{
+    if ((authenticationKey.size() != 16 && authenticationKey.size() != 24) ||
+        (derivationKey.size() != 16 && derivationKey.size() != 24))
+        throw std::invalid_argument("application-container keys must have 16 or 24 bytes");
+    std::lock_guard lock(mutex_);
+    state_->applicationContainerKey = authenticationKey;
+    state_->sessionKeyDerivationKey = derivationKey;
 }
 
 std::optional<Bytes> Card::FileContents(const Bytes& path) const

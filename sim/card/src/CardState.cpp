@@ -107,6 +107,7 @@ void CardState::ResetVolatile()
     se = {};
     challengeRng.reset();
     secureMessaging.reset();
+    lastChallenge.clear();
     for (PinObject& pin : pins)
         pin.verified = false;
     std::vector<File*> pending{mf.get()};

@@ -112,6 +112,8 @@ struct CardState {
     bool mute = false;                      // answers every command with 6F 00
     int generatedKeys = 0;                  // seeds on-card key generation
     std::shared_ptr<const Botan::ECDH_PrivateKey> chipAuthenticationKey;
+    Bytes applicationContainerKey;          // symmetric key 95 of the application container
+    Bytes sessionKeyDerivationKey;          // Triple-DES key that derives session key 17
 
     // Volatile state, cleared by Reset().
     File* currentDf = nullptr;
@@ -119,7 +121,8 @@ struct CardState {
     size_t recordPointer = 0;               // 1-based, 0 = none
     SecurityEnvironment se;
     std::unique_ptr<Botan::ChaCha_RNG> challengeRng;
-    std::optional<SmSession> secureMessaging;  // set by chip authentication
+    std::optional<SmSession> secureMessaging;  // set by chip or mutual authentication
+    Bytes lastChallenge;                    // of the latest GET CHALLENGE, used once
 
     CardState();
     ~CardState();

@@ -35,6 +35,10 @@ Response ManageSecurityEnvironment(CardState& state, const Command& cmd);
 Response PerformSecurityOperation(CardState& state, const Command& cmd);
 Response GetChallenge(CardState& state, const Command& cmd);
 Response GenerateKeyPair(CardState& state, const Command& cmd);
+// ApplicationContainer.cpp: EXTERNAL / MUTUAL AUTHENTICATE with key 95
+extern const Bytes kApplicationContainerAid;
+inline constexpr uint8_t kApplicationContainerKeyReference = 0x95;
+Response Authenticate(CardState& state, const Command& cmd);
 // AdminCommands.cpp
 Response ListFiles(CardState& state, const Command& cmd);
 Response ChangeLifeCycle(CardState& state, const Command& cmd);

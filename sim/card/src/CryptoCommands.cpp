@@ -233,6 +233,7 @@ Response GetChallenge(CardState& state, const Command& cmd)
     } else {
         Botan::system_rng().randomize(challenge.data(), challenge.size());
     }
+    state.lastChallenge = challenge;
     return {challenge, sw::kOk};
 }
 

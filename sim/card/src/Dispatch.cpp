@@ -27,8 +27,8 @@ Response ExecuteIso(CardState& state, const Command& cmd)
     case 0x04: return DeactivateFile(state, cmd);
     case 0xDA: return PutData(state, cmd);
     case 0x12: return CardTransaction(state, cmd);
-    case 0x82:  // no authentication keys on these cards
-    case 0x88:
+    case 0x82: return Authenticate(state, cmd);
+    case 0x88:  // no keys for internal authentication
         return Error(sw::kReferenceNotFound);
     default: return Error(sw::kInsNotSupported);
     }

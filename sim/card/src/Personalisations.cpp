@@ -1,5 +1,6 @@
 #include <cardsim/Personalisations.h>
 
+#include "Commands.h"
 #include "EidFiles.h"
 #include "Layouts.h"
 #include "Pkcs15.h"
@@ -22,6 +23,12 @@ const Bytes kEsignAid{0xA0, 0x00, 0x00, 0x01, 0x67, 0x45, 0x53, 0x49, 0x47, 0x4E
 // SecurityInfos with one PinInfo naming a 6-digit PIN.
 const Bytes kCardAccessPinInfo{0x31, 0x11, 0x30, 0x0F, 0x06, 0x07, 0x28, 0x81, 0xC1, 0x17, 0x03,
                                0x00, 0x09, 0x02, 0x01, 0x01, 0x02, 0x01, 0x06};
+
+// Simulator defaults; tests that drive the module's own keys replace them.
+const Bytes kDefaultContainerKey{0x41, 0x50, 0x50, 0x43, 0x4F, 0x4E, 0x54, 0x41,
+                                 0x49, 0x4E, 0x45, 0x52, 0x4B, 0x45, 0x59, 0x31};
+const Bytes kDefaultDerivationKey{0x53, 0x45, 0x53, 0x53, 0x49, 0x4F, 0x4E, 0x20,
+                                  0x4B, 0x45, 0x59, 0x20, 0x44, 0x45, 0x52, 0x49};
 
 using Builder = std::function<std::unique_ptr<CardState>(const std::string& name)>;
 
@@ -77,7 +84,7 @@ std::unique_ptr<detail::File> TransparentEf(uint16_t fid, const Bytes& data)
     return ef;
 }
 
-// eID card with the two SigZepEp applications.
+// eID card with the two SigZepEp applications and the application container.
 Builder SigZepEpCard(CardOs os)
 {
     return [=](const std::string& name) {
@@ -85,6 +92,9 @@ Builder SigZepEpCard(CardOs os)
         state->mf->AddChild(TransparentEf(0x011C, kCardAccessPinInfo));
         state->mf->AddChild(ApplicationDf(0x1F01, kSigZepEpAid1));
         state->mf->AddChild(ApplicationDf(0x1F02, kSigZepEpAid2));
+        state->mf->AddChild(ApplicationDf(0x1F10, detail::kApplicationContainerAid));
+        state->applicationContainerKey = kDefaultContainerKey;
+        state->sessionKeyDerivationKey = kDefaultDerivationKey;
         return state;
     };
 }

@@ -4,7 +4,7 @@
 
 #include <botan/cipher_mode.h>
 #include <botan/hash.h>
-#include <botan/mac.h>
+#include <botan/block_cipher.h>
 
 namespace cardsim::detail {
 
@@ -45,10 +45,23 @@ Bytes Pad2(const Bytes& data)
 
 Bytes RetailMac(const Bytes& key, const Bytes& paddedData)
 {
-    auto mac = Botan::MessageAuthenticationCode::create_or_throw("X9.19-MAC");
-    mac->set_key(key);
-    const auto tag = mac->process(paddedData);
-    return Bytes(tag.begin(), tag.end());
+    // ISO/IEC 9797-1 MAC algorithm 3: single-DES CBC under K1, then the last
+    // block deciphered under K2 and enciphered under K3 (K1 for 16-byte keys).
+    auto k1 = Botan::BlockCipher::create_or_throw("DES");
+    auto k2 = Botan::BlockCipher::create_or_throw("DES");
+    auto k3 = Botan::BlockCipher::create_or_throw("DES");
+    k1->set_key(key.data(), 8);
+    k2->set_key(key.data() + 8, 8);
+    k3->set_key(key.size() >= 24 ? key.data() + 16 : key.data(), 8);
+    Bytes chain(8, 0x00);
+    for (size_t pos = 0; pos + 8 <= paddedData.size(); pos += 8) {
+        for (size_t i = 0; i < 8; ++i)
+            chain[i] ^= paddedData[pos + i];
+        k1->encrypt(chain.data());
+    }
+    k2->decrypt(chain.data());
+    k3->encrypt(chain.data());
+    return chain;
 }
 
 Bytes TripleDesCbc(const Bytes& key, const Bytes& data, bool encrypt)

@@ -89,8 +89,12 @@ public:
     Bytes CurrentDfPath() const;
     std::optional<uint16_t> CurrentEf() const;
     EnvironmentStatus Environment() const;
-    // True while chip authentication's secure messaging is in force.
+    // True while secure messaging (chip or mutual authentication) is in force.
     bool SecureMessagingActive() const;
+    // Keys of the application container (cards that have one): the
+    // authentication key 95 (16 or 24 bytes) and the Triple-DES key that
+    // derives the session key 17 from the two challenges.
+    void SetApplicationContainerKeys(const Bytes& authenticationKey, const Bytes& derivationKey);
     // Contents of a transparent EF, path of FIDs from the MF (a leading
     // 3F 00 is optional). Empty optional when there is no such EF.
     std::optional<Bytes> FileContents(const Bytes& path) const;
