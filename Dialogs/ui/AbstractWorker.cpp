@@ -1,6 +1,7 @@
 #include "Dialogs/ui/AbstractWorker.h"
 
 #include "Dialogs/ui/DialogLog.h"
+#include "Dialogs/ui/GuiEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -8,12 +9,6 @@
 #include <QScreen>
 
 namespace {
-
-bool PlatformActivatesWindows()
-{
-    const QString platform = QGuiApplication::platformName();
-    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
-}
 
 // Runs a clean-up step at scope exit, whatever happened before.
 template <class F>

@@ -1,5 +1,7 @@
 #include "Dialogs/ui/CrepuscularWidget.h"
 
+#include "Dialogs/ui/GuiEnvironment.h"
+
 #include <QEvent>
 #include <QPainter>
 
@@ -31,5 +33,6 @@ void ActivateCrepuscularOverlay(QWidget* backdrop)
     overlay->resize(backdrop->size());
     overlay->show();
     overlay->repaint();
-    backdrop->raise();
+    if (PlatformActivatesWindows())
+        backdrop->raise();
 }

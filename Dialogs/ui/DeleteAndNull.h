@@ -1,6 +1,6 @@
 #pragma once
-// Deletes a QObject-derived object through its virtual destructor and clears
-// the holder; a null holder is left alone.
+// Deletes an object through its (virtual) destructor and clears the holder;
+// a null holder is left alone.
 
 template <class T>
 void DeleteAndNull(T*& holder)

@@ -51,6 +51,12 @@ std::optional<std::string> ChooseDisplayPlatform()
     return std::nullopt;
 }
 
+bool PlatformActivatesWindows()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
 bool CanHostWidgets(const QCoreApplication* instance)
 {
     return qobject_cast<const QApplication*>(instance) != nullptr;

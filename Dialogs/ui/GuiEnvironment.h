@@ -15,6 +15,10 @@ class QCoreApplication;
 // Empty optional: no usable display (Qt would abort the whole process).
 std::optional<std::string> ChooseDisplayPlatform();
 
+// False on the offscreen and minimal platforms, which cannot raise or
+// activate windows and only complain when asked to.
+bool PlatformActivatesWindows();
+
 // True when `instance` can host widgets (a QApplication, not merely a
 // QCoreApplication or QGuiApplication).
 bool CanHostWidgets(const QCoreApplication* instance);

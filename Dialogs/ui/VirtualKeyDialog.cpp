@@ -4,13 +4,13 @@
 #include "Dialogs/ui/CallerText.h"
 #include "Dialogs/ui/CrepuscularWidget.h"
 #include "Dialogs/ui/DialogLog.h"
+#include "Dialogs/ui/GuiEnvironment.h"
 #include "Dialogs/ui/PinLengthErrorDialog.h"
 #include "Dialogs/ui/Pixmap.h"
 #include "ui_virtualKeyDialog.h"
 
 #include <QGraphicsScene>
 #include <QGraphicsView>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPixmap>
 #include <algorithm>
@@ -25,14 +25,6 @@ bool IsControlKey(const QPushButton* key)
 {
     const QString name = key->objectName();
     return name == QLatin1String("okButton") || name == QLatin1String("backspaceButton");
-}
-
-// The offscreen and minimal platforms cannot raise or activate windows and
-// only complain when asked to.
-bool PlatformActivatesWindows()
-{
-    const QString platform = QGuiApplication::platformName();
-    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
 }  // namespace

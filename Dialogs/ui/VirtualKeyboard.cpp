@@ -1,6 +1,7 @@
 #include "Dialogs/ui/VirtualKeyboard.h"
 
 #include "BaseTypes.h"
+#include "Dialogs/ui/DeleteAndNull.h"
 #include "Dialogs/ui/DialogLog.h"
 #include "Dialogs/ui/EventLoop.h"
 #include "Dialogs/ui/GuiEnvironment.h"
@@ -177,8 +178,7 @@ CK_RV VirtualKeyboard::ShowVirtKeyDialog(const Brelt::MW::Base::HexBinary* text,
                });
     if (rv != CKR_OK && *pinOut != nullptr) {
         explicit_bzero((*pinOut)->data, static_cast<size_t>((*pinOut)->length));
-        delete *pinOut;
-        *pinOut = nullptr;
+        DeleteAndNull(*pinOut);
     }
     return rv;
 }

@@ -4,12 +4,16 @@
 //   gui-only:   the host runs a QGuiApplication, which cannot show widgets
 
 #include "BaseTypes.h"
+#include "Dialogs/ui/PinDialogScript.h"
 #include "Dialogs/ui/VirtualKeyboard.h"
 
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -36,6 +40,31 @@ void AllDialogsFail()
     Expect(vk.ClosePinPadDialog() == CKR_OK, "closing nothing");
 }
 
+// With scripted answers installed no window and no display is needed.
+void ScriptedAnswersNeedNoDisplay()
+{
+    auto script = std::make_shared<QueuedPinDialogScript>();
+    script->AddPin("1234");
+    script->AddInvalidPinAnswer(CKR_OK);
+    SetPinDialogScript(script);
+    {
+        VirtualKeyboard vk("SK", 3);
+        Brelt::MW::Base::HexBinary* pin = nullptr;
+        Expect(vk.ShowVirtKeyDialog(nullptr, &pin) == CKR_OK, "scripted PIN");
+        Expect(pin && pin->length == 4 && std::memcmp(pin->data, "1234", 4) == 0, "scripted digits");
+        delete pin;
+        Expect(vk.ShowInvalidPinDialog() == CKR_OK, "scripted re-enter");
+        Expect(vk.ShowVirtKeyDialog(nullptr, &pin) == CKR_FUNCTION_CANCELED && pin == nullptr,
+               "empty script cancels");
+        Expect(vk.ShowPinLengthErrDialog(1) == CKR_OK, "scripted length notice");
+        Expect(vk.ShowPinPadDialog(nullptr, 3) == CKR_OK && vk.ClosePinPadDialog() == CKR_OK, "scripted pad");
+    }
+    const std::vector<std::string> expected{"keyboard(3)", "invalid(3,-1)", "keyboard(3)", "length(1)",
+                                            "pinpad(3)", "pinpad-closed"};
+    Expect(script->Events() == expected, "scripted events in order");
+    SetPinDialogScript(nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -49,6 +78,7 @@ int main(int argc, char** argv)
     } else {
         AllDialogsFail();
         std::async(std::launch::async, AllDialogsFail).get();
+        ScriptedAnswersNeedNoDisplay();
     }
     std::printf("%s: %s\n", mode, failures == 0 ? "passed" : "FAILED");
     return failures == 0 ? 0 : 1;

@@ -327,8 +327,7 @@ TEST_F(Messages, LabelsByPinType)
         EXPECT_EQ(LabelText(blocked, "label"), QString::fromLatin1(row.blocked));
         EXPECT_EQ(LabelText(length, "label"), QString::fromLatin1(row.length));
     }
-    // PUK keeps whatever the form said before (here: the last PIN wording
-    // is replaced only for known types, so fresh dialogs show the BOK form text).
+    // PUK keeps the form's own (BOK) wording.
     auto* freshWrong = new PinErrorDialog(backdrop.get(), kDialogWindowFlags);
     freshWrong->SetLabel(2);
     EXPECT_EQ(LabelText(freshWrong, "pinFailedLabel"), QStringLiteral("Incorrect BOK value"));
