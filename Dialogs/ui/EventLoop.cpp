@@ -22,7 +22,11 @@ bool EventLoop::WaitReady(int milliseconds)
 void EventLoop::run()
 {
     OwnApplication application;
-    const bool created = application.Create();
+    bool created = false;
+    {
+        std::lock_guard creation(ApplicationCreationMutex());
+        created = QCoreApplication::instance() == nullptr && application.Create();
+    }
     ready_.set_value(created);
     if (!created)
         return;

@@ -51,6 +51,12 @@ std::optional<std::string> ChooseDisplayPlatform()
     return std::nullopt;
 }
 
+std::mutex& ApplicationCreationMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 bool PlatformActivatesWindows()
 {
     const QString platform = QGuiApplication::platformName();

@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,11 @@ bool PlatformActivatesWindows();
 // True when `instance` can host widgets (a QApplication, not merely a
 // QCoreApplication or QGuiApplication).
 bool CanHostWidgets(const QCoreApplication* instance);
+
+// Held while deciding whether the module must create its own application
+// and, for a modal dialog, as long as that application lives: two
+// application objects in one process would abort it.
+std::mutex& ApplicationCreationMutex();
 
 // A QApplication owned by the module on the current thread. Keeps argc and
 // argv alive as long as the application, leaves the host's C locale as it

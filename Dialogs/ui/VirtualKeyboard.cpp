@@ -83,6 +83,7 @@ void VirtualKeyboard::SetMinMaxPinLength(int minLength, int maxLength)
 template <class Worker, class Collect>
 bool VirtualKeyboard::RunModal(std::unique_ptr<Worker> worker, Collect&& collect)
 {
+    std::unique_lock creation(ApplicationCreationMutex());
     QCoreApplication* instance = QCoreApplication::instance();
     if (instance != nullptr && !CanHostWidgets(instance)) {
         LogMessage(LOG_LEVEL_ERROR, true, "VirtualKeyboard::RunModal", __LINE__, true,
@@ -91,7 +92,9 @@ bool VirtualKeyboard::RunModal(std::unique_ptr<Worker> worker, Collect&& collect
     }
     OwnApplication own;
     const bool ownApplication = instance == nullptr;
-    if (ownApplication && !own.Create())
+    if (!ownApplication)
+        creation.unlock();
+    else if (!own.Create())
         return false;
     QThread* guiThread = QCoreApplication::instance()->thread();
     worker->SetQuitWhenDone(ownApplication);
