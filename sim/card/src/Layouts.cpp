@@ -108,6 +108,115 @@ struct KeySlot {
     uint64_t serial = 0;
 };
 
+// Keys: signature key 1, authentication key 2, optional SigG key 3.
+std::vector<KeySlot> KeySlots(const LayoutOptions& options)
+{
+    std::vector<KeySlot> slots(2);
+    KeySlot& signature = slots[0];
+    signature.label = options.sigG ? "SigG signature key" : "Signature key";
+    signature.subject = options.signatureKeyBits == 3072 ? "Emu Signature 3072" : "Emu Signature";
+    signature.keyLabel = "signature";
+    signature.bits = options.signatureKeyBits;
+    signature.userConsent = options.signatureKeyUserConsent;
+    signature.serial = options.signatureKeyBits == 3072 ? 0x1000000000000004 : 0x1000000000000001;
+    KeySlot& authentication = slots[1];
+    authentication.label = "Authentication key";
+    authentication.subject = "Emu Authentication";
+    authentication.keyLabel = "authentication";
+    authentication.id = 2;
+    authentication.keyReference = 2;
+    authentication.decipher = true;
+    authentication.serial = 0x1000000000000002;
+    if (options.secondSigGKey) {
+        KeySlot second;
+        second.label = "Second signature key";
+        second.subject = "Emu Second Signature";
+        second.keyLabel = "second signature";
+        second.id = 3;
+        second.authId = 3;
+        second.pinReference = kSecondPin;
+        second.keyReference = 3;
+        second.serial = 0x1000000000000003;
+        slots.push_back(second);
+    }
+    for (KeySlot& slot : slots) {
+        slot.keyReference = uint8_t(slot.keyReference | options.keyReferenceBase);
+        slot.path = options.sigG ? Bytes{0x3F, 0x00, 0xDF, slot.id} : Bytes{0x4B, slot.id};
+    }
+    return slots;
+}
+
+// AODF: the PUK first (token information skips it), then the user PIN.
+std::vector<Bytes> PinDirectoryEntries(const LayoutOptions& options)
+{
+    std::vector<Bytes> entries;
+    PinObjectEntry puk;
+    puk.common = {"PUK", {kModifiable}, {}, std::nullopt};
+    puk.authId = {kPuk};
+    puk.pwdFlags = {kPwdInitialized, kPwdNeedsPadding, kPwdUnblocking};
+    puk.minLength = 8;
+    puk.reference = kPuk;
+    puk.padChar = kPadChar;
+    entries.push_back(EncodePin(puk));
+    PinObjectEntry pin;
+    pin.common = {"PIN", {kModifiable}, {}, std::nullopt};
+    pin.authId = {kUserPin};
+    pin.pwdFlags = options.unpaddedPin ? BitList{kPwdInitialized} : BitList{kPwdInitialized, kPwdNeedsPadding};
+    pin.reference = kUserPin;
+    if (!options.unpaddedPin)
+        pin.padChar = kPadChar;
+    entries.push_back(EncodePin(pin));
+    if (options.secondSigGKey) {
+        PinObjectEntry second = pin;
+        second.common.label = "Signature PIN";
+        second.authId = {kSecondPin};
+        second.pwdFlags = {kPwdInitialized, kPwdNeedsPadding};
+        second.reference = kSecondPin;
+        second.padChar = kPadChar;
+        entries.push_back(EncodePin(second));
+    }
+    return entries;
+}
+
+std::string BaseLabel(const KeySlot& slot)
+{
+    return slot.label.substr(0, slot.label.size() - 4);  // without " key"
+}
+
+Bytes PrivateKeyDirectoryEntry(const KeySlot& slot)
+{
+    PrivateKeyEntry entry;
+    entry.common = {slot.label, {kPrivate, kModifiable}, {slot.authId}, slot.userConsent};
+    entry.id = {slot.id};
+    entry.usage = slot.decipher ? BitList{kUsageDecrypt, kUsageSign, kUsageUnwrap}
+                                : BitList{kUsageSign, kUsageNonRepudiation};
+    entry.accessFlags = kKeyAccessFlags;
+    entry.keyReference = slot.keyReference;
+    entry.path = slot.path;
+    entry.modulusBits = slot.bits;
+    return EncodePrivateKey(entry);
+}
+
+Bytes PublicKeyDirectoryEntry(const KeySlot& slot)
+{
+    PublicKeyEntry entry;
+    entry.common = {BaseLabel(slot) + " public key", {kModifiable}, {}, std::nullopt};
+    entry.id = {slot.id};
+    entry.usage = slot.decipher ? BitList{kUsageEncrypt, kUsageVerify} : BitList{kUsageVerify, kUsageNonRepudiation};
+    entry.path = {0x45, slot.id};
+    entry.modulusBits = slot.bits;
+    return EncodePublicKey(entry);
+}
+
+Bytes CertificateDirectoryEntry(const KeySlot& slot)
+{
+    CertificateEntry entry;
+    entry.common = {BaseLabel(slot) + " certificate", {kModifiable}, {}, std::nullopt};
+    entry.id = {slot.id};
+    entry.path = {0x43, slot.id};
+    return EncodeCertificate(entry);
+}
+
 }  // namespace
 
 Bytes MakeAtr(const Bytes& historicalBytes)
@@ -193,107 +302,19 @@ void AddPkcs15Layout(CardState& state, const LayoutOptions& options)
         }
     }
 
-    // Keys: signature key 1, authentication key 2, optional SigG key 3.
-    std::vector<KeySlot> slots(2);
-    KeySlot& signature = slots[0];
-    signature.label = options.sigG ? "SigG signature key" : "Signature key";
-    signature.subject = options.signatureKeyBits == 3072 ? "Emu Signature 3072" : "Emu Signature";
-    signature.keyLabel = "signature";
-    signature.bits = options.signatureKeyBits;
-    signature.userConsent = options.signatureKeyUserConsent;
-    signature.serial = options.signatureKeyBits == 3072 ? 0x1000000000000004 : 0x1000000000000001;
-    KeySlot& authentication = slots[1];
-    authentication.label = "Authentication key";
-    authentication.subject = "Emu Authentication";
-    authentication.keyLabel = "authentication";
-    authentication.id = 2;
-    authentication.keyReference = 2;
-    authentication.decipher = true;
-    authentication.serial = 0x1000000000000002;
-    if (options.secondSigGKey) {
-        KeySlot second;
-        second.label = "Second signature key";
-        second.subject = "Emu Second Signature";
-        second.keyLabel = "second signature";
-        second.id = 3;
-        second.authId = 3;
-        second.pinReference = kSecondPin;
-        second.keyReference = 3;
-        second.serial = 0x1000000000000003;
-        slots.push_back(second);
-    }
-    for (KeySlot& slot : slots) {
-        slot.keyReference = uint8_t(slot.keyReference | options.keyReferenceBase);
-        slot.path = options.sigG ? Bytes{0x3F, 0x00, 0xDF, slot.id} : Bytes{0x4B, slot.id};
-    }
-
+    std::vector<Bytes> privateKeys, publicKeys, certificates;
     auto app = NewDf(0x5015, kPkcs15Aid);
     app->fcpWithoutFid = options.applicationFcpWithoutFid;
     app->fcpEmptyOnRequest = options.applicationFcpEmpty;
-
-    std::vector<Bytes> pinEntries;
-    PinObjectEntry puk;
-    puk.common = {"PUK", {kModifiable}, {}, std::nullopt};
-    puk.authId = {kPuk};
-    puk.pwdFlags = {kPwdInitialized, kPwdNeedsPadding, kPwdUnblocking};
-    puk.minLength = 8;
-    puk.reference = kPuk;
-    puk.padChar = kPadChar;
-    pinEntries.push_back(EncodePin(puk));
-    PinObjectEntry pin;
-    pin.common = {"PIN", {kModifiable}, {}, std::nullopt};
-    pin.authId = {kUserPin};
-    pin.pwdFlags = options.unpaddedPin ? BitList{kPwdInitialized} : BitList{kPwdInitialized, kPwdNeedsPadding};
-    pin.reference = kUserPin;
-    if (!options.unpaddedPin)
-        pin.padChar = kPadChar;
-    pinEntries.push_back(EncodePin(pin));
-    if (options.secondSigGKey) {
-        PinObjectEntry second = pin;
-        second.common.label = "Signature PIN";
-        second.authId = {kSecondPin};
-        second.pwdFlags = {kPwdInitialized, kPwdNeedsPadding};
-        second.reference = kSecondPin;
-        second.padChar = kPadChar;
-        pinEntries.push_back(EncodePin(second));
-    }
-
-    std::vector<Bytes> privateKeys, publicKeys, certificates;
-    for (const KeySlot& slot : slots) {
+    for (const KeySlot& slot : KeySlots(options)) {
         const auto key = DeterministicKey(slot.keyLabel, slot.bits);
-
-        PrivateKeyEntry prk;
-        prk.common = {slot.label, {kPrivate, kModifiable}, {slot.authId}, slot.userConsent};
-        prk.id = {slot.id};
-        prk.usage = slot.decipher ? BitList{kUsageDecrypt, kUsageSign, kUsageUnwrap}
-                                  : BitList{kUsageSign, kUsageNonRepudiation};
-        prk.accessFlags = kKeyAccessFlags;
-        prk.keyReference = slot.keyReference;
-        prk.path = slot.path;
-        prk.modulusBits = slot.bits;
-        privateKeys.push_back(EncodePrivateKey(prk));
-
-        PublicKeyEntry puk;
-        const std::string base = slot.label.substr(0, slot.label.size() - 4);  // drop " key"
-        puk.common = {base + " public key", {kModifiable}, {}, std::nullopt};
-        puk.id = {slot.id};
-        puk.usage = slot.decipher ? BitList{kUsageEncrypt, kUsageVerify}
-                                  : BitList{kUsageVerify, kUsageNonRepudiation};
-        puk.path = {0x45, slot.id};
-        puk.modulusBits = slot.bits;
-        publicKeys.push_back(EncodePublicKey(puk));
-
-        CertificateEntry cert;
-        cert.common = {base + " certificate", {kModifiable}, {}, std::nullopt};
-        cert.id = {slot.id};
-        cert.path = {0x43, slot.id};
-        certificates.push_back(EncodeCertificate(cert));
-
-        auto certificateEf = NewEf(uint16_t(0x4300 | slot.id),
-                                   IssueCertificate(*key, slot.subject, slot.serial,
-                                                    slot.decipher ? CertificateUse::Authentication
-                                                                  : CertificateUse::Signature));
-        app->AddChild(std::move(certificateEf));
+        privateKeys.push_back(PrivateKeyDirectoryEntry(slot));
+        publicKeys.push_back(PublicKeyDirectoryEntry(slot));
+        certificates.push_back(CertificateDirectoryEntry(slot));
+        app->AddChild(NewEf(uint16_t(0x4300 | slot.id),
+                            IssueCertificate(*key, slot.subject, slot.serial,
+                                             slot.decipher ? CertificateUse::Authentication
+                                                           : CertificateUse::Signature)));
         app->AddChild(NewEf(uint16_t(0x4500 | slot.id), PublicKeyTemplate(*key)));
 
         RsaKeyObject object;
@@ -340,7 +361,7 @@ void AddPkcs15Layout(CardState& state, const LayoutOptions& options)
     if (options.odfDanglingEntry)
         odf.push_back({4, Fid(0x4409)});
     app->AddChild(NewEf(0x5031, EncodeOdf(odf)));
-    app->AddChild(NewDirectoryFile(0x4401, pinEntries));
+    app->AddChild(NewDirectoryFile(0x4401, PinDirectoryEntries(options)));
     app->AddChild(NewDirectoryFile(0x4402, privateKeys));
     app->AddChild(NewDirectoryFile(0x4403, publicKeys));
     app->AddChild(NewDirectoryFile(0x4404, certificates));
