@@ -42,8 +42,13 @@ void RouteQtMessage(QtMsgType, const QMessageLogContext&, const QString& message
 
 std::optional<std::string> ChooseDisplayPlatform()
 {
-    if (EnvironmentSet("QT_QPA_PLATFORM"))
+    if (EnvironmentSet("QT_QPA_PLATFORM")) {
+        // An explicit choice is respected; only a lone "xcb" can be checked
+        // here, and without a reachable X server it would abort the process.
+        if (std::strcmp(std::getenv("QT_QPA_PLATFORM"), "xcb") == 0 && !X11DisplayReachable())
+            return std::nullopt;
         return std::string();
+    }
     if (EnvironmentSet("DISPLAY") && X11DisplayReachable())
         return std::string();
     if (EnvironmentSet("WAYLAND_DISPLAY") && WaylandPluginInstalled())
