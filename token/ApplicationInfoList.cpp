@@ -1,14 +1,13 @@
 #include "token/ApplicationInfoList.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <mutex>
-
 #include "LogTrace.h"
+#include "card/RecursiveMutexLock.h"
 
 namespace Brelt::MW::Token {
 
 namespace {
-using Lock = std::lock_guard<boost::recursive_mutex>;
+using Lock = Card::RecursiveMutexLock;
 
 boost::posix_time::ptime Now()
 {
@@ -22,9 +21,9 @@ ApplicationInfoList& GlobalApplicationList()
     return table;
 }
 
-boost::recursive_mutex& ApplicationListMutex()
+std::recursive_mutex& ApplicationListMutex()
 {
-    static boost::recursive_mutex mutex;
+    static std::recursive_mutex mutex;
     return mutex;
 }
 
@@ -61,14 +60,14 @@ CK_RV FindApplicationInfo(uint32_t slotId, ApplicationInfoPtr& out)
 CK_RV GetApplicationInfo(uint32_t slotId, ApplicationInfoPtr& out)
 {
     FunctionTrace trace("GetApplicationInfo");
-    Lock lock(ApplicationListMutex());
+    Lock lock(&ApplicationListMutex());
     return trace.Result(FindApplicationInfo(slotId, out));
 }
 
 void InvalidateApplicationInfo(uint32_t slotId, const boost::posix_time::ptime& now)
 {
     FunctionTrace trace("InvalidateApplicationInfo");
-    Lock lock(ApplicationListMutex());
+    Lock lock(&ApplicationListMutex());
     const auto found = GlobalApplicationList().find(slotId);
     if (found == GlobalApplicationList().end() || found->second->Timestamp) return;
     found->second->Timestamp = std::make_unique<boost::posix_time::ptime>(now);
@@ -82,7 +81,7 @@ void InvalidateApplicationInfo(uint32_t slotId)
 CK_RV InvalidateApplicationList()
 {
     FunctionTrace trace("InvalidateApplicationList");
-    Lock lock(ApplicationListMutex());
+    Lock lock(&ApplicationListMutex());
     const auto now = Now();
     for (auto& [id, application] : GlobalApplicationList()) {
         if (!application->Timestamp) application->Timestamp = std::make_unique<boost::posix_time::ptime>(now);
@@ -93,7 +92,7 @@ CK_RV InvalidateApplicationList()
 CK_RV RemoveAllInvalidApplications(const boost::posix_time::ptime& now)
 {
     FunctionTrace trace("RemoveAllInvalidApplications");
-    Lock lock(ApplicationListMutex());
+    Lock lock(&ApplicationListMutex());
     auto& table = GlobalApplicationList();
     for (auto it = table.begin(); it != table.end();) {
         const auto& stamp = it->second->Timestamp;
@@ -114,7 +113,7 @@ CK_RV RemoveAllInvalidApplications()
 CK_RV ClearApplicationList()
 {
     FunctionTrace trace("ClearApplicationList");
-    Lock lock(ApplicationListMutex());
+    Lock lock(&ApplicationListMutex());
     GlobalApplicationList().clear();
     return trace.Result(CKR_OK);
 }

@@ -4,10 +4,10 @@
 // entry only drops the table's reference (see ApplicationInfoPtr).
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
-#include <boost/thread/recursive_mutex.hpp>
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 
 #include "pkcs11/cryptoki.h"
 #include "token/ApplicationInfo.h"
@@ -20,7 +20,7 @@ using ApplicationInfoList = std::map<uint32_t, ApplicationInfoPtr>;
 // The global table and the recursive mutex guarding it. Card loading holds
 // the mutex for the whole detection and loading of a card.
 ApplicationInfoList& GlobalApplicationList();
-boost::recursive_mutex& ApplicationListMutex();
+std::recursive_mutex& ApplicationListMutex();
 
 // The valid entry of a slot id. An empty table answers CKR_OK with a null
 // entry; callers must treat a null entry as "no application". A table with

@@ -5,6 +5,7 @@
 
 #include "LogTrace.h"
 #include "card/CardCommands.h"
+#include "card/RecursiveMutexLock.h"
 #include "card/Slot.h"
 #include "token/CiaFileReaders.h"
 
@@ -15,7 +16,7 @@ using MW::Base::HexBinary;
 
 namespace {
 
-using Lock = std::lock_guard<boost::recursive_mutex>;
+using Lock = Card::RecursiveMutexLock;
 
 const uint8_t kPkcs15Aid[] = {0xA0, 0x00, 0x00, 0x00, 0x63, 0x50, 0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};
 const uint8_t kEsignAid[] = {0xA0, 0x00, 0x00, 0x01, 0x67, 0x45, 0x53, 0x49, 0x47, 0x4E};
@@ -330,7 +331,7 @@ CK_RV LoadReaderApplications(const std::string& readerName, const Slot* slot, st
 {
     FunctionTrace trace("LoadReaderApplications");
     if (slot == nullptr || ownApplication == nullptr) return Fail(trace, __LINE__, CKR_ARGUMENTS_BAD);
-    Lock lock(ApplicationListMutex());
+    Lock lock(&ApplicationListMutex());
 
     uint32_t cardOS = UnknownCardOS;
     CK_RV rv = Card::GetCardOSVersion(slot, &cardOS);
@@ -411,7 +412,7 @@ CK_RV RefreshAppInfo(const Slot* slot, const ZepPinCheck& pinCheck)
 {
     FunctionTrace trace("RefreshAppInfo");
     if (slot == nullptr) return Fail(trace, __LINE__, CKR_ARGUMENTS_BAD);
-    Lock lock(ApplicationListMutex());
+    Lock lock(&ApplicationListMutex());
     uint32_t cardOS = UnknownCardOS;
     CK_RV rv = Card::GetCardOSVersion(slot, &cardOS);
     if (rv != CKR_OK) return Fail(trace, __LINE__, rv);

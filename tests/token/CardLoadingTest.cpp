@@ -131,13 +131,17 @@ TEST_F(CardLoading, AdmittedCardsLoadWhatTheCardHolds)
         EXPECT_EQ(userPin->padChar != nullptr, std::string(expected.name) != "DEF43B");
         EXPECT_EQ(pins->objects[1]->GetCommonAuthObjectAttributes()->authId->ToString(), "01");
 
-        // The whole directory file goes back byte for byte, 00 appended.
-        Bytes file;
-        ASSERT_EQ(GetEFData(*application, kKindCertificate, file), CKR_OK);
-        testder::Der expectedFile;
-        for (const auto& entry : onCard.at("4404")) expectedFile.insert(expectedFile.end(), entry.begin(), entry.end());
-        expectedFile.push_back(0x00);
-        EXPECT_EQ(testder::FromHex(file.get()), expectedFile);
+        // Whole directory files go back byte for byte, 00 appended.
+        for (const auto& [kind, fileId] : {std::pair{kKindPin, "4401"}, std::pair{kKindRsaPrivateKey, "4402"},
+                                           std::pair{kKindCertificate, "4404"}}) {
+            Bytes file;
+            ASSERT_EQ(GetEFData(*application, kind, file), CKR_OK);
+            testder::Der expectedFile;
+            for (const auto& entry : onCard.at(fileId))
+                expectedFile.insert(expectedFile.end(), entry.begin(), entry.end());
+            expectedFile.push_back(0x00);
+            EXPECT_EQ(testder::FromHex(file.get()), expectedFile) << fileId;
+        }
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "CardFixture.h"
 #include "DerBuild.h"
 #include "X509Certificate.h"
@@ -43,7 +45,7 @@ class ProfileLoaders : public CardFixture {
 protected:
     // Scripts the card's answers for loading one application from
     // transparent files: CIAInfo, ODF, AODF (read twice), PrKDF (twice), CDF.
-    void ScriptApplication()
+    void ScriptApplication(const Der* efDir = nullptr)
     {
         cardsim::ClearFaults();
         auto every = [](cardsim::Fault fault) {
@@ -54,7 +56,7 @@ protected:
         select.push_back(static_cast<uint8_t>(kCiaAid.size()));
         select.insert(select.end(), kCiaAid.begin(), kCiaAid.end());
         cardsim::InjectFault(kReader, every(cardsim::Fault::AnswerWith(select, Answer(Tlv(0x62, {Prim(0x83, "1F01")})))));
-        const std::pair<const char*, Der> files[] = {
+        std::vector<std::pair<const char*, Der>> files = {
             {"5032", Tlv(0x30, {Prim(0x02, "00"), Prim(0x80, "5A4550")})},
             {"5031", Cat({Tlv(0xA8, {Tlv(0x30, {Prim(0x04, "4401")})}), Tlv(0xA0, {Tlv(0x30, {Prim(0x04, "4402")})}),
                           Tlv(0xA4, {Tlv(0x30, {Prim(0x04, "4404")})})})},
@@ -64,6 +66,7 @@ protected:
             {"4402", Cat({kRsaKey, kEcKey})},
             {"4404", kCert},
         };
+        if (efDir != nullptr) files.insert(files.begin(), {"2F00", *efDir});
         unsigned read = 0;
         for (const auto& [fileId, data] : files) {
             cardsim::InjectFault(kReader, every(cardsim::Fault::AnswerWith(Cat({Hex("00A4000002"), Hex(fileId)}),
@@ -265,4 +268,35 @@ TEST_F(ProfileLoaders, CertificateReadAndPathSelection)
     const std::string log = Log();
     EXPECT_NE(log.find("UnknownObject info cannot be written to card"), std::string::npos);
     EXPECT_NE(log.find("Could not find fileId of type: 6"), std::string::npos);
+}
+
+TEST_F(ProfileLoaders, RefreshReplacesTheApplicationOfTheSameAid)
+{
+    Insert("DEF50");
+    Register();
+    auto old = std::make_shared<ApplicationInfo>();
+    old->Aid = std::make_unique<HexBinary>(kCiaAid.data(), static_cast<int32_t>(kCiaAid.size()), true);
+    old->CardOS = CardOSv50;
+    old->Profile = DefaultProfile;
+    auto pins = std::make_unique<CIOObjectList>(kKindPin);
+    auto pin = std::make_unique<PINAuthenticationObject>(0x00010000, nullptr);
+    pin->AsPasswordAttributes()->minLength = 5;
+    pin->AsPasswordAttributes()->maxLength = 9;
+    pins->objects.push_back(std::move(pin));
+    old->ObjectLists.push_back(std::move(pins));
+    GlobalApplicationList()[kFirstSlotId] = old;
+
+    const Der efDir = Tlv(0x61, {Tlv(0x4F, {kCiaAid}), Prim(0x50, "5A4550")});
+    ScriptApplication(&efDir);
+    ASSERT_EQ(RefreshAppInfo(slot_.get(), [](const Brelt::MW::Card::Slot*, const ApplicationInfo&) { return true; }),
+              CKR_OK);
+    ApplicationInfoPtr fresh;
+    ASSERT_EQ(GetApplicationInfo(kFirstSlotId, fresh), CKR_OK);
+    ASSERT_NE(fresh, old);
+    EXPECT_EQ(fresh->Profile, DefaultProfile);
+    EXPECT_EQ(fresh->CiaInfo->label->ToCharString(), "ZEP");
+    const PasswordAttributes* refreshed = fresh->FindObjectList(kKindPin)->objects.at(0)->AsPasswordAttributes();
+    EXPECT_EQ(refreshed->minLength, 5u);
+    EXPECT_EQ(refreshed->maxLength, 9u);
+    EXPECT_EQ(refreshed->pwdReference, 3);
 }
