@@ -31,8 +31,9 @@ TEST(Personalisations, EveryNameBuildsACardWithAPlausibleAtr)
             tck ^= atr[i];
         EXPECT_EQ(tck, 0) << "check byte";
         EXPECT_LE(atr.size(), name == "LONG-ATR" ? 33u : 32u);
-        if (name == "LONG-ATR")
+        if (name == "LONG-ATR") {
             EXPECT_EQ(atr.size(), 33u);
+        }
         const uint16_t selectMf = Sw(card->Transmit(Hex("00 A4 00 0C")));
         EXPECT_EQ(selectMf, name == "MUTE" ? 0x6F00 : 0x9000);
     }

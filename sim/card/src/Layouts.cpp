@@ -225,7 +225,8 @@ Bytes MakeAtr(const Bytes& historicalBytes)
     // TA1 18, TC1 00, TD1 81 (T=1, TD2 follows), TD2 31 (TA3, TB3, T=1),
     // TA3 FE (IFSC 254), TB3 58 (BWI 5, CWI 8); TCK over T0..end.
     Bytes atr{0x3B, uint8_t(0xD0 | historicalBytes.size()), 0x18, 0x00, 0x81, 0x31, 0xFE, 0x58};
-    atr.insert(atr.end(), historicalBytes.begin(), historicalBytes.end());
+    for (uint8_t b : historicalBytes)
+        atr.push_back(b);
     uint8_t tck = 0;
     for (size_t i = 1; i < atr.size(); ++i)
         tck ^= atr[i];
