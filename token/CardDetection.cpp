@@ -1,7 +1,7 @@
 #include "token/CardDetection.h"
 
-#include <exception>
-#include <mutex>
+#include <algorithm>
+#include <new>
 
 #include "LogTrace.h"
 #include "card/CardCommands.h"
@@ -387,8 +387,16 @@ CK_RV LoadReaderApplications(const std::string& readerName, const Slot* slot, st
         std::vector<Card::SlotPtr> slots;
         for (auto& [id, application] : local) {
             if (application->CiaLoaded == 0) continue;
-            std::string text = readerName + "; ";
-            if (application->CiaInfo && application->CiaInfo->label) text += application->CiaInfo->label->ToCharString();
+            std::string text;
+            try {
+                text = readerName + "; ";
+                if (application->CiaInfo && application->CiaInfo->label)
+                    text += application->CiaInfo->label->ToCharString();
+            } catch (const std::bad_alloc&) {
+                Info(LOG_LEVEL_ERROR, "Not enough memory");
+                for (const uint32_t done : inserted) table.erase(done);
+                return Fail(trace, __LINE__, CKR_HOST_MEMORY);
+            }
             Card::SlotPtr newSlot;
             rv = createSlot ? createSlot(readerName, text, id, newSlot) : CKR_FUNCTION_FAILED;
             if (rv != CKR_OK || !newSlot) {
