@@ -11,6 +11,7 @@
 #include "card/Slot.h"
 #include "card/Token.h"
 #include "pkcs11/Session.h"
+#include "token/ApplicationInfoList.h"
 
 namespace Brelt::MW::Card {
 
@@ -56,6 +57,7 @@ void StatusCache::Initialize() {
     RemoveAllSlots();
     RemoveAllTokens();
     RemoveAllSessions();
+    MW::Token::ClearApplicationList();
   }
   std::shared_ptr<StatusCache> fresh(new StatusCache());
   fresh->libraryInitialized_ = true;
@@ -84,6 +86,7 @@ void StatusCache::InvalidateContent() {
   InvalidateAllSlots();
   InvalidateAllTokens();
   InvalidateAllSessions();
+  MW::Token::InvalidateApplicationList();
   if (auto cache = Instance()) {
     RecursiveMutexLock lock(&cache->mutex_);
     cache->libraryInitialized_ = false;

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "card/CancellablePinEntry.h"
+#include "Dialogs/ui/VirtualKeyboard.h"
 #include "card/RegistryTrace.h"
 
 namespace Brelt::MW::Card {
@@ -81,7 +81,7 @@ void Token::KeepConThreadFunc(std::stop_token stop) {
   TraceLeaving(kName, CKR_OK);
 }
 
-CK_RV Token::SetVirtualKeyboard(CancellablePinEntry* keyboard) {
+CK_RV Token::SetVirtualKeyboard(VirtualKeyboard* keyboard) {
   static constexpr const char* kName = "Token::SetVirtualKeyboard";
   TraceEntering(kName);
   {
@@ -93,7 +93,7 @@ CK_RV Token::SetVirtualKeyboard(CancellablePinEntry* keyboard) {
   return CKR_OK;
 }
 
-void Token::ClearVirtualKeyboard(const CancellablePinEntry* keyboard) {
+void Token::ClearVirtualKeyboard(const VirtualKeyboard* keyboard) {
   std::lock_guard lock(keyboardMutex_);
   if (keyboard_ == keyboard) keyboard_ = nullptr;
 }

@@ -22,9 +22,9 @@
 #include "card/InvalidationMark.h"
 #include "pkcs11/cryptoki.h"
 
-namespace Brelt::MW::Card {
+class VirtualKeyboard;
 
-class CancellablePinEntry;
+namespace Brelt::MW::Card {
 
 class Token {
  public:
@@ -50,12 +50,12 @@ class Token {
   void InterruptKeepConnThread();
   bool IsKeepAliveRunning() const { return running_.load(); }
 
-  // The PIN dialog of a login in progress on this card. Setting a new one
-  // cancels the dialog of the previous one.
-  CK_RV SetVirtualKeyboard(CancellablePinEntry* keyboard);
+  // The PIN dialog facade of a login in progress on this card, held without
+  // owning it. Setting a new one cancels the dialog of the previous one.
+  CK_RV SetVirtualKeyboard(VirtualKeyboard* keyboard);
   // Forgets `keyboard` without cancelling it, when it is the current one; the
   // login that set it calls this before deleting it.
-  void ClearVirtualKeyboard(const CancellablePinEntry* keyboard);
+  void ClearVirtualKeyboard(const VirtualKeyboard* keyboard);
   // Cancels the dialog of the current keyboard, if any (card gone).
   void CancelVirtualKeyboard();
 
@@ -77,7 +77,7 @@ class Token {
   std::condition_variable_any sleepWakeup_;
 
   std::mutex keyboardMutex_;  // held while the keyboard is used, so it cannot be deleted meanwhile
-  CancellablePinEntry* keyboard_ = nullptr;
+  VirtualKeyboard* keyboard_ = nullptr;
 
   InvalidationMark invalidation_;
 };

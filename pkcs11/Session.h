@@ -19,6 +19,7 @@
 #include "card/InvalidationMark.h"
 #include "pkcs11/OperationContext.h"
 #include "pkcs11/cryptoki.h"
+#include "token/CIOObject.h"
 #include "token/FindContext.h"
 
 namespace Brelt::MW::Pkcs11 {
@@ -88,6 +89,8 @@ class Session {
   OperationContext verifyContext;
   OperationContext encryptContext;
   OperationContext decryptContext;
+  // Objects created in this session, one list per kind; they go with it.
+  Token::CIOObjectLists objectLists;
 
  private:
   std::atomic<CK_SESSION_HANDLE> handle_{0};

@@ -5,9 +5,11 @@
 #include "card/RegistryTrace.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
+#include "card/CardCommands.h"
 #include "card/Token.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/TransactionKeepAlive.h"
+#include "token/ApplicationInfoList.h"
 
 namespace Brelt::MW::Pkcs11 {
 
@@ -29,6 +31,18 @@ CK_RV StartKeepAliveIfNeeded(const Card::Slot& slot) {
   return token->StartKeepConThread();
 }
 
+// The profile steps of a new session: chip-authentication cards get their
+// secure messaging and the master file selected.
+CK_RV PrepareApplication(const Card::Slot& slot, CK_SESSION_HANDLE handle) {
+  Token::ApplicationInfoPtr application;
+  if (CK_RV rv = Token::GetApplicationInfo(static_cast<uint32_t>(slot.SlotId()), application); rv != CKR_OK)
+    return rv;
+  if (!application || application->Profile != Token::QesEacProfile) return CKR_OK;
+  SessionPtr session = StatusCache::GetSession(handle);
+  if (!session || !StatusCache::EnsureSecureMessaging(session.get())) return CKR_FUNCTION_FAILED;
+  return Card::SelectMF(&slot);
+}
+
 }  // namespace
 
 CK_RV OpenSession(const Card::Slot& slot, CK_SESSION_HANDLE_PTR phSession, CK_FLAGS flags) {
@@ -46,6 +60,7 @@ CK_RV OpenSession(const Card::Slot& slot, CK_SESSION_HANDLE_PTR phSession, CK_FL
     } else {
       rv = AddSession(slot.SlotId(), flags, &handle);
       if (rv == CKR_OK) rv = StartKeepAliveIfNeeded(slot);
+      if (rv == CKR_OK) rv = PrepareApplication(slot, handle);
       // A session that could not be completed is closed again: it must not
       // count, follow the login or hold memory without a handle.
       if (rv != CKR_OK && handle != 0) {

@@ -2,6 +2,7 @@
 // operations, failed opening, and the operation records.
 
 #include <cstring>
+#include <mutex>
 #include <set>
 
 #include "RegistryFixture.h"
@@ -10,6 +11,7 @@
 #include "pkcs11/Session.h"
 #include "pkcs11/SessionOperations.h"
 #include "pkcs11/TransactionKeepAlive.h"
+#include "token/ApplicationInfoList.h"
 
 namespace registry_test {
 namespace {
@@ -65,6 +67,20 @@ TEST_F(SessionTest, OpeningOnASlotThatWentAwayLeavesNoSessionBehind) {
   EXPECT_EQ(OpenSession(*slot, &handle, kRO), CKR_FUNCTION_FAILED);
   EXPECT_EQ(handle, 0u);
   EXPECT_EQ(StatusCache::GetSessionCount(), 0u);
+}
+
+TEST_F(SessionTest, ASessionWhoseApplicationIsGoneIsNotKept) {
+  namespace token = Brelt::MW::Token;
+  auto slot = AddSlot(1, FakeCard(1));
+  {
+    std::lock_guard<boost::recursive_mutex> lock(token::ApplicationListMutex());
+    token::GlobalApplicationList()[2] = std::make_shared<token::ApplicationInfo>();  // another slot's
+  }
+  CK_SESSION_HANDLE handle = 99;
+  EXPECT_EQ(OpenSession(*slot, &handle, kRW), CKR_FUNCTION_FAILED);
+  EXPECT_EQ(handle, 0u);
+  EXPECT_EQ(StatusCache::GetSessionCount(), 0u) << "no session without a handle stays behind";
+  token::ClearApplicationList();
 }
 
 TEST_F(SessionTest, ClosedHandlesStayInvalidAfterManyNewSessions) {

@@ -6,14 +6,14 @@
 #include <thread>
 
 #include "RegistryFixture.h"
-#include "card/CancellablePinEntry.h"
+#include "Dialogs/ui/PinDialogScript.h"
+#include "Dialogs/ui/VirtualKeyboard.h"
 #include "card/ReaderEventCount.h"
 #include "card/Token.h"
 
 namespace registry_test {
 namespace {
 
-using Brelt::MW::Card::CancellablePinEntry;
 using Brelt::MW::Card::Token;
 
 TEST_F(RegistryTest, TokenIdsAreSharedPerCardAndTheLowestFreeOne) {
@@ -134,28 +134,24 @@ TEST(RegistryWithoutInstanceTest, EveryLookupAnswersEmpty) {
   StatusCache::Dispose();
 }
 
-class CountingDialog : public CancellablePinEntry {
- public:
-  void CancelVirtKeyDialog() override { ++cancels; }
-  std::atomic<int> cancels{0};
-};
-
 TEST_F(RegistryTest, InvalidatingTheTokenCancelsTheOpenPinDialog) {
+  auto script = std::make_shared<QueuedPinDialogScript>();
+  SetPinDialogScript(script);
   auto slot = AddSlot(1, FakeCard(1));
   auto token = StatusCache::GetToken(slot->TokenId());
-  CountingDialog first, second;
+  VirtualKeyboard first("EN", 3), second("EN", 3);
   token->SetVirtualKeyboard(&first);
   token->SetVirtualKeyboard(&second);
-  EXPECT_EQ(first.cancels, 1) << "a new login's keyboard replaces the old one";
-  EXPECT_EQ(second.cancels, 0);
+  EXPECT_EQ(script->Events(), std::vector<std::string>{"cancel"}) << "a new login's keyboard replaces the old one";
 
   StatusCache::InvalidateSlot(1);
-  EXPECT_EQ(second.cancels, 1);
+  EXPECT_EQ(script->Events().size(), 2u);
 
   // The login forgets its keyboard before deleting it; no cancel then.
   token->ClearVirtualKeyboard(&second);
   token->CancelVirtualKeyboard();
-  EXPECT_EQ(second.cancels, 1);
+  EXPECT_EQ(script->Events().size(), 2u);
+  SetPinDialogScript(nullptr);
 }
 
 TEST(TokenKeepAliveTest, ThreadEndsByItselfWhenTheCardStatusFails) {
