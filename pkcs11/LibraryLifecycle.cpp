@@ -1,32 +1,138 @@
 #include "pkcs11/LibraryLifecycle.h"
 
+#include <winscard.h>
+
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <new>
 
 #include "LogTrace.h"
+#include "Logger.h"
+#include "card/ConnectionMgr.h"
+#include "card/StatusCache.h"
+#include "pkcs11/CardContext.h"
+#include "pkcs11/InternalOperations.h"
 
 namespace Brelt::MW::Pkcs11 {
 namespace {
 
-// The module has no slot registry or reader monitor yet: initialisation only
-// records that the library is usable.
-constinit std::atomic<bool> libraryInitialized{false};
+using Card::ConnectionMgr;
+using Card::StatusCache;
+
+// The reader monitor of the initialised library. Never destroyed: the unload
+// hook may run after the module's static destructors.
+struct LibraryState {
+  std::mutex mutex;  // guards `monitor`; callers already hold InitializationMutex
+  std::unique_ptr<ConnectionMgr> monitor;
+  std::atomic<bool> initialized{false};
+};
+
+LibraryState& State() {
+  static LibraryState& state = *new LibraryState;
+  return state;
+}
+
+SCARDCONTEXT EstablishContext() {
+  SCARDCONTEXT context = 0;
+  const LONG rv = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
+  if (rv == SCARD_S_SUCCESS) return context;
+  // Without the PC/SC service the library still starts: it lists no slot,
+  // and the monitor connects once the service is there.
+  LogMessage(LOG_LEVEL_ERROR, true, "InitializePKCS11", __LINE__, true,
+             "Cannot obtain readers context, SCardEstablishContext() result = %s",
+             GetErrorText(static_cast<unsigned long>(rv)));
+  return 0;
+}
+
+void ReleaseContext(SCARDCONTEXT context) {
+  if (context != 0) SCardReleaseContext(context);
+}
 
 }  // namespace
 
+void FreeStatus(SCARDCONTEXT apiContext, SCARDCONTEXT waitContext) {
+  TraceEntering("FreeStatus");
+  CloseAllSessions(0);
+  if (apiContext != 0) {
+    SCardReleaseContext(apiContext);
+    StatusCache::SetContextHandle(0);
+  }
+  if (waitContext != 0) {
+    SCardReleaseContext(waitContext);
+    StatusCache::SetContextHandleWait(0);
+  }
+  TraceLeaving("FreeStatus");
+}
+
 CK_RV InitializePKCS11() {
   FunctionTrace trace("InitializePKCS11");
-  libraryInitialized.store(true);
+  // A process that died while holding the mutex would otherwise keep every
+  // other process waiting.
+  RemoveCardMutex();
+  FreeStatus(0, 0);
+
+  const SCARDCONTEXT apiContext = EstablishContext();
+  const SCARDCONTEXT waitContext = EstablishContext();
+
+  LibraryState& state = State();
+  std::unique_ptr<ConnectionMgr> monitor;
+  try {
+    monitor = std::make_unique<ConnectionMgr>(apiContext, waitContext);
+  } catch (const std::bad_alloc&) {
+    ReleaseContext(apiContext);
+    ReleaseContext(waitContext);
+    return trace.Result(CKR_GENERAL_ERROR);
+  }
+  if (monitor->StartConnectionManager() != CKR_OK) {
+    const SCARDCONTEXT api = StatusCache::GetContextHandle();
+    const SCARDCONTEXT wait = StatusCache::GetContextHandleWait();
+    monitor.reset();
+    FreeStatus(api, wait);
+    return trace.Result(CKR_GENERAL_ERROR);
+  }
+  {
+    std::lock_guard lock(state.mutex);
+    state.monitor = std::move(monitor);
+  }
+  state.initialized.store(true);
   return trace.Result(CKR_OK);
 }
 
 CK_RV FinalizePKCS11(bool processDetach) {
   FunctionTrace trace("FinalizePKCS11");
-  libraryInitialized.store(false);
+  LibraryState& state = State();
+  std::unique_ptr<ConnectionMgr> monitor;
+  {
+    std::lock_guard lock(state.mutex);
+    monitor = std::move(state.monitor);
+  }
+  if (monitor) monitor->StopConnectionManager();
+  LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "FinalizePKCS11: connection manager thread, stop method called");
+  monitor.reset();
+
+  if (!processDetach) {
+    FreeStatus(StatusCache::GetContextHandle(), StatusCache::GetContextHandleWait());
+  } else {
+    FreeStatus(0, 0);
+    StatusCache::RemoveAllSlots();
+    StatusCache::RemoveAllTokens();
+    StatusCache::RemoveAllSessions();
+    StatusCache::Dispose();
+  }
+  state.initialized.store(false);
   return trace.Result(CKR_OK);
 }
 
-bool IsLibraryInitialized() { return libraryInitialized.load(); }
+bool IsLibraryInitialized() { return State().initialized.load(); }
 
-void AbandonLibraryStateAfterFork() { libraryInitialized.store(false); }
+void AbandonLibraryStateAfterFork() {
+  LibraryState& state = State();
+  // The monitor thread does not exist in the child and its PC/SC handles
+  // belong to the parent: the object is dropped without running its
+  // destructor, which would stop the thread and release the handles.
+  (void)state.monitor.release();
+  state.initialized.store(false);
+}
 
 }  // namespace Brelt::MW::Pkcs11

@@ -2,6 +2,8 @@
 // Initialisation and finalisation of the module's library state, the internal
 // operations behind C_Initialize, C_Finalize and process detach.
 
+#include <winscard.h>
+
 #include "pkcs11/cryptoki.h"
 
 namespace Brelt::MW::Pkcs11 {
@@ -12,6 +14,10 @@ CK_RV InitializePKCS11();
 // Tears the library state down; processDetach is set when the module is being
 // unloaded (or the process exits) while still initialised. Always CKR_OK.
 CK_RV FinalizePKCS11(bool processDetach);
+
+// Closes all sessions and releases the given PC/SC contexts (0 for none),
+// clearing them in the registry.
+void FreeStatus(SCARDCONTEXT apiContext, SCARDCONTEXT waitContext);
 
 // True from a successful InitializePKCS11 until FinalizePKCS11.
 bool IsLibraryInitialized();

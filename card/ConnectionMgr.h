@@ -1,0 +1,106 @@
+#pragma once
+// The reader monitor: watches the PC/SC readers on a thread of its own and
+// turns what it sees into registry changes. A card that arrives is connected,
+// its applications are loaded and one Slot per application is registered
+// under the card's Token; a card or reader that goes has its slots
+// invalidated. After each poll, records invalidated more than 15 seconds
+// earlier are purged.
+//
+// Slot ids start at 1 and only grow for the life of the monitor, so an id is
+// never reused; a new monitor (the next C_Initialize) starts again at 1.
+
+#include <winscard.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "card/ReaderStates.h"
+#include "card/StatusCache.h"
+#include "pkcs11/cryptoki.h"
+
+namespace Brelt::MW::Card {
+
+class ConnectionMgr {
+ public:
+  // The wait for a reader state change, and the pause after a failed poll.
+  static constexpr std::chrono::milliseconds kPollInterval{1000};
+
+  // Builds the registry afresh and stores both PC/SC contexts in it.
+  ConnectionMgr(SCARDCONTEXT cardContext, SCARDCONTEXT waitContext);
+  // Stops the thread (waiting until it has ended), frees the reader states
+  // and invalidates the registry's content.
+  virtual ~ConnectionMgr();
+
+  ConnectionMgr(const ConnectionMgr&) = delete;
+  ConnectionMgr& operator=(const ConnectionMgr&) = delete;
+
+  // One synchronous poll (cards present now get slots without a slot event),
+  // then the monitor thread. CKR_OK, or CKR_GENERAL_ERROR when the thread
+  // cannot be started.
+  CK_RV StartConnectionManager();
+  // Asks the thread to end, waits up to 5 seconds, interrupts it when it has
+  // not finished, and then waits until it has: nothing the thread uses is
+  // freed while it runs. Always CKR_OK.
+  CK_RV StopConnectionManager();
+  void InterruptConnectionManager();
+
+  bool IsThreadFinished() const { return threadFinished_.load(); }
+  CK_SLOT_ID NextSlotId() const { return nextSlotId_.load(); }
+
+  // Shortens the poll interval of monitors created afterwards (tests only;
+  // zero restores kPollInterval).
+  static void SetPollIntervalForTesting(std::chrono::milliseconds interval);
+  static std::chrono::milliseconds PollInterval();
+
+  // Builds a new, unregistered slot: the slot id, the reader name, the
+  // display name when given, token present.
+  static CK_RV CreateSlot(const std::string& readerName, const char* displayName, CK_SLOT_ID slotId,
+                          SlotPtr& slot);
+
+ private:
+  void ConnectionThreadFunc();
+  // One poll: list the readers, wait up to `timeout` for a change, apply it.
+  void QueryStatus(std::chrono::milliseconds timeout, bool eventFlag);
+  LONG GetListReaders(std::vector<std::string>& names);
+  LONG GetStatus(ReaderStates& states);
+  LONG GetStatusChange(ReaderStates& states, std::chrono::milliseconds timeout);
+  void ProcessStatusChange(ReaderStates newStates, bool eventFlag);
+  void RemoveSlotIds(const std::string& readerName);
+  // 1 when the card is done with (slots registered, or no application of
+  // this system on it), 0 when it is to be tried again at the next poll.
+  int AddSlotIDs(const std::string& readerName, DWORD eventState, bool eventFlag);
+  // Steps of AddSlotIDs between the transaction's begin and the
+  // registration; may throw on malformed card data.
+  enum class LoadOutcome { Registered, Retry, GiveUp };
+  LoadOutcome LoadAndRegister(const std::string& readerName, SCARDHANDLE card, DWORD eventState, bool eventFlag,
+                              bool& transactionOpen, std::vector<SlotPtr>& newSlots);
+  CK_RV ReEstablishContext();
+  // After the PC/SC service came back: every card handle is dead, so every
+  // slot goes and the next poll sees all present cards as new.
+  void ForgetAllCards();
+  void DeleteInvalidReferences();
+  void FreeRgscStates();
+  // Waits `duration` unless the monitor is being stopped; an interruption
+  // point of the monitor thread.
+  void PauseUnlessStopping(std::chrono::milliseconds duration);
+
+  std::atomic<bool> threadFinished_{true};
+  ReaderStates states_;  // as seen at the end of the last poll
+  std::atomic<CK_SLOT_ID> nextSlotId_{1};
+  boost::thread thread_;
+  std::atomic<bool> running_{false};
+  const std::chrono::milliseconds pollInterval_;
+
+  std::atomic<int> threadId_{0};  // kernel id of the monitor thread, for the log
+
+  boost::mutex pauseMutex_;
+  boost::condition_variable pauseWakeup_;
+};
+
+}  // namespace Brelt::MW::Card

@@ -1,0 +1,93 @@
+// Mechanism list and mechanism information of a slot.
+
+#include "MonitorFixture.h"
+#include "pkcs11/Mechanisms.h"
+
+namespace monitor_test {
+namespace {
+
+using Brelt::MW::Card::AlgorithmFacts;
+using Brelt::MW::Pkcs11::MechanismInfoOf;
+using Brelt::MW::Pkcs11::MechanismsOf;
+
+const std::vector<CK_MECHANISM_TYPE> kDigests = {CKM_SHA_1, CKM_SHA224, CKM_SHA256, CKM_SHA384, CKM_SHA512};
+
+AlgorithmFacts Algorithm(CK_MECHANISM_TYPE mechanism, std::vector<uint8_t> operations = {}) {
+  return {true, mechanism, static_cast<uint8_t>(mechanism), std::move(operations)};
+}
+
+TEST(MechanismListTest, OffersRsaPkcsOnceWhenTheCardListsRsa) {
+  ApplicationFacts application;
+  EXPECT_EQ(MechanismsOf(application), kDigests);
+
+  application.algorithms = {Algorithm(CKM_RSA_X_509), Algorithm(CKM_SHA256_RSA_PKCS), Algorithm(CKM_RSA_PKCS)};
+  std::vector<CK_MECHANISM_TYPE> expected{CKM_RSA_PKCS};
+  expected.insert(expected.end(), kDigests.begin(), kDigests.end());
+  EXPECT_EQ(MechanismsOf(application), expected);
+
+  // An entry without an algorithm field, or with an unusable one, adds nothing.
+  application.algorithms = {AlgorithmFacts{false, CKM_RSA_PKCS, 1, {}}, Algorithm(0xFFFFFFFF)};
+  EXPECT_EQ(MechanismsOf(application), kDigests);
+}
+
+TEST(MechanismInfoTest, DigestsAndKeySizes) {
+  ApplicationFacts application;
+  application.rsaModulusBits = {3072, 0, 2048};
+  const CK_MECHANISM_INFO digest = MechanismInfoOf(application, CKM_SHA256);
+  EXPECT_EQ(digest.flags, static_cast<CK_FLAGS>(CKF_DIGEST));
+  EXPECT_EQ(digest.ulMinKeySize, 0u);
+  EXPECT_EQ(digest.ulMaxKeySize, 0u);
+
+  const CK_MECHANISM_INFO rsa = MechanismInfoOf(application, CKM_RSA_PKCS);
+  EXPECT_EQ(rsa.ulMinKeySize, 2048u);
+  EXPECT_EQ(rsa.ulMaxKeySize, 3072u);
+  EXPECT_EQ(rsa.flags, 0u);  // no RSA algorithm listed
+
+  application.rsaModulusBits.clear();
+  EXPECT_EQ(MechanismInfoOf(application, CKM_RSA_PKCS).ulMaxKeySize, 0u);
+}
+
+TEST(MechanismInfoTest, FlagsFromSupportedOperations) {
+  ApplicationFacts application;
+  // Bit 1 (sign) and bit 7 (key generation): sign implies verify, key
+  // generation is never offered.
+  application.algorithms = {Algorithm(CKM_RSA_PKCS, {0x00, 0x41})};
+  EXPECT_EQ(MechanismInfoOf(application, CKM_RSA_PKCS).flags, CKF_HW | CKF_SIGN | CKF_VERIFY);
+
+  // Decipher (bit 5) on an algorithm of value 3; bits past the used ones
+  // (7 unused bits: only bit 0 counts) are not read.
+  application.algorithms = {Algorithm(CKM_RSA_X_509, {0x00, 0x04}), Algorithm(CKM_RSA_PKCS, {0x07, 0x7F})};
+  EXPECT_EQ(MechanismInfoOf(application, CKM_RSA_PKCS).flags, CKF_HW | CKF_DECRYPT);
+
+  // Hostile bit strings: empty content, an unused-bits count past the data.
+  application.algorithms = {Algorithm(CKM_RSA_PKCS, {}), Algorithm(CKM_RSA_PKCS, {0xFF, 0xFF}),
+                            Algorithm(CKM_RSA_PKCS, {0x00})};
+  EXPECT_EQ(MechanismInfoOf(application, CKM_RSA_PKCS).flags, static_cast<CK_FLAGS>(CKF_HW));
+}
+
+TEST_F(MonitorTest, MechanismCallsOnASlot) {
+  cardsim::AddReader("Reader A 00 00");
+  Insert("Reader A 00 00", 1);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+
+  CK_ULONG count = 0;
+  ASSERT_EQ(C_GetMechanismList(1, nullptr, &count), CKR_OK);
+  ASSERT_EQ(count, 6u);
+  std::vector<CK_MECHANISM_TYPE> list(count);
+  CK_ULONG small = 2;
+  EXPECT_EQ(C_GetMechanismList(1, list.data(), &small), CKR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(small, 6u);
+  ASSERT_EQ(C_GetMechanismList(1, list.data(), &count), CKR_OK);
+  EXPECT_EQ(list[0], static_cast<CK_MECHANISM_TYPE>(CKM_RSA_PKCS));
+  EXPECT_EQ(C_GetMechanismList(7, nullptr, &count), CKR_SLOT_ID_INVALID);
+
+  CK_MECHANISM_INFO info;
+  ASSERT_EQ(C_GetMechanismInfo(1, CKM_RSA_PKCS, &info), CKR_OK);
+  EXPECT_EQ(info.flags, CKF_HW | CKF_SIGN | CKF_VERIFY);
+  EXPECT_EQ(info.ulMaxKeySize, 3072u);
+  EXPECT_EQ(C_GetMechanismInfo(1, CKM_SHA256_RSA_PKCS, &info), CKR_MECHANISM_INVALID);
+  EXPECT_EQ(C_GetMechanismInfo(1, CKM_SHA512, nullptr), CKR_ARGUMENTS_BAD);
+}
+
+}  // namespace
+}  // namespace monitor_test

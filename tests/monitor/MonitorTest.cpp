@@ -1,0 +1,273 @@
+// The reader monitor seen through the slot calls: cards and readers coming
+// and going while the library runs, slot events, failures of cards and of
+// the PC/SC service, and finalisation during a card load.
+
+#include <boost/thread/locks.hpp>
+#include <cstring>
+#include <future>
+
+#include "MonitorFixture.h"
+#include "pkcs11/ApiMutexes.h"
+
+namespace monitor_test {
+namespace {
+
+using Brelt::MW::Card::StatusCache;
+
+constexpr const char* kReaderA = "Reader A 00 00";
+constexpr const char* kReaderB = "Reader B 00 00";
+
+TEST_F(MonitorTest, CardPresentAtStartHasSlotsAtOnceWithoutEvent) {
+  cardsim::AddReader(kReaderA);
+  Insert(kReaderA, 2);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  EXPECT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1, 2}));
+
+  CK_SLOT_ID slot = 0;
+  EXPECT_EQ(C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr), CKR_NO_EVENT);
+
+  // Both applications share the card's token; each names its application.
+  EXPECT_EQ(StatusCache::GetSlot(1)->TokenId(), StatusCache::GetSlot(2)->TokenId());
+  CK_SLOT_INFO info;
+  ASSERT_EQ(C_GetSlotInfo(2, &info), CKR_OK);
+  const std::string description(reinterpret_cast<const char*>(info.slotDescription), sizeof info.slotDescription);
+  EXPECT_EQ(description.rfind("Reader A 00 00; App1 ", 0), 0u) << description;
+  EXPECT_EQ(info.flags, CKF_REMOVABLE_DEVICE | CKF_HW_SLOT | CKF_TOKEN_PRESENT);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.manufacturerID), 10), "Test maker");
+}
+
+TEST_F(MonitorTest, InsertionAndRemovalWhileRunningNeverReuseIds) {
+  cardsim::AddReader(kReaderA);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  EXPECT_TRUE(Slots().empty());
+
+  Insert(kReaderA, 2);
+  ASSERT_TRUE(SlotsBecome({1, 2}));
+  CK_SLOT_ID slot = 0;
+  ASSERT_EQ(C_WaitForSlotEvent(0, &slot, nullptr), CKR_OK);
+  EXPECT_TRUE(slot == 1 || slot == 2);
+
+  cardsim::RemoveCard(kReaderA);
+  ASSERT_TRUE(SlotsBecome({}));
+  EXPECT_EQ(C_GetSlotInfo(1, nullptr), CKR_ARGUMENTS_BAD);
+  CK_SLOT_INFO info;
+  EXPECT_EQ(C_GetSlotInfo(1, &info), CKR_SLOT_ID_INVALID);
+
+  Insert(kReaderA, 1);
+  EXPECT_TRUE(SlotsBecome({3}));
+}
+
+TEST_F(MonitorTest, WaitForSlotEventReportsRemovalFirstAndEachEventOnce) {
+  cardsim::AddReader(kReaderA);
+  cardsim::AddReader(kReaderB);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  CK_SLOT_ID slot = 0;
+  EXPECT_EQ(C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr), CKR_NO_EVENT);
+
+  // A blocked wait returns when a card arrives.
+  auto waiter = std::async(std::launch::async, [] {
+    CK_SLOT_ID id = 0;
+    const CK_RV rv = C_WaitForSlotEvent(0, &id, nullptr);
+    return std::make_pair(rv, id);
+  });
+  Insert(kReaderA, 1);
+  const auto [rv, id] = waiter.get();
+  EXPECT_EQ(rv, CKR_OK);
+  EXPECT_EQ(id, 1u);
+  EXPECT_EQ(C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr), CKR_NO_EVENT);
+
+  cardsim::RemoveCard(kReaderA);
+  Insert(kReaderB, 1);
+  ASSERT_TRUE(SlotsBecome({2}));
+  ASSERT_EQ(C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr), CKR_OK);
+  EXPECT_EQ(slot, 1u);  // the removed card's slot comes first
+  ASSERT_EQ(C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr), CKR_OK);
+  EXPECT_EQ(slot, 2u);
+  EXPECT_EQ(C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr), CKR_NO_EVENT);
+}
+
+TEST_F(MonitorTest, FinalizeEndsABlockedWait) {
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  auto waiter = std::async(std::launch::async, [] {
+    CK_SLOT_ID id = 0;
+    return C_WaitForSlotEvent(0, &id, nullptr);
+  });
+  std::this_thread::sleep_for(3 * kPoll);
+  ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+  EXPECT_EQ(waiter.get(), CKR_CRYPTOKI_NOT_INITIALIZED);
+}
+
+TEST_F(MonitorTest, SeveralReadersGetSeparateTokens) {
+  cardsim::AddReader(kReaderA);
+  cardsim::AddReader(kReaderB);
+  Insert(kReaderA, 1);
+  Insert(kReaderB, 2);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  ASSERT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1, 2, 3}));
+  EXPECT_NE(StatusCache::GetSlot(1)->TokenId(), StatusCache::GetSlot(2)->TokenId());
+  EXPECT_EQ(StatusCache::GetSlot(2)->TokenId(), StatusCache::GetSlot(3)->TokenId());
+  EXPECT_EQ(StatusCache::GetSlot(3)->ReaderName(), kReaderB);
+
+  // Pulling the second reader takes only its slots.
+  cardsim::RemoveReader(kReaderB);
+  EXPECT_TRUE(SlotsBecome({1}));
+  // A reader plugged in later is picked up.
+  cardsim::AddReader(kReaderB);
+  Insert(kReaderB, 1);
+  EXPECT_TRUE(SlotsBecome({1, 4}));
+}
+
+TEST_F(MonitorTest, RefusedAndMalformedCardsAreGivenUpOnceAndLeaveTheCardFree) {
+  cardsim::AddReader(kReaderA);
+  cardsim::AddReader(kReaderB);
+  Insert(kReaderA, 0);                 // no application of this system
+  Insert(kReaderB, 1, /*malformed=*/true);  // the loader throws
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  EXPECT_TRUE(Slots().empty());
+  EXPECT_EQ(applications->loads.load(), 2);
+
+  // Neither card is loaded again while it stays, and the monitor goes on.
+  std::this_thread::sleep_for(5 * kPoll);
+  EXPECT_EQ(applications->loads.load(), 2);
+  Insert(kReaderA, 1);
+  ASSERT_TRUE(SlotsBecome({1}));
+
+  // The failed load ended its transaction and let the card go.
+  SCARDCONTEXT context = 0;
+  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+  SCARDHANDLE card = 0;
+  DWORD protocol = 0;
+  ASSERT_EQ(SCardConnect(context, kReaderB, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card, &protocol),
+            SCARD_S_SUCCESS);
+  EXPECT_EQ(SCardBeginTransaction(card), SCARD_S_SUCCESS);
+  SCardEndTransaction(card, SCARD_LEAVE_CARD);
+  SCardDisconnect(card, SCARD_LEAVE_CARD);
+  SCardReleaseContext(context);
+}
+
+TEST_F(MonitorTest, CardRemovedDuringLoadingIsTriedAgainWhenBack) {
+  cardsim::AddReader(kReaderA);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  cardsim::InjectFault(kReaderA, cardsim::Fault::RemoveCardBefore(1));
+  Insert(kReaderA, 1);
+  ASSERT_TRUE(Eventually([&] { return applications->loads.load() >= 1; }));
+  std::this_thread::sleep_for(3 * kPoll);
+  EXPECT_TRUE(Slots().empty());
+
+  Insert(kReaderA, 1);
+  EXPECT_TRUE(SlotsBecome({1}));
+}
+
+TEST_F(MonitorTest, CardThatCannotBeConnectedIsRetriedEveryPoll) {
+  cardsim::AddReader(kReaderA);
+  cardsim::FailNextCalls(cardsim::ApiCall::Connect, SCARD_E_SHARING_VIOLATION, 2);
+  Insert(kReaderA, 1);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  EXPECT_TRUE(Slots().empty());
+  EXPECT_TRUE(SlotsBecome({1}));
+}
+
+TEST_F(MonitorTest, CardSwappedBetweenTwoPollsGetsNewSlots) {
+  cardsim::AddReader(kReaderA);
+  cardsim::AddReader(kReaderB);
+  Insert(kReaderB, 1);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  ASSERT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1}));
+
+  // While the monitor is busy loading a slow card, the other reader's card
+  // is replaced; no wait sees the reader empty.
+  Insert(kReaderA, 1, false, 20 * kPoll);
+  ASSERT_TRUE(Eventually([&] { return applications->loading.load(); }));
+  Insert(kReaderB, 1);
+  EXPECT_TRUE(SlotsBecome({2, 3}));
+}
+
+TEST_F(MonitorTest, ServiceLossReplacesAllSlots) {
+  cardsim::AddReader(kReaderA);
+  Insert(kReaderA, 1);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  ASSERT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1}));
+
+  // The service went away and came back: old card handles are dead, so the
+  // card present is registered anew.
+  cardsim::FailNextCalls(cardsim::ApiCall::ListReaders, SCARD_E_NO_SERVICE);
+  EXPECT_TRUE(SlotsBecome({2}));
+}
+
+TEST_F(MonitorTest, InitializeWithoutServiceSucceedsAndFindsCardsLater) {
+  cardsim::AddReader(kReaderA);
+  Insert(kReaderA, 1);
+  cardsim::FailNextCalls(cardsim::ApiCall::EstablishContext, SCARD_E_NO_SERVICE, 4);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  EXPECT_TRUE(SlotsBecome({1}));
+}
+
+TEST_F(MonitorTest, PurgeWaitsWhileATokenCallRuns) {
+  static std::atomic<long> offsetSeconds{0};
+  offsetSeconds = 0;
+  StatusCache::SetClock([] { return Brelt::MW::Card::RegistryClock::now() + std::chrono::seconds(offsetSeconds); });
+  cardsim::AddReader(kReaderA);
+  Insert(kReaderA, 1);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+
+  {
+    boost::lock_guard<boost::mutex> tokenCall(Brelt::MW::Pkcs11::TokenMutex());
+    cardsim::RemoveCard(kReaderA);
+    ASSERT_TRUE(SlotsBecome({}));
+    offsetSeconds = 20;
+    std::this_thread::sleep_for(5 * kPoll);
+    EXPECT_EQ(StatusCache::GetAllInvalidSlots().size(), 1u);
+  }
+  EXPECT_TRUE(Eventually([] { return StatusCache::GetAllInvalidSlots().empty(); }));
+  EXPECT_TRUE(Eventually([&] { return applications->table.empty(); }));
+}
+
+TEST_F(MonitorTest, FinalizeWhileASlowCardLoadsWaitsForTheLoad) {
+  cardsim::AddReader(kReaderA);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  auto card = Insert(kReaderA, 1, false, 400ms);
+  ASSERT_TRUE(Eventually([&] { return applications->loading.load(); }));
+  EXPECT_EQ(C_Finalize(nullptr), CKR_OK);
+  EXPECT_FALSE(applications->loading.load());
+
+  // The card was given back: another client can take it at once.
+  SCARDCONTEXT context = 0;
+  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+  SCARDHANDLE handle = 0;
+  DWORD protocol = 0;
+  ASSERT_EQ(SCardConnect(context, kReaderA, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &handle, &protocol),
+            SCARD_S_SUCCESS);
+  EXPECT_EQ(SCardBeginTransaction(handle), SCARD_S_SUCCESS);
+  SCardEndTransaction(handle, SCARD_LEAVE_CARD);
+  SCardDisconnect(handle, SCARD_LEAVE_CARD);
+  SCardReleaseContext(context);
+}
+
+TEST_F(MonitorTest, HundredInitializeFinalizeCycles) {
+  cardsim::AddReader(kReaderA);
+  Insert(kReaderA, 2);
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_EQ(C_Initialize(nullptr), CKR_OK) << i;
+    ASSERT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1, 2})) << i;  // ids start again at 1
+    ASSERT_EQ(C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
+    ASSERT_EQ(C_Finalize(nullptr), CKR_OK) << i;
+  }
+  CK_ULONG count = 0;
+  EXPECT_EQ(C_GetSlotList(CK_FALSE, nullptr, &count), CKR_CRYPTOKI_NOT_INITIALIZED);
+}
+
+TEST_F(MonitorTest, SlotListTwoCallProtocol) {
+  cardsim::AddReader(kReaderA);
+  Insert(kReaderA, 2);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  CK_SLOT_ID ids[2] = {};
+  CK_ULONG count = 1;
+  EXPECT_EQ(C_GetSlotList(CK_TRUE, ids, &count), CKR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(C_GetSlotList(CK_TRUE, ids, &count), CKR_OK);
+  EXPECT_EQ(ids[1], 2u);
+  EXPECT_EQ(C_GetSlotList(CK_TRUE, ids, nullptr), CKR_ARGUMENTS_BAD);
+}
+
+}  // namespace
+}  // namespace monitor_test
