@@ -11,6 +11,7 @@
 #include "Logger.h"
 #include "card/CardApplications.h"
 #include "card/ConnectionMgr.h"
+#include "card/ReaderEventCount.h"
 #include "card/Slot.h"
 #include "pkcs11/ApiMutexes.h"
 
@@ -21,10 +22,6 @@ constexpr uint32_t kProfileSigZepEp = 2;
 constexpr uint32_t kProfileQesEac = 4;
 
 bool IsPresent(DWORD state) { return (state & SCARD_STATE_PRESENT) != 0; }
-
-// pcsc-lite counts card insertions and removals in the high word of the
-// event state.
-DWORD EventCounter(DWORD state) { return (state >> 16) & 0xFFFF; }
 
 const char* ErrorText(LONG rv) { return GetErrorText(static_cast<unsigned long>(rv)); }
 
@@ -44,7 +41,7 @@ void ConnectionMgr::ProcessStatusChange(ReaderStates newStates, bool eventFlag) 
     const bool wasPresent = kept != nullptr && IsPresent(kept->dwEventState);
     const bool isPresent = IsPresent(fresh.dwEventState);
 
-    if (wasPresent && isPresent && EventCounter(kept->dwEventState) != EventCounter(fresh.dwEventState)) {
+    if (kept != nullptr && IsCardReplaced(kept->dwEventState, fresh.dwEventState)) {
       // Card swapped between two polls: the old card's slots must not carry
       // over to the new one.
       RemoveSlotIds(name);

@@ -12,6 +12,7 @@
 #include "LogTrace.h"
 #include "Logger.h"
 #include "card/CardApplications.h"
+#include "card/CardCommands.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
 #include "pkcs11/Session.h"
@@ -68,6 +69,9 @@ CK_RV EnsureSecureChannel(Session& session, bool lock) {
     if (!StatusCache::EstablishAuthContext(session)) return CKR_FUNCTION_FAILED;
   } else if (facts->cardProfile == kProfileQesEac) {
     if (!StatusCache::EnsureSecureMessaging(&session)) return CKR_FUNCTION_FAILED;
+    const Card::SlotPtr slot = StatusCache::GetSlotWithoutProbe(session.SlotId());
+    if (!slot) return CKR_SLOT_ID_INVALID;
+    return Card::SelectMF(slot.get());
   }
   return CKR_OK;
 }
