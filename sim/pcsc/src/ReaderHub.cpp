@@ -3,7 +3,10 @@
 
 #include <cardsim/Personalisations.h>
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <new>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -15,8 +18,20 @@ ReaderHub& ReaderHub::Instance()
 {
     // Never destroyed: threads of the host (a PKCS#11 module's monitor, say)
     // may still call PC/SC functions while static objects are torn down.
-    static ReaderHub* const hub = new ReaderHub();
+    static ReaderHub* const hub = [] {
+        auto* created = new ReaderHub();
+        pthread_atfork(nullptr, nullptr, [] { Instance().RenewLocksAfterFork(); });
+        return created;
+    }();
     return *hub;
+}
+
+void ReaderHub::RenewLocksAfterFork()
+{
+    // The old objects are abandoned, not destroyed: destroying a locked mutex
+    // or a condition variable with waiters is undefined.
+    new (&mutex_) std::mutex();
+    new (&changed_) std::condition_variable();
 }
 
 ReaderHub::ReaderHub()

@@ -117,6 +117,9 @@ private:
 
     ReaderHub();
     void ConfigureFromEnvironment();
+    // In a child after fork(): the parent's threads are gone, but a lock or
+    // a waiter they had registered would stay in the copies for ever.
+    void RenewLocksAfterFork();
     void ReplaceReaders(std::vector<std::shared_ptr<Reader>> readers);
 
     std::shared_ptr<Reader> FindReader(const std::string& name) const;
