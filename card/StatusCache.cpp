@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <utility>
 
 #include "card/RecursiveMutexLock.h"
@@ -91,6 +92,15 @@ void StatusCache::InvalidateContent() {
     RecursiveMutexLock lock(&cache->mutex_);
     cache->libraryInitialized_ = false;
   }
+}
+
+void StatusCache::AbandonAfterFork() {
+  RegistryHolder& holder = Holder();
+  new (&holder.mutex) std::mutex();
+  // Kept alive for good: its destructor would release the parent's records.
+  static auto& abandoned = *new std::vector<std::shared_ptr<StatusCache>>;
+  abandoned.push_back(std::move(holder.instance));
+  holder.instance = nullptr;
 }
 
 bool StatusCache::GetLibraryInitialized() {

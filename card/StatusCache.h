@@ -63,6 +63,11 @@ class StatusCache {
   static void Initialize();
   static void Dispose();
   static void InvalidateContent();
+  // In a child process after fork(): forgets the parent's registry without
+  // touching it. Its records name the parent's card connections, which the
+  // child must neither disconnect nor end transactions on, and a parent
+  // thread may have held one of its locks at the time of the fork.
+  static void AbandonAfterFork();
   static bool GetLibraryInitialized();
   static SCARDCONTEXT GetContextHandle();
   static void SetContextHandle(SCARDCONTEXT context);
