@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "LogTrace.h"
 #include "Logger.h"
@@ -128,10 +129,14 @@ bool IsLibraryInitialized() { return State().initialized.load(); }
 
 void AbandonLibraryStateAfterFork() {
   LibraryState& state = State();
+  new (&state.mutex) std::mutex();
   // The monitor thread does not exist in the child and its PC/SC handles
-  // belong to the parent: the object is dropped without running its
-  // destructor, which would stop the thread and release the handles.
-  (void)state.monitor.release();
+  // belong to the parent: the monitor and the registry are set aside without
+  // running their destructors, which would stop the thread, disconnect the
+  // parent's cards and release its contexts.
+  static auto& abandoned = *new std::vector<std::unique_ptr<ConnectionMgr>>;
+  abandoned.push_back(std::move(state.monitor));
+  StatusCache::AbandonAfterFork();
   state.initialized.store(false);
 }
 
