@@ -13,11 +13,18 @@ ParsedCertificate::ParsedCertificate() = default;
 ParsedCertificate::~ParsedCertificate() = default;
 
 namespace {
-const Botan::X509_Certificate& Cert(const CertificateHolder& holder)
+const ParsedCertificate& Held(const CertificateHolder& holder)
 {
-    if (!holder || !holder->certificate)
+    if (!holder)
         throw std::invalid_argument("certificate: none");
-    return *holder->certificate;
+    return *holder;
+}
+
+const Botan::X509_Certificate& Cert(const ParsedCertificate& parsed)
+{
+    if (!parsed.certificate)
+        throw std::invalid_argument("certificate: none");
+    return *parsed.certificate;
 }
 }  // namespace
 
@@ -30,7 +37,7 @@ CertificateHolder ParseCertificate(const Brelt::MW::Base::HexBinary* der)
     return holder;
 }
 
-RsaKeyHolder GetCertificatePublicKey(const CertificateHolder& certificate)
+RsaKeyHolder GetCertificatePublicKey(const ParsedCertificate& certificate)
 {
     const auto& cert = Cert(certificate);
     const std::unique_ptr<Botan::Public_Key> key = cert.load_subject_public_key();
@@ -40,35 +47,70 @@ RsaKeyHolder GetCertificatePublicKey(const CertificateHolder& certificate)
                                                   cert.subject_public_key_bitstring());
 }
 
-std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSerial(const CertificateHolder& certificate)
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSerial(const ParsedCertificate& certificate)
 {
     return MakeHexBinary(Cert(certificate).serial_number());
 }
 
-std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSubjectDn(const CertificateHolder& certificate)
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSubjectDn(const ParsedCertificate& certificate)
 {
     return MakeHexBinary(Cert(certificate).raw_subject_dn());
 }
 
-std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateIssuerDn(const CertificateHolder& certificate)
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateIssuerDn(const ParsedCertificate& certificate)
 {
     return MakeHexBinary(Cert(certificate).raw_issuer_dn());
 }
 
-std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateEncoding(const CertificateHolder& certificate)
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateEncoding(const ParsedCertificate& certificate)
 {
     Cert(certificate);
-    return MakeHexBinary(certificate->encoding);
+    return MakeHexBinary(certificate.encoding);
 }
 
-std::string GetCertificateNotBefore(const CertificateHolder& certificate)
+std::string GetCertificateNotBefore(const ParsedCertificate& certificate)
 {
     return Cert(certificate).not_before().readable_string();
 }
 
-std::string GetCertificateNotAfter(const CertificateHolder& certificate)
+std::string GetCertificateNotAfter(const ParsedCertificate& certificate)
 {
     return Cert(certificate).not_after().readable_string();
+}
+
+RsaKeyHolder GetCertificatePublicKey(const CertificateHolder& certificate)
+{
+    return GetCertificatePublicKey(Held(certificate));
+}
+
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSerial(const CertificateHolder& certificate)
+{
+    return GetCertificateSerial(Held(certificate));
+}
+
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSubjectDn(const CertificateHolder& certificate)
+{
+    return GetCertificateSubjectDn(Held(certificate));
+}
+
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateIssuerDn(const CertificateHolder& certificate)
+{
+    return GetCertificateIssuerDn(Held(certificate));
+}
+
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateEncoding(const CertificateHolder& certificate)
+{
+    return GetCertificateEncoding(Held(certificate));
+}
+
+std::string GetCertificateNotBefore(const CertificateHolder& certificate)
+{
+    return GetCertificateNotBefore(Held(certificate));
+}
+
+std::string GetCertificateNotAfter(const CertificateHolder& certificate)
+{
+    return GetCertificateNotAfter(Held(certificate));
 }
 
 void ReleaseCertificate(CertificateHolder& holder)

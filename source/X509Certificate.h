@@ -41,6 +41,16 @@ std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateEncoding(const Certifi
 std::string GetCertificateNotBefore(const CertificateHolder& certificate);
 std::string GetCertificateNotAfter(const CertificateHolder& certificate);
 
+// The same fields of a certificate held elsewhere (for example shared by a
+// card object). Botan's exception passes for a certificate without content.
+RsaKeyHolder GetCertificatePublicKey(const ParsedCertificate& certificate);
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSerial(const ParsedCertificate& certificate);
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateSubjectDn(const ParsedCertificate& certificate);
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateIssuerDn(const ParsedCertificate& certificate);
+std::unique_ptr<Brelt::MW::Base::HexBinary> GetCertificateEncoding(const ParsedCertificate& certificate);
+std::string GetCertificateNotBefore(const ParsedCertificate& certificate);
+std::string GetCertificateNotAfter(const ParsedCertificate& certificate);
+
 void ReleaseCertificate(CertificateHolder& holder);
 
 }  // namespace Brelt::Crypto
