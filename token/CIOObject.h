@@ -165,6 +165,9 @@ struct CIOObjectList {
     CioFileKind kind;
     std::vector<std::unique_ptr<CIOObject>> objects;
     std::unique_ptr<MW::Base::HexBinary> path;
+    // Number for the next object added to the list; only grows, so that a
+    // handle is never given twice.
+    uint32_t nextNumber = 0;
 };
 
 using CIOObjectLists = std::vector<std::unique_ptr<CIOObjectList>>;
