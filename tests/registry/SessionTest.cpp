@@ -73,7 +73,7 @@ TEST_F(SessionTest, ASessionWhoseApplicationIsGoneIsNotKept) {
   namespace token = Brelt::MW::Token;
   auto slot = AddSlot(1, FakeCard(1));
   {
-    std::lock_guard<boost::recursive_mutex> lock(token::ApplicationListMutex());
+    std::lock_guard<std::recursive_mutex> lock(token::ApplicationListMutex());
     token::GlobalApplicationList()[2] = std::make_shared<token::ApplicationInfo>();  // another slot's
   }
   CK_SESSION_HANDLE handle = 99;
