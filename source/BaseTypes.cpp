@@ -25,6 +25,14 @@ int HexDigitValue(char c)
     return -1;
 }
 
+// Buffers carry PINs and keys: their bytes are wiped before the memory goes
+// back to the allocator.
+void WipeAndFree(unsigned char* bytes, int32_t len)
+{
+    if (bytes != nullptr && len > 0) explicit_bzero(bytes, static_cast<size_t>(len));
+    delete[] bytes;
+}
+
 unsigned char* CopyBytes(const unsigned char* bytes, int32_t len)
 {
     auto* copy = new unsigned char[static_cast<size_t>(len)];
@@ -111,7 +119,7 @@ HexBinary::~HexBinary()
 
 void HexBinary::Reset()
 {
-    delete[] data;
+    WipeAndFree(data, length);
     data = nullptr;
     length = 0;
 }
@@ -177,7 +185,7 @@ void HexBinary::Append(const HexBinary* other)
     if (ownLength > 0) std::memcpy(joined, data, static_cast<size_t>(ownLength));
     // `other` may be this buffer: its bytes are read before the old array goes.
     std::memcpy(joined + ownLength, other->data, static_cast<size_t>(other->length));
-    delete[] data;
+    WipeAndFree(data, ownLength);
     data = joined;
     length = static_cast<int32_t>(total);
 }
@@ -219,7 +227,7 @@ void HexBinary::CopyFrom(const HexBinary* other)
     if (other == nullptr || other->data == nullptr || other == this) return;
     if (data == nullptr || length != other->length) {
         auto* replacement = new unsigned char[static_cast<size_t>(std::max(other->length, 0))];
-        delete[] data;
+        WipeAndFree(data, length);
         data = replacement;
         length = other->length;
     }
