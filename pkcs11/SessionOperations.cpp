@@ -1,15 +1,16 @@
 #include "pkcs11/SessionOperations.h"
 
 #include <new>
+#include <optional>
 
 #include "card/RegistryTrace.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
+#include "card/CardApplications.h"
 #include "card/CardCommands.h"
 #include "card/Token.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/TransactionKeepAlive.h"
-#include "token/ApplicationInfoList.h"
 
 namespace Brelt::MW::Pkcs11 {
 
@@ -34,10 +35,10 @@ CK_RV StartKeepAliveIfNeeded(const Card::Slot& slot) {
 // The profile steps of a new session: chip-authentication cards get their
 // secure messaging and the master file selected.
 CK_RV PrepareApplication(const Card::Slot& slot, CK_SESSION_HANDLE handle) {
-  Token::ApplicationInfoPtr application;
-  if (CK_RV rv = Token::GetApplicationInfo(static_cast<uint32_t>(slot.SlotId()), application); rv != CKR_OK)
-    return rv;
-  if (!application || application->Profile != Token::QesEacProfile) return CKR_OK;
+  constexpr uint32_t kQesEacProfile = 4;
+  std::optional<Card::ApplicationFacts> application;
+  if (CK_RV rv = Card::Applications()->GetApplicationFacts(slot.SlotId(), application); rv != CKR_OK) return rv;
+  if (!application || application->cardProfile != kQesEacProfile) return CKR_OK;
   SessionPtr session = StatusCache::GetSession(handle);
   if (!session || !StatusCache::EnsureSecureMessaging(session.get())) return CKR_FUNCTION_FAILED;
   return Card::SelectMF(&slot);

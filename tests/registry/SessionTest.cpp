@@ -2,16 +2,15 @@
 // operations, failed opening, and the operation records.
 
 #include <cstring>
-#include <mutex>
 #include <set>
 
 #include "RegistryFixture.h"
+#include "StandInApplications.h"
 #include "pkcs11/InternalOperations.h"
 #include "pkcs11/OperationContext.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/SessionOperations.h"
 #include "pkcs11/TransactionKeepAlive.h"
-#include "token/ApplicationInfoList.h"
 
 namespace registry_test {
 namespace {
@@ -70,17 +69,15 @@ TEST_F(SessionTest, OpeningOnASlotThatWentAwayLeavesNoSessionBehind) {
 }
 
 TEST_F(SessionTest, ASessionWhoseApplicationIsGoneIsNotKept) {
-  namespace token = Brelt::MW::Token;
+  auto applications = std::make_shared<StandInApplications>();
+  applications->Add(2);  // another slot's; slot 1 lost its application
+  Brelt::MW::Card::InstallCardApplications(applications);
   auto slot = AddSlot(1, FakeCard(1));
-  {
-    std::lock_guard<std::recursive_mutex> lock(token::ApplicationListMutex());
-    token::GlobalApplicationList()[2] = std::make_shared<token::ApplicationInfo>();  // another slot's
-  }
   CK_SESSION_HANDLE handle = 99;
   EXPECT_EQ(OpenSession(*slot, &handle, kRW), CKR_FUNCTION_FAILED);
   EXPECT_EQ(handle, 0u);
   EXPECT_EQ(StatusCache::GetSessionCount(), 0u) << "no session without a handle stays behind";
-  token::ClearApplicationList();
+  Brelt::MW::Card::InstallCardApplications(nullptr);
 }
 
 TEST_F(SessionTest, ClosedHandlesStayInvalidAfterManyNewSessions) {
