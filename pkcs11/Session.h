@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "DigestEngine.h"
 #include "card/InvalidationMark.h"
 #include "pkcs11/OperationContext.h"
 #include "pkcs11/cryptoki.h"
@@ -85,6 +86,7 @@ class Session {
   int TakeAllHeldTransactions();
 
   FindContext findContext;
+  Crypto::DigestContext digestContext;
   OperationContext signContext;
   OperationContext verifyContext;
   OperationContext encryptContext;

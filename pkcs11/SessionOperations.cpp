@@ -11,6 +11,7 @@
 #include "card/Token.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/TransactionKeepAlive.h"
+#include "token/ObjectHandles.h"
 
 namespace Brelt::MW::Pkcs11 {
 
@@ -182,6 +183,13 @@ CK_RV GetAllTokenSessions(const Session& session, std::vector<SessionPtr>& sessi
   }
   TraceLeaving(kName, rv);
   return rv;
+}
+
+Token::CIOObject* GetSessionObject(Session& session, CK_OBJECT_HANDLE handle) {
+  Token::CIOObject* object = nullptr;
+  Token::CIOObjectType type{};
+  if (Token::FindObjectByHandle(&session.objectLists, &object, &type, handle) != CKR_OK) return nullptr;
+  return object;
 }
 
 SessionPtr FindSessionOfType(CK_SLOT_ID slotId, CK_STATE state, uint32_t ownerProcessId) {

@@ -11,6 +11,9 @@
 namespace Brelt::MW::Card {
 class Slot;
 }
+namespace Brelt::MW::Token {
+class CIOObject;
+}
 
 namespace Brelt::MW::Pkcs11 {
 
@@ -40,6 +43,9 @@ CK_ULONG GetNumOfSessions(CK_SLOT_ID slotId, SessionCount mode);
 // The registered, valid sessions on the same card as `session` (itself
 // included when registered).
 CK_RV GetAllTokenSessions(const Session& session, std::vector<SessionPtr>& sessions);
+
+// The session object with that handle, or null.
+Token::CIOObject* GetSessionObject(Session& session, CK_OBJECT_HANDLE handle);
 
 // The first registered session of that slot and state (and, unless
 // `ownerProcessId` is 0, of that owner process).
