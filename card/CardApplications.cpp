@@ -3,26 +3,10 @@
 #include <mutex>
 #include <utility>
 
+#include "card/TokenCardApplications.h"
+
 namespace Brelt::MW::Card {
 namespace {
-
-// Knows no application: every card is given up, the table stays empty.
-class NoCardApplications final : public CardApplications {
- public:
-  CK_RV LoadReaderApplications(const std::string&, Slot&, std::vector<SlotPtr>&, bool& ownApplication) override {
-    ownApplication = false;
-    return CKR_OK;
-  }
-  void InvalidateApplicationInfo(CK_SLOT_ID) override {}
-  void RemoveAllInvalidApplications() override {}
-  CK_RV GetApplicationFacts(CK_SLOT_ID, std::optional<ApplicationFacts>& facts) override {
-    facts.reset();
-    return CKR_OK;
-  }
-  CK_RV GetTokenInfoEF(const Slot&, CK_TOKEN_INFO*) override { return CKR_FUNCTION_FAILED; }
-  CK_RV ReadCardAccess(Slot&, std::vector<uint8_t>&) override { return CKR_FUNCTION_FAILED; }
-  void ApplyCardAccessPinLength(CK_SLOT_ID, const std::vector<uint8_t>&) override {}
-};
 
 struct Installed {
   std::mutex mutex;
@@ -40,7 +24,7 @@ Installed& TheInstalled() {
 std::shared_ptr<CardApplications> Applications() {
   Installed& installed = TheInstalled();
   std::lock_guard lock(installed.mutex);
-  if (!installed.applications) installed.applications = std::make_shared<NoCardApplications>();
+  if (!installed.applications) installed.applications = MakeTokenCardApplications();
   return installed.applications;
 }
 

@@ -4,10 +4,9 @@
 // and purging table entries, and the few facts about an application that slot
 // information and the mechanism calls report.
 //
-// The token layer provides the implementation and installs it; until one is
-// installed, no card carries an application of this system, so cards are
-// given up and no slot is created. Tests install their own to drive the
-// monitor with cards of their choosing.
+// The module's implementation is the token layer's card detection and
+// application table; tests install their own to drive the monitor with cards
+// of their choosing.
 
 #include <winscard.h>
 
@@ -80,12 +79,12 @@ class CardApplications {
   virtual void ApplyCardAccessPinLength(CK_SLOT_ID slotId, const std::vector<uint8_t>& cardAccess) = 0;
 };
 
-// The installed implementation (a stand-in that recognises no application
-// until the token layer installs its own). Callers keep the reference for the
+// The installed implementation (the token layer's unless another one was
+// installed). Callers keep the reference for the
 // length of their call, so installing another one never frees it under them.
 std::shared_ptr<CardApplications> Applications();
 
-// Installs `applications` (null restores the stand-in).
+// Installs `applications` (null restores the token layer's).
 void InstallCardApplications(std::shared_ptr<CardApplications> applications);
 
 }  // namespace Brelt::MW::Card

@@ -8,19 +8,17 @@
 #include "LogTrace.h"
 #include "Logger.h"
 #include "pkcs11/InternalOperations.h"
+#include "token/BitStringFlags.h"
 
 namespace Brelt::MW::Pkcs11 {
 namespace {
 
 constexpr CK_MECHANISM_TYPE kDigestMechanisms[] = {CKM_SHA_1, CKM_SHA224, CKM_SHA256, CKM_SHA384, CKM_SHA512};
 
-// Bit `index` of a BIT STRING's content (unused-bits octet first), counted
-// from the most significant bit; nullopt past the used bits.
-std::optional<bool> BitStringFlag(const std::vector<uint8_t>& bits, unsigned index) {
-  if (bits.empty()) return std::nullopt;
-  const long usedBits = static_cast<long>(bits.size()) * 8 - 8 - bits[0];
-  if (static_cast<long>(index) >= usedBits) return std::nullopt;
-  return (bits[1 + index / 8] & (0x80 >> (index % 8))) != 0;
+// Bit `index` of a BIT STRING's content, false past its used bits.
+bool BitStringFlag(const std::vector<uint8_t>& bits, unsigned index) {
+  bool value = false;
+  return Token::GetFlagAtIndex(bits.data(), static_cast<int32_t>(bits.size()), index, &value) && value;
 }
 
 bool IsDigestMechanism(CK_MECHANISM_TYPE type) {
@@ -87,7 +85,7 @@ CK_MECHANISM_INFO MechanismInfoOf(const Card::ApplicationFacts& application, CK_
     if (!algorithm.hasAlgorithm || (algorithm.algorithmFirstByte != 1 && algorithm.algorithmFirstByte != 3)) continue;
     info.flags |= CKF_HW;
     for (unsigned bit = 0; bit < 8; ++bit)
-      if (BitStringFlag(algorithm.supportedOperations, bit).value_or(false)) info.flags |= kOperationFlags[bit];
+      if (BitStringFlag(algorithm.supportedOperations, bit)) info.flags |= kOperationFlags[bit];
   }
   if (info.flags & CKF_SIGN) info.flags |= CKF_VERIFY;
   info.flags &= ~static_cast<CK_FLAGS>(CKF_GENERATE_KEY_PAIR);

@@ -151,13 +151,19 @@ class MonitorTest : public ::testing::Test {
     return card;
   }
 
+  // The slot list by the two-call protocol; the monitor may add a slot
+  // between the two calls, which the caller meets by asking again.
   static std::vector<CK_SLOT_ID> Slots(CK_BBOOL present = CK_FALSE) {
-    CK_ULONG count = 0;
-    EXPECT_EQ(C_GetSlotList(present, nullptr, &count), CKR_OK);
-    std::vector<CK_SLOT_ID> ids(count);
-    EXPECT_EQ(C_GetSlotList(present, ids.data(), &count), CKR_OK);
-    ids.resize(count);
-    return ids;
+    for (;;) {
+      CK_ULONG count = 0;
+      EXPECT_EQ(C_GetSlotList(present, nullptr, &count), CKR_OK);
+      std::vector<CK_SLOT_ID> ids(count);
+      const CK_RV rv = C_GetSlotList(present, ids.data(), &count);
+      if (rv == CKR_BUFFER_TOO_SMALL) continue;
+      EXPECT_EQ(rv, CKR_OK);
+      ids.resize(count);
+      return ids;
+    }
   }
 
   // Polls the slot list until it equals `expected` (or gives up after a
