@@ -14,4 +14,4 @@ if [ -f build/release/libbrelt-pkcs11-sim.so ]; then
 fi
 run() { echo; echo "\$ $*"; "$@"; }
 run pkcs11-tool --module "$module" --show-info
-run pkcs11-tool --module "$module" --list-slots
+run pkcs11-tool --module "$module" --list-slots --list-mechanisms
