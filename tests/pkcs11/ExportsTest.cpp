@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <cardsim/Readers.h>
 #include <gtest/gtest.h>
 
 #include "pkcs11/cryptoki.h"
@@ -123,9 +124,14 @@ std::vector<Call> UnsupportedExports() {
   };
 }
 
+// The answers of a library that sees no reader: slot 1 and session 1 do not
+// exist.
 class ExportsTest : public ::testing::Test {
 protected:
-  void SetUp() override { C_Finalize(nullptr); }
+  void SetUp() override {
+    C_Finalize(nullptr);
+    cardsim::RemoveAllReaders();
+  }
   void TearDown() override { C_Finalize(nullptr); }
   Scratch scratch;
 };
