@@ -97,21 +97,6 @@ TEST_F(SessionTest, ClosedHandlesStayInvalidAfterManyNewSessions) {
   EXPECT_EQ(GetSessionByHandle(0, none), CKR_SESSION_HANDLE_INVALID);
 }
 
-TEST_F(SessionTest, ClosingTwiceAndClosingAllOfOneSlot) {
-  auto slot1 = AddSlot(1, FakeCard(1));
-  auto slot2 = AddSlot(2, FakeCard(2), "Reader B");
-  SessionPtr session = StatusCache::GetSession(Open(*slot1, kRO));
-  Open(*slot1, kRW);
-  const CK_SESSION_HANDLE kept = Open(*slot2, kRO);
-
-  EXPECT_EQ(CloseSession(*session), CKR_OK);
-  EXPECT_EQ(CloseSession(*session), CKR_SESSION_HANDLE_INVALID);
-
-  EXPECT_EQ(CloseAllSessions(1), CKR_OK);
-  EXPECT_TRUE(StatusCache::GetSessions(1).empty());
-  EXPECT_NE(StatusCache::GetSession(kept), nullptr);
-}
-
 TEST_F(SessionTest, CountsOfTheTokenInformation) {
   auto slot = AddSlot(1, FakeCard(1));
   Open(*slot, kRO);
