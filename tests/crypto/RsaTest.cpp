@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <botan/auto_rng.h>
+#include <botan/numthry.h>
 #include <botan/pubkey.h>
 #include <botan/rsa.h>
 
@@ -269,4 +270,56 @@ TEST(RsaKnownAnswers, SignatureFromAnotherImplementation)
     EXPECT_EQ(verify(message, CKM_SHA256_RSA_PKCS), CRYPTO_OK);
     EXPECT_EQ(verify(message, CKM_SHA1_RSA_PKCS), CRYPTO_FAILED);
     EXPECT_EQ(verify("attack at dusk", CKM_SHA256_RSA_PKCS), CRYPTO_FAILED);
+}
+
+namespace {
+// RSAES-OAEP Example 1.1 of the published PKCS #1 v2.1 test vectors
+// (oaep-vect.txt: 1024-bit key, SHA-1, MGF1-SHA-1, empty label).
+constexpr char kVectorModulus[] =
+    "A8B3B284AF8EB50B387034A860F146C4919F318763CD6C5598C8AE4811A1E0ABC4C7E0B082D693A5E7FCED675CF46685"
+    "12772C0CBC64A742C6C630F533C8CC72F62AE833C40BF25842E984BB78BDBF97C0107D55BDB662F5C4E0FAB9845CB514"
+    "8EF7392DD3AAFF93AE1E6B667BB3D4247616D4F5BA10D4CFD226DE88D39F16FB";
+constexpr char kVectorPrivateExponent[] =
+    "53339CFDB79FC8466A655C7316ACA85C55FD8F6DD898FDAF119517EF4F52E8FD8E258DF93FEE180FA0E4AB29693CD83B"
+    "152A553D4AC4D1812B8B9FA5AF0E7F55FE7304DF41570926F3311F15C4D65A732C483116EE3D3D2D0AF3549AD9BF7CBF"
+    "B78AD884F84D5BEB04724DC7369B31DEF37D0CF539E9CFCDD3DE653729EAD5D1";
+constexpr char kVectorEncryption[] =
+    "354FE67B4A126D5D35FE36C777791A3F7BA13DEF484E2D3908AFF722FAD468FB21696DE95D0BE911C2D3174F8AFCC201"
+    "035F7B6D8E69402DE5451618C21A535FA9D7BFC5B8DD9FC243F8CF927DB31322D6E881EAA91A996170E657A05A266426"
+    "D98C88003F8477C1227094A0D9FA1E8C4024309CE1ECCCB5210035D47AC72E8A";
+constexpr char kVectorMessage[] = "6628194E12073DB03BA94CDA9EF9532397D50DBA79B987004AFEFE34";
+
+Botan::BigInt BigIntOf(const char* hex)
+{
+    const auto bytes = cryptotest::Bytes(hex);
+    return Botan::BigInt(bytes.data(), bytes.size());
+}
+}  // namespace
+
+TEST(RsaKnownAnswers, PublishedOaepVectorDecodes)
+{
+    // The raw RSA decryption stands in for the card; the OAEP decoding is the module's.
+    const Botan::BigInt n = BigIntOf(kVectorModulus);
+    const Botan::BigInt block =
+        Botan::power_mod(BigIntOf(kVectorEncryption), BigIntOf(kVectorPrivateExponent), n);
+    const std::vector<uint8_t> encoded = Botan::unlock(Botan::BigInt::encode_1363(block, 128));
+
+    CK_RSA_PKCS_OAEP_PARAMS params{CKM_SHA_1, CKG_MGF1_SHA1, 0, nullptr, 0};
+    const CK_MECHANISM mechanism{CKM_RSA_PKCS_OAEP, &params, sizeof params};
+    std::vector<uint8_t> out(128);
+    uint32_t length = static_cast<uint32_t>(out.size());
+    ASSERT_EQ(DecryptToBuffer(encoded.data(), static_cast<uint32_t>(encoded.size()), out.data(), &length, 1024,
+                              &mechanism),
+              CRYPTO_OK);
+    out.resize(length);
+    EXPECT_EQ(ToHex(out), kVectorMessage);
+
+    // One flipped bit of the block, or another hash, is refused.
+    std::vector<uint8_t> damaged = encoded;
+    damaged[60] ^= 0x01;
+    length = 128;
+    EXPECT_EQ(DecryptToBuffer(damaged.data(), 128, out.data(), &length, 1024, &mechanism), CRYPTO_FAILED);
+    params.hashAlg = CKM_SHA256;
+    length = 128;
+    EXPECT_EQ(DecryptToBuffer(encoded.data(), 128, out.data(), &length, 1024, &mechanism), CRYPTO_FAILED);
 }
