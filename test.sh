@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test:
 #  1. the whole suite on an AddressSanitizer + UndefinedBehaviorSanitizer build,
-#  2. the real-client tests (pkcs11-tool, p11tool, NSS, PyKCS11, pcscd) on the
+#  2. the concurrency tests on a ThreadSanitizer build,
+#  3. the real-client tests (pkcs11-tool, p11tool, NSS, PyKCS11, pcscd) on the
 #     optimised module,
-#  3. short bounded fuzz runs when clang is available.
+#  4. short bounded fuzz runs when clang is available.
 set -uo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh || exit 1
@@ -19,6 +20,11 @@ echo "== sanitizer build"
 scripts/build.sh asan || exit 1
 echo "== sanitizer test run"
 (cd build/asan && ctest --output-on-failure -j "$jobs" -LE client --timeout 300) || status=1
+
+echo "== thread sanitizer build (concurrency tests)"
+scripts/build.sh tsan registry_concurrency_test registry_card_test || exit 1
+(cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --output-on-failure -L tsan --timeout 600 && tests/registry/registry_card_test --gtest_brief=1) || status=1
 
 echo "== release build"
 scripts/build.sh release client-deps || exit 1

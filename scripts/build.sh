@@ -2,6 +2,7 @@
 # Configures and builds one build tree.
 #   scripts/build.sh asan     - AddressSanitizer + UBSan build with every test
 #   scripts/build.sh release  - the optimised module users get
+#   scripts/build.sh tsan     - ThreadSanitizer build for the concurrency tests
 # Extra arguments are passed to the build tool as target names.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +13,9 @@ export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
 case "$kind" in
   asan)    opts=(-DCMAKE_BUILD_TYPE=Debug -DBRELT_SANITIZE=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g") ;;
   release) opts=(-DCMAKE_BUILD_TYPE=Release) ;;
+  tsan)    opts=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+                 -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread
+                 -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread) ;;
   *) echo "unknown build kind $kind" >&2; exit 2 ;;
 esac
 dir="build/$kind"
