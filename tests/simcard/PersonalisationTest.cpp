@@ -69,6 +69,8 @@ TEST(Personalisations, GetDataObjectsPerCardOs)
     EXPECT_EQ(v50->Transmit(Hex("00 CA 01 8A 00")), Hex("7D 00 90 00"));
     EXPECT_EQ(v50->Transmit(Hex("00 CA 01 83 00")), Hex("24 90 00"));
     EXPECT_EQ(v50->Transmit(Hex("00 CA 01 8E 00")), Hex("00 90 00"));
+    // The APDU buffer size that PC/SC middleware reads before anything else.
+    EXPECT_EQ(v50->Transmit(Hex("00 CA 01 8D 02")), Hex("02 80 90 00"));
     EXPECT_EQ(v50->Transmit(Hex("00 CA 01 84 00")), Hex("90 00"));
     EXPECT_EQ(v50->Transmit(Hex("00 CA 01 99 00")), Hex("6A 88"));
 

@@ -268,6 +268,9 @@ std::unique_ptr<CardState> NewCard(const std::string& name, CardOs os)
         objects[0x81] = serial;
     }
     objects[0x8A] = {0x7D, 0x00};
+    // Size of the card's APDU buffer (command and answer, status word
+    // included): 640 bytes, enough for an extended PSO on a 3072-bit key.
+    objects[0x8D] = {0x02, 0x80};
     objects[0x8E] = {0x00};
     if (os == CardOs::Unknown)
         objects[0x82] = {0x01, 0x02, 0x03};
