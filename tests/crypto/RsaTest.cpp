@@ -323,3 +323,45 @@ TEST(RsaKnownAnswers, PublishedOaepVectorDecodes)
     length = 128;
     EXPECT_EQ(DecryptToBuffer(encoded.data(), 128, out.data(), &length, 1024, &mechanism), CRYPTO_FAILED);
 }
+
+namespace {
+// RSASSA-PKCS1-v1_5 Example 1.1 of the published PKCS #1 test vectors
+// (pkcs1v15sign-vectors.txt: 1024-bit key, SHA-1).
+constexpr char kSignVectorModulus[] =
+    "A56E4A0E701017589A5187DC7EA841D156F2EC0E36AD52A44DFEB1E61F7AD991D8C51056FFEDB162B4C0F283A12A88A3"
+    "94DFF526AB7291CBB307CEABFCE0B1DFD5CD9508096D5B2B8B6DF5D671EF6377C0921CB23C270A70E2598E6FF89D19F1"
+    "05ACC2D3F0CB35F29280E1386B6F64C4EF22E1E1F20D0CE8CFFB2249BD9A2137";
+constexpr char kSignVectorMessage[] =
+    "CDC87DA223D786DF3B45E0BBBC721326D1EE2AF806CC315475CC6F0D9C66E1B62371D45CE2392E1AC92844C310102F15"
+    "6A0D8D52C1F4C40BA3AA65095786CB769757A6563BA958FED0BCC984E8B517A3D5F515B23B8A41E74AA867693F90DFB0"
+    "61A6E86DFAAEE64472C00E5F20945729CBEBE77F06CE78E08F4098FBA41F9D6193C0317E8B60D4B6084ACB42D29E3808"
+    "A3BC372D85E331170FCBF7CC72D0B71C296648B3A4D10F416295D0807AA625CAB2744FD9EA8FD223C42537029828BD16"
+    "BE02546F130FD2E33B936D2676E08AED1B73318B750A0167D0";
+constexpr char kSignVectorSignature[] =
+    "6BC3A06656842930A247E30D5864B4D819236BA7C68965862AD7DBC4E24AF28E86BB531F03358BE5FB74777C6086F850"
+    "CAEF893F0D6FCC2D0C91EC013693B4EA00B80CD49AAC4ECB5F8911AFE539ADA4A8F3823D1D13E472D1490547C659C761"
+    "7F3D24087DDB6F2B72096167FC097CAB18E9A458FCB634CDCE8EE35894C484D7";
+constexpr char kSignVectorDigestInfo[] =
+    "3021300906052B0E03021A05000414CD8B6538CB8E8DE566B68BD067569DBF1EE2718E";
+}  // namespace
+
+TEST(RsaKnownAnswers, PublishedPkcs1SignatureVerifies)
+{
+    const auto modulus = cryptotest::Bytes(kSignVectorModulus);
+    const auto message = cryptotest::Bytes(kSignVectorMessage);
+    const auto signature = cryptotest::Bytes(kSignVectorSignature);
+    const auto digestInfo = cryptotest::Bytes(kSignVectorDigestInfo);
+    const std::vector<uint8_t> exponent = {0x01, 0x00, 0x01};
+    auto verify = [&](const std::vector<uint8_t>& data, const std::vector<uint8_t>& sig, CK_MECHANISM_TYPE mechanism) {
+        return VerifyWithSessionPublicKey(data.data(), static_cast<uint16_t>(data.size()), sig.data(),
+                                          static_cast<uint16_t>(sig.size()), exponent.data(), 3, modulus.data(),
+                                          static_cast<uint16_t>(modulus.size()), mechanism);
+    };
+    EXPECT_EQ(verify(message, signature, CKM_SHA1_RSA_PKCS), CRYPTO_OK);
+    // CKM_RSA_PKCS verifies the DigestInfo the caller formed itself.
+    EXPECT_EQ(verify(digestInfo, signature, CKM_RSA_PKCS), CRYPTO_OK);
+    EXPECT_EQ(verify(message, signature, CKM_SHA256_RSA_PKCS), CRYPTO_FAILED);
+    std::vector<uint8_t> damaged = signature;
+    damaged[100] ^= 0x80;
+    EXPECT_EQ(verify(message, damaged, CKM_SHA1_RSA_PKCS), CRYPTO_FAILED);
+}
