@@ -20,6 +20,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 using Brelt::MW::Base::HexBinary;
@@ -165,6 +166,22 @@ TEST(NoApplication, FacadeLeftWithANoticeStillOpenEndsItsThread)
         VirtualKeyboard vk("SK", 3);
         EXPECT_EQ(vk.ShowPinPadDialog(nullptr, 3), CKR_OK);
     }
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+// A dialog that fails while it is up must not leave its full-screen backdrop
+// behind nor keep the module's application running: the call comes back
+// failed, with no PIN.
+TEST(NoApplication, FailureWhileTheDialogIsUpEndsTheCall)
+{
+    PinDialogsTesting::SetDialogShownHook([](QDialog*) { throw std::runtime_error("dialog fault"); });
+    VirtualKeyboard vk("SK", 3);
+    vk.SetMinMaxPinLength(4, 8);
+    std::string pin;
+    EXPECT_EQ(Keyboard(vk, &pin), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(pin, "<null>");
+    EXPECT_EQ(vk.ShowInvalidPinDialog(), CKR_FUNCTION_FAILED);
+    PinDialogsTesting::SetDialogShownHook({});
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
