@@ -125,13 +125,18 @@ CK_RV ReadCIORecordFile(const Slot* slot, const HexBinary& path, AsnElements& ou
     if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
     AsnElements entries;
     for (const auto& record : records) {
-        // Each record carries a two-byte prefix before its entry.
-        if (record->length <= 2) continue;
+        // Each record carries a two-byte prefix before its entry. The entry
+        // is the first element; bytes after it are record padding, and a
+        // record holding no element (cleared to 00) holds no object.
+        if (record->length <= 2 || record->data[2] == 0x00) continue;
         const HexBinary entry(record->data + 2, record->length - 2, true);
-        AsnElements elements;
-        rv = GetObjectSet(&entry, elements);
-        if (rv != CKR_OK || elements.size() != 1) return Fail(trace, __LINE__, CKR_ARGUMENTS_BAD);
-        entries.push_back(std::move(elements[0]));
+        auto element = std::make_unique<Crypto::ASN::ASN1Object>();
+        try {
+            element->Parse(&entry);
+        } catch (...) {
+            return Fail(trace, __LINE__, CKR_ARGUMENTS_BAD);
+        }
+        entries.push_back(std::move(element));
     }
     for (auto& entry : entries) out.push_back(std::move(entry));
     return trace.Result(CKR_OK);
