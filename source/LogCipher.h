@@ -5,10 +5,12 @@
 // DER OCTET STRING holding the ciphertext. The key is unwrapped at run time
 // from a stored OAEP-encoded constant and never kept anywhere else.
 
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <vector>
 
+#include "Des.h"
 #include "Logger.h"
 #include "TripleDES.h"
 
@@ -17,13 +19,17 @@ namespace Brelt::Crypto {
 // The log's Triple-DES cipher; null when the stored key does not unwrap.
 std::unique_ptr<TripleDES> MakeLogTripleDes();
 
+// Enciphers records with the module's own DES, holding nothing but the three
+// key schedules: the last records (the end banner) are written while the
+// process exits, after the crypto library's own objects are gone.
 class LogRecordTripleDes final : public LogRecordCipher {
 public:
-    explicit LogRecordTripleDes(std::unique_ptr<TripleDES> cipher);
+    // `key`: 16 (two-key) or 24 (three-key) bytes.
+    LogRecordTripleDes(const uint8_t* key, size_t length);
     std::vector<unsigned char> EncipherRecord(const char* text, size_t length) override;
 
 private:
-    std::unique_ptr<TripleDES> cipher_;
+    std::array<Des, 3> keys_;
 };
 
 // The factory the logger uses when the environment selects the enciphered

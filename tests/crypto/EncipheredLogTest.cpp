@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
@@ -120,6 +121,39 @@ TEST(LogCipherTest, LoggerWritesRecordsThatDecodeFromManyThreads)
     EXPECT_EQ(decoded.records.back(),
               "============================== END OF LOG ================================\n");
 }
+
+#ifdef BRELT_MODULE_PATH
+TEST(LogCipherTest, ModuleUnloadedAtProcessExitWritesTheEndOfLog)
+{
+    // At exit() the module's unload hook runs after the static objects of the
+    // libraries it uses were destroyed, and still writes the end banner.
+    const auto dir = std::filesystem::temp_directory_path() / ("brelt-exitlog-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const auto path = dir / "pkcs11.log";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("BRELT_PKCS11_LOG_PATH", path.c_str(), 1);
+        if (dlopen(BRELT_MODULE_PATH, RTLD_NOW | RTLD_LOCAL) == nullptr)
+            _exit(3);
+        std::exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                : "status " + std::to_string(WEXITSTATUS(status)));
+
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove_all(dir);
+    const LogDecodeResult decoded = DecipherLogRecords(file);
+    ASSERT_TRUE(decoded.complete) << decoded.error << " at " << decoded.failedOffset;
+    ASSERT_FALSE(decoded.records.empty());
+    EXPECT_EQ(decoded.records.back(),
+              "============================== END OF LOG ================================\n");
+}
+#endif
 
 #ifdef BRELT_LOGDECODE_PATH
 TEST(LogDecodeTool, TurnsALogFileBackIntoText)
