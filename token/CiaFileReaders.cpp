@@ -1,5 +1,6 @@
 #include "token/CiaFileReaders.h"
 
+#include "Ber.h"
 #include "LogTrace.h"
 #include "card/CardCommands.h"
 #include "card/StatusCache.h"
@@ -19,6 +20,15 @@ CK_RV Fail(FunctionTrace& trace, int line, CK_RV rv)
 const uint8_t kEfDir[] = {0x2F, 0x00};
 const uint8_t kCiaInfo[] = {0x50, 0x32};
 const uint8_t kOdf[] = {0x50, 0x31};
+
+// Fill bytes of a record after its entry.
+bool IsPadding(const uint8_t* bytes, int64_t length)
+{
+    for (int64_t i = 0; i < length; ++i) {
+        if (bytes[i] != 0x00 && bytes[i] != 0xFF) return false;
+    }
+    return true;
+}
 
 // Reads the records of a record EF one by one and hands each to `take`.
 template <typename Take>
@@ -125,18 +135,24 @@ CK_RV ReadCIORecordFile(const Slot* slot, const HexBinary& path, AsnElements& ou
     if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
     AsnElements entries;
     for (const auto& record : records) {
-        // Each record carries a two-byte prefix before its entry. The entry
-        // is the first element; bytes after it are record padding, and a
-        // record holding no element (cleared to 00) holds no object.
-        if (record->length <= 2 || record->data[2] == 0x00) continue;
+        // Each record carries a two-byte prefix before its entry. A cleared
+        // record (nothing but fill bytes) holds no object.
+        if (record->length <= 2 || IsPadding(record->data + 2, record->length - 2)) continue;
         const HexBinary entry(record->data + 2, record->length - 2, true);
-        auto element = std::make_unique<Crypto::ASN::ASN1Object>();
+        auto node = std::make_unique<Crypto::ASN::ASN1Object>();
         try {
-            element->Parse(&entry);
+            const int64_t size = int64_t{Crypto::Ber::GetTagLength(&entry)} + Crypto::Ber::GetLengthFieldSize(&entry) +
+                                 Crypto::Ber::GetValueLength(&entry);
+            // Only record padding may follow the entry; anything else means
+            // the record is not laid out as expected (a missing prefix, say).
+            if (size > entry.length || !IsPadding(entry.data + size, entry.length - size))
+                return Fail(trace, __LINE__, CKR_ARGUMENTS_BAD);
+            const HexBinary element(entry.data, static_cast<int32_t>(size), true);
+            node->Parse(&element);
         } catch (...) {
             return Fail(trace, __LINE__, CKR_ARGUMENTS_BAD);
         }
-        entries.push_back(std::move(element));
+        entries.push_back(std::move(node));
     }
     for (auto& entry : entries) out.push_back(std::move(entry));
     return trace.Result(CKR_OK);

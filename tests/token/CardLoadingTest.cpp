@@ -210,8 +210,8 @@ TEST_F(CardLoading, RecordPaddingAndClearedRecordsHoldNoEntries)
     Insert("DEF50");
     const auto aodf = cardsim::CardIn(kReader)->Records(testder::Hex("3F0050154401"));
     ASSERT_TRUE(aodf && aodf->size() == 2);
-    // The first record comes back with padding after its entry; the second
-    // record has been cleared.
+    // The first record comes back with fill bytes after its entry; the
+    // second record has been cleared.
     testder::Der padded = (*aodf)[0];
     for (uint8_t b : testder::Hex("FFFF00FF9000")) padded.push_back(b);
     cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x00, 0xB2, 0x00, 0x00}, padded));
@@ -229,6 +229,21 @@ TEST_F(CardLoading, RecordPaddingAndClearedRecordsHoldNoEntries)
     ASSERT_NE(pins, nullptr);
     ASSERT_EQ(pins->objects.size(), 1u);
     EXPECT_EQ(testder::FromHex(pins->objects[0]->OriginalEntry()), testder::Der((*aodf)[0].begin() + 2, (*aodf)[0].end()));
+}
+
+TEST_F(CardLoading, RecordWithoutItsPrefixRefusesTheFile)
+{
+    Insert("DEF50");
+    const auto aodf = cardsim::CardIn(kReader)->Records(testder::Hex("3F0050154401"));
+    ASSERT_TRUE(aodf && !aodf->empty());
+    // The entry alone: without the prefix, the first two bytes read are the entry's own header.
+    testder::Der bare((*aodf)[0].begin() + 2, (*aodf)[0].end());
+    for (uint8_t b : testder::Hex("9000")) bare.push_back(b);
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x00, 0xB2, 0x00, 0x00}, bare));
+    const Outcome outcome = Load();
+    EXPECT_EQ(outcome.rv, CKR_ARGUMENTS_BAD);
+    EXPECT_TRUE(outcome.slots.empty());
+    EXPECT_TRUE(GlobalApplicationList().empty());
 }
 
 TEST_F(CardLoading, FailedSlotCreationLeavesNoEntryBehind)
