@@ -20,9 +20,8 @@ namespace Brelt::MW::Card {
 namespace {
 
 constexpr const char kPnpNotificationReader[] = "\\\\?PnP?\\Notification";
-constexpr long kStopWaitSeconds = 5;
-
 std::atomic<long> pollIntervalForTesting{0};
+std::atomic<long> stopWaitForTesting{0};
 
 // Codes after which the PC/SC contexts are useless: the service stopped or
 // restarted, or the contexts were released by a failed re-establishment.
@@ -38,12 +37,16 @@ void ConnectionMgr::SetPollIntervalForTesting(std::chrono::milliseconds interval
   pollIntervalForTesting.store(interval.count());
 }
 
+void ConnectionMgr::SetStopWaitForTesting(std::chrono::milliseconds wait) { stopWaitForTesting.store(wait.count()); }
+
 std::chrono::milliseconds ConnectionMgr::PollInterval() {
   const long testing = pollIntervalForTesting.load();
   return testing > 0 ? std::chrono::milliseconds(testing) : kPollInterval;
 }
 
-ConnectionMgr::ConnectionMgr(SCARDCONTEXT cardContext, SCARDCONTEXT waitContext) : pollInterval_(PollInterval()) {
+ConnectionMgr::ConnectionMgr(SCARDCONTEXT cardContext, SCARDCONTEXT waitContext)
+    : pollInterval_(PollInterval()),
+      stopWait_(stopWaitForTesting.load() > 0 ? std::chrono::milliseconds(stopWaitForTesting.load()) : kStopWait) {
   FunctionTrace trace("ConnectionMgr::ConnectionMgr");
   StatusCache::Initialize();
   StatusCache::SetContextHandle(cardContext);
@@ -113,7 +116,7 @@ CK_RV ConnectionMgr::StopConnectionManager() {
   if (const SCARDCONTEXT wait = StatusCache::GetContextHandleWait(); wait != 0) SCardCancel(wait);
 
   if (thread_.joinable()) {
-    const bool ended = thread_.timed_join(boost::posix_time::seconds(kStopWaitSeconds));
+    const bool ended = thread_.timed_join(boost::posix_time::milliseconds(stopWait_.count()));
     if (!ended || !threadFinished_.load()) {
       InterruptConnectionManager();
       // The thread may be inside a PC/SC call that waits for another

@@ -53,9 +53,13 @@ class ConnectionMgr {
   bool IsThreadFinished() const { return threadFinished_.load(); }
   CK_SLOT_ID NextSlotId() const { return nextSlotId_.load(); }
 
-  // Shortens the poll interval of monitors created afterwards (tests only;
-  // zero restores kPollInterval).
+  // How long stopping waits for the thread before interrupting it.
+  static constexpr std::chrono::milliseconds kStopWait{5000};
+
+  // Shortens the poll interval and the stop wait of monitors created
+  // afterwards (tests only; zero restores the normal value).
   static void SetPollIntervalForTesting(std::chrono::milliseconds interval);
+  static void SetStopWaitForTesting(std::chrono::milliseconds wait);
   static std::chrono::milliseconds PollInterval();
 
   // Builds a new, unregistered slot: the slot id, the reader name, the
@@ -96,6 +100,7 @@ class ConnectionMgr {
   boost::thread thread_;
   std::atomic<bool> running_{false};
   const std::chrono::milliseconds pollInterval_;
+  const std::chrono::milliseconds stopWait_;
 
   std::atomic<int> threadId_{0};  // kernel id of the monitor thread, for the log
 

@@ -1,12 +1,15 @@
 // Mechanism list and mechanism information of a slot.
 
-#include "MonitorFixture.h"
+#include <gtest/gtest.h>
+
+#include "card/CardApplications.h"
 #include "pkcs11/Mechanisms.h"
 
 namespace monitor_test {
 namespace {
 
 using Brelt::MW::Card::AlgorithmFacts;
+using Brelt::MW::Card::ApplicationFacts;
 using Brelt::MW::Pkcs11::MechanismInfoOf;
 using Brelt::MW::Pkcs11::MechanismsOf;
 
@@ -63,30 +66,6 @@ TEST(MechanismInfoTest, FlagsFromSupportedOperations) {
   application.algorithms = {Algorithm(CKM_RSA_PKCS, {}), Algorithm(CKM_RSA_PKCS, {0xFF, 0xFF}),
                             Algorithm(CKM_RSA_PKCS, {0x00})};
   EXPECT_EQ(MechanismInfoOf(application, CKM_RSA_PKCS).flags, static_cast<CK_FLAGS>(CKF_HW));
-}
-
-TEST_F(MonitorTest, MechanismCallsOnASlot) {
-  cardsim::AddReader("Reader A 00 00");
-  Insert("Reader A 00 00", 1);
-  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
-
-  CK_ULONG count = 0;
-  ASSERT_EQ(C_GetMechanismList(1, nullptr, &count), CKR_OK);
-  ASSERT_EQ(count, 6u);
-  std::vector<CK_MECHANISM_TYPE> list(count);
-  CK_ULONG small = 2;
-  EXPECT_EQ(C_GetMechanismList(1, list.data(), &small), CKR_BUFFER_TOO_SMALL);
-  EXPECT_EQ(small, 6u);
-  ASSERT_EQ(C_GetMechanismList(1, list.data(), &count), CKR_OK);
-  EXPECT_EQ(list[0], static_cast<CK_MECHANISM_TYPE>(CKM_RSA_PKCS));
-  EXPECT_EQ(C_GetMechanismList(7, nullptr, &count), CKR_SLOT_ID_INVALID);
-
-  CK_MECHANISM_INFO info;
-  ASSERT_EQ(C_GetMechanismInfo(1, CKM_RSA_PKCS, &info), CKR_OK);
-  EXPECT_EQ(info.flags, CKF_HW | CKF_SIGN | CKF_VERIFY);
-  EXPECT_EQ(info.ulMaxKeySize, 3072u);
-  EXPECT_EQ(C_GetMechanismInfo(1, CKM_SHA256_RSA_PKCS, &info), CKR_MECHANISM_INVALID);
-  EXPECT_EQ(C_GetMechanismInfo(1, CKM_SHA512, nullptr), CKR_ARGUMENTS_BAD);
 }
 
 }  // namespace

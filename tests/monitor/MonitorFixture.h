@@ -60,10 +60,7 @@ class TestApplications final : public Brelt::MW::Card::CardApplications {
                                std::vector<SlotPtr>& newSlots, bool& ownApplication) override {
     loads.fetch_add(1);
     loading.store(true);
-    struct Done {
-      std::atomic<bool>& flag;
-      ~Done() { flag.store(false); }
-    } done{loading};
+    const std::shared_ptr<void> done(nullptr, [this](void*) { loading.store(false); });
     const uint8_t command[] = {0x80, 0xCA, 0x00, 0x00, 0x02};
     uint8_t answer[16];
     DWORD answerLength = sizeof answer;
@@ -166,22 +163,17 @@ class MonitorTest : public ::testing::Test {
     }
   }
 
-  // Polls the slot list until it equals `expected` (or gives up after a
-  // generous number of monitor polls, so a slow sanitizer run still passes).
-  static bool SlotsBecome(const std::vector<CK_SLOT_ID>& expected) {
-    for (int i = 0; i < 200; ++i) {
-      if (Slots() == expected) return true;
-      std::this_thread::sleep_for(kPoll / 2);
-    }
-    return false;
-  }
-
+  // Waits for the monitor: gives up only after a generous number of polls,
+  // so that a slow sanitizer run still passes.
   static bool Eventually(const std::function<bool()>& condition) {
     for (int i = 0; i < 200; ++i) {
       if (condition()) return true;
       std::this_thread::sleep_for(kPoll / 2);
     }
     return false;
+  }
+  static bool SlotsBecome(const std::vector<CK_SLOT_ID>& expected) {
+    return Eventually([&] { return Slots() == expected; });
   }
 
   std::shared_ptr<TestApplications> applications;

@@ -38,7 +38,12 @@ TEST_F(SimulatedCardTest, OnlyAdmittedCardsBecomeSlots) {
   CK_ULONG count = 0;
   ASSERT_EQ(C_GetMechanismList(slots[0], nullptr, &count), CKR_OK);
   EXPECT_EQ(count, 6u);
+  CK_MECHANISM_TYPE mechanisms[6];
+  count = 2;
+  EXPECT_EQ(C_GetMechanismList(slots[0], mechanisms, &count), CKR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(count, 6u);
   CK_MECHANISM_INFO info;
+  EXPECT_EQ(C_GetMechanismInfo(slots[0], CKM_SHA256_RSA_PKCS, &info), CKR_MECHANISM_INVALID);
   ASSERT_EQ(C_GetMechanismInfo(slots[0], CKM_RSA_PKCS, &info), CKR_OK);
   EXPECT_NE(info.flags & CKF_SIGN, 0u);
   EXPECT_GT(info.ulMaxKeySize, 0u);
