@@ -8,8 +8,10 @@
 #include "pkcs11/InternalOperations.h"
 #include "pkcs11/LibraryLifecycle.h"
 #include "pkcs11/cryptoki.h"
+#include "token/CardObjects.h"
 
 using namespace Brelt::MW::Pkcs11;
+using Brelt::MW::Token::CardTransactionScope;
 
 extern "C" {
 
@@ -57,6 +59,9 @@ CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
     if (pInfo == nullptr) return CKR_ARGUMENTS_BAD;
     if (CK_RV rv = FindSlot(slotID, "C_GetTokenInfo", __LINE__); rv != CKR_OK) return rv;
 
+    // The card's answers are read inside one PC/SC transaction. Only a
+    // transaction this call began is ended here, on every way out.
+    CardTransactionScope transaction(slotID);
     const CK_RV rv = GetTokenInfo(slotID, pInfo);
     if (rv == CKR_OK) {
       TraceOutputHeader();

@@ -124,6 +124,17 @@ CK_RV PCSCEndTransaction(CK_SLOT_ID slotId)
     return slot ? PCSCEndTransaction(*slot) : CKR_SLOT_ID_INVALID;
 }
 
+CardTransactionScope::CardTransactionScope(CK_SLOT_ID slotId)
+    : slot_(Card::StatusCache::GetSlotWithoutProbe(slotId))
+{
+    if (slot_) began_ = PCSCBeginTransaction(*slot_) == CKR_OK;
+}
+
+CardTransactionScope::~CardTransactionScope()
+{
+    if (began_ && slot_->IsTransactionOpen()) PCSCEndTransaction(*slot_);
+}
+
 CK_RV GenerateRandomData(CK_SLOT_ID slotId, CK_ULONG* lastStatus, uint8_t* buffer, uint16_t count)
 {
     FunctionTrace trace("GenerateRandomData");

@@ -8,6 +8,7 @@
 // or null.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "BaseTypes.h"
@@ -26,6 +27,21 @@ CK_RV PCSCEndTransaction(Card::Slot& slot);
 // The same by slot id; CKR_SLOT_ID_INVALID without that slot.
 CK_RV PCSCBeginTransaction(CK_SLOT_ID slotId);
 CK_RV PCSCEndTransaction(CK_SLOT_ID slotId);
+
+// A PC/SC transaction on a slot's card for the length of one call: begun
+// when the scope starts (a refusal is only logged), ended when it ends, and
+// only when this scope began it.
+class CardTransactionScope {
+public:
+    explicit CardTransactionScope(CK_SLOT_ID slotId);
+    ~CardTransactionScope();
+    CardTransactionScope(const CardTransactionScope&) = delete;
+    CardTransactionScope& operator=(const CardTransactionScope&) = delete;
+
+private:
+    std::shared_ptr<Card::Slot> slot_;
+    bool began_ = false;
+};
 
 // GET CHALLENGE of `count` bytes (after selecting the MF). An answer shorter
 // than asked is CKR_FUNCTION_FAILED and nothing reaches the buffer.
