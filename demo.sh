@@ -15,3 +15,22 @@ fi
 run() { echo; echo "\$ $*"; "$@"; }
 run pkcs11-tool --module "$module" --show-info
 run pkcs11-tool --module "$module" --list-slots --list-mechanisms
+
+# The card's objects, and its signature certificate read through the module
+# and compared with the certificate file of the simulated card.
+if [ "$module" = build/release/libbrelt-pkcs11-sim.so ]; then
+  export CARDSIM_CARDS="${CARDSIM_CARDS:-DEF50}"
+  card="${CARDSIM_CARDS%%[@,]*}"
+  run pkcs11-tool --module "$module" --list-objects
+  read_cert=$(mktemp) card_cert=$(mktemp)
+  trap 'rm -f "$read_cert" "$card_cert"' EXIT
+  run pkcs11-tool --module "$module" --read-object --type cert --id 01 --output-file "$read_cert"
+  run openssl x509 -inform DER -in "$read_cert" -noout -subject -issuer -serial -dates
+  build/release/tests/attrs/attrs-card-file "$card" 3F0050154301 >"$card_cert"
+  if cmp -s "$read_cert" "$card_cert"; then
+    echo "The certificate read through the module is the card's certificate."
+  else
+    echo "The certificate read through the module differs from the card's certificate." >&2
+    exit 1
+  fi
+fi

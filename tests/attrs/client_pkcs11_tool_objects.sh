@@ -1,0 +1,30 @@
+#!/bin/bash
+# pkcs11-tool lists the objects of simulated cards and reads a certificate,
+# which must be the card's own certificate file.
+# Usage: client_pkcs11_tool_objects.sh <pkcs11-tool> <libbrelt-pkcs11-sim.so> <attrs-card-file>
+set -euo pipefail
+tool=$1 module=$2 cardfile=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export QT_QPA_PLATFORM=offscreen
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+for card in DEF50 DEF44; do
+    listing=$(CARDSIM_CARDS=$card timeout 60 "$tool" --module "$module" --list-objects 2>&1)
+    echo "$listing"
+    [[ $(grep -c '^Certificate Object; type = X.509 cert' <<<"$listing") -eq 2 ]] || fail "$card: two certificates"
+    [[ $(grep -c '^Public Key Object; RSA 2048 bits' <<<"$listing") -eq 2 ]] || fail "$card: two public keys"
+    grep -q 'label: *Signature certificate' <<<"$listing" || fail "$card: certificate label"
+    grep -q 'subject: *DN: CN=Emu Signature' <<<"$listing" || fail "$card: certificate subject"
+    grep -q 'Private Key Object' <<<"$listing" && fail "$card: private keys listed before login"
+
+    CARDSIM_CARDS=$card timeout 60 "$tool" --module "$module" --read-object --type cert --id 01 \
+        --output-file "$work/read.der" >/dev/null 2>&1 || fail "$card: --read-object"
+    "$cardfile" "$card" 3F0050154301 >"$work/card.der"
+    cmp "$work/read.der" "$work/card.der" || fail "$card: certificate differs from the card's file"
+    subject=$(openssl x509 -inform DER -in "$work/read.der" -noout -subject)
+    expected=$(openssl x509 -inform DER -in "$work/card.der" -noout -subject)
+    [[ "$subject" == "$expected" && "$subject" == *"Emu Signature"* ]] || fail "$card: subject $subject"
+done
+echo ok
