@@ -167,7 +167,9 @@ ConnectionMgr::LoadOutcome ConnectionMgr::LoadAndRegister(const std::string& rea
     const CK_RV rv = applications->LoadReaderApplications(readerName, connection, newSlots, ownApplication);
     if (rv != CKR_OK) {
       LogMessage(LOG_LEVEL_INFO, true, kName, __LINE__, true, "LoadReaderApplications result = %s", CkrToString(rv));
-      return LoadOutcome::Retry;
+      // Malformed card files read the same way every time: such a card is
+      // not loaded again until it is inserted again. Card errors are retried.
+      return rv == CKR_ARGUMENTS_BAD ? LoadOutcome::GiveUp : LoadOutcome::Retry;
     }
   }
   if (newSlots.empty() || !ownApplication) {

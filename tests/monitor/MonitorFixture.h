@@ -34,7 +34,8 @@ inline constexpr auto kPoll = 40ms;
 // [applications, malformed] 90 00, `delay` late; anything else 6D 00.
 class TestCard final : public cardsim::Icc {
  public:
-  explicit TestCard(int applications, bool malformed = false, std::chrono::milliseconds delay = 0ms)
+  // malformed: 0 well-formed, 1 the loader throws, 2 a parser refuses a file.
+  explicit TestCard(int applications, int malformed = 0, std::chrono::milliseconds delay = 0ms)
       : applications_(applications), malformed_(malformed), delay_(delay) {}
   cardsim::Bytes Atr() const override { return {0x3B, 0x02, 0x14, 0x50}; }
   void Reset() override {}
@@ -49,7 +50,7 @@ class TestCard final : public cardsim::Icc {
 
  private:
   const int applications_;
-  const bool malformed_;
+  const int malformed_;
   const std::chrono::milliseconds delay_;
 };
 
@@ -68,7 +69,8 @@ class TestApplications final : public Brelt::MW::Card::CardApplications {
             SCARD_S_SUCCESS ||
         answerLength != 4)
       return CKR_DEVICE_ERROR;
-    if (answer[1] != 0) throw std::runtime_error("malformed directory entry");
+    if (answer[1] == 1) throw std::runtime_error("malformed directory entry");
+    if (answer[1] == 2) return CKR_ARGUMENTS_BAD;  // a parser refused a file
     if (answer[0] == 0) {
       ownApplication = false;
       return CKR_OK;
@@ -141,7 +143,7 @@ class MonitorTest : public ::testing::Test {
     Brelt::MW::Card::StatusCache::SetClock(nullptr);
   }
 
-  static std::shared_ptr<TestCard> Insert(const std::string& reader, int applications, bool malformed = false,
+  static std::shared_ptr<TestCard> Insert(const std::string& reader, int applications, int malformed = 0,
                                           std::chrono::milliseconds delay = 0ms) {
     auto card = std::make_shared<TestCard>(applications, malformed, delay);
     cardsim::InsertIcc(reader, card);

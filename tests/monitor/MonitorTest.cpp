@@ -110,17 +110,20 @@ TEST_F(MonitorTest, FinalizeEndsABlockedWait) {
 }
 
 TEST_F(MonitorTest, RefusedAndMalformedCardsAreGivenUpOnceAndLeaveTheCardFree) {
+  const char* kReaderC = "Reader C 00 00";
   cardsim::AddReader(kReaderA);
   cardsim::AddReader(kReaderB);
-  Insert(kReaderA, 0);                      // no application of this system
-  Insert(kReaderB, 1, /*malformed=*/true);  // the loader throws
+  cardsim::AddReader(kReaderC);
+  Insert(kReaderA, 0);                   // no application of this system
+  Insert(kReaderB, 1, /*malformed=*/1);  // the loader throws
+  Insert(kReaderC, 1, /*malformed=*/2);  // a parser refuses a file
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   EXPECT_TRUE(Slots().empty());
-  EXPECT_EQ(applications->loads.load(), 2);
+  EXPECT_EQ(applications->loads.load(), 3);
 
-  // Neither card is loaded again while it stays, and the monitor goes on.
+  // No card is loaded again while it stays, and the monitor goes on.
   std::this_thread::sleep_for(5 * kPoll);
-  EXPECT_EQ(applications->loads.load(), 2);
+  EXPECT_EQ(applications->loads.load(), 3);
   EXPECT_TRUE(CardIsFree(kReaderB));
   Insert(kReaderA, 1);
   EXPECT_TRUE(SlotsBecome({1}));
@@ -153,7 +156,7 @@ TEST_F(MonitorTest, CardSwappedBetweenTwoPollsGetsNewSlots) {
 
   // While the monitor is busy loading a slow card, the other reader's card
   // is replaced; no wait sees the reader empty.
-  Insert(kReaderA, 1, false, 20 * kPoll);
+  Insert(kReaderA, 1, 0, 20 * kPoll);
   ASSERT_TRUE(Eventually([&] { return applications->loading.load(); }));
   Insert(kReaderB, 1);
   EXPECT_TRUE(SlotsBecome({2, 3}));
@@ -195,7 +198,7 @@ TEST_F(MonitorTest, FinalizeDuringASlowLoadWaitsForItEvenPastTheStopWait) {
   ConnectionMgr::SetStopWaitForTesting(2 * kPoll);
   cardsim::AddReader(kReaderA);
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
-  Insert(kReaderA, 1, false, 15 * kPoll);
+  Insert(kReaderA, 1, 0, 15 * kPoll);
   ASSERT_TRUE(Eventually([&] { return applications->loading.load(); }));
   EXPECT_EQ(C_Finalize(nullptr), CKR_OK);
   ConnectionMgr::SetStopWaitForTesting(std::chrono::milliseconds(0));
