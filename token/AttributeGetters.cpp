@@ -1,5 +1,6 @@
 #include "token/AttributeGetters.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -357,7 +358,10 @@ CK_RV FillAttribute(const void* valueBytes, CK_ULONG valueLength, void* buffer, 
         *length = CK_UNAVAILABLE_INFORMATION;
         return CKR_BUFFER_TOO_SMALL;
     }
-    std::memset(buffer, 0, *length);
+    // A flag read into a wider variable reads as 0 or 1; bytes past a
+    // CK_ULONG are left alone, so a length larger than the buffer really is
+    // never written beyond the value.
+    std::memset(buffer, 0, std::min<CK_ULONG>(*length, sizeof(CK_ULONG)));
     if (valueLength != 0) std::memcpy(buffer, valueBytes, valueLength);
     *length = valueLength;
     return CKR_OK;
