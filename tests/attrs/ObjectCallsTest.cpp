@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "CardTokenFixture.h"
+#include "pkcs11/CryptoSlot.h"
 #include "pkcs11/InternalOperations.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/SessionOperations.h"
@@ -234,6 +235,18 @@ TEST_F(ObjectCallsTest, HostileCreationTemplatesAreRefused)
     std::string tooLong(256, 'L');
     CK_ATTRIBUTE longLabel{CKA_LABEL, tooLong.data(), tooLong.size()};
     EXPECT_EQ(SetAttributeValue(hSession_, key, &longLabel, 1), CKR_ATTRIBUTE_VALUE_INVALID);
+}
+
+TEST_F(ObjectCallsTest, CryptoSlotFollowsTheDecipherFlagOfTheRsaMechanism)
+{
+    Open();
+    bool crypto = true;
+    ASSERT_EQ(IsCryptoSlot(slot_->SlotId(), &crypto), CKR_OK);
+    CK_MECHANISM_INFO info{};
+    ASSERT_EQ(GetMechanismInfo(slot_->SlotId(), CKM_RSA_PKCS, &info), CKR_OK);
+    EXPECT_EQ(crypto, (info.flags & CKF_DECRYPT) != 0);
+    EXPECT_NE(IsCryptoSlot(4242, &crypto), CKR_OK);
+    EXPECT_FALSE(crypto);
 }
 
 }  // namespace
