@@ -1,0 +1,186 @@
+// C_Login and C_Logout on a card in a reader without a PIN pad: the PIN from
+// the caller or from the (scripted) virtual keyboard, the session states of
+// every session of the card, and the failure codes.
+
+#include "LoginFixture.h"
+
+namespace logintest {
+namespace {
+
+using Events = std::vector<std::string>;
+
+TEST_F(LoginTest, CallerPinLogsEverySessionInAndOut)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE ro = Open(kRO);
+  const CK_SESSION_HANDLE rw = Open(kRW);
+  Commands();
+  ASSERT_EQ(LoginWith(rw, "1234"), CKR_OK);
+  const auto commands = Commands();
+  EXPECT_TRUE(AnyContains(commands, "00 20 00 01 08 31 32 33 34 FF FF FF FF")) << ::testing::PrintToString(commands);
+  EXPECT_TRUE(card_->Pin(1)->verified);
+  EXPECT_EQ(State(rw), CKS_RW_USER_FUNCTIONS);
+  EXPECT_EQ(State(ro), CKS_RO_USER_FUNCTIONS);
+  EXPECT_EQ(State(Open(kRO)), CKS_RO_USER_FUNCTIONS) << "a new session joins the login";
+  EXPECT_TRUE(script_->Events().empty()) << "a PIN given by the caller raises no dialog";
+
+  EXPECT_EQ(LoginWith(ro, "1234"), CKR_USER_ALREADY_LOGGED_IN);
+  EXPECT_EQ(LoginWith(ro, "1234", CKU_SO), CKR_USER_TYPE_INVALID);
+
+  ASSERT_EQ(C_Logout(ro), CKR_OK);
+  EXPECT_EQ(State(ro), CKS_RO_PUBLIC_SESSION);
+  EXPECT_EQ(State(rw), CKS_RW_PUBLIC_SESSION);
+  EXPECT_TRUE(Commands().empty()) << "logout sends nothing";
+  EXPECT_EQ(C_Logout(rw), CKR_USER_NOT_LOGGED_IN);
+  EXPECT_EQ(LoginWith(rw, "1234", CKU_SO), CKR_USER_TYPE_INVALID);
+  EXPECT_EQ(LoginWith(rw, "1234", CKU_CONTEXT_SPECIFIC), CKR_USER_TYPE_INVALID);
+}
+
+TEST_F(LoginTest, WrongAndBlockedPinsFromTheCaller)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  EXPECT_EQ(LoginWith(session, "9999"), CKR_PIN_INCORRECT);
+  EXPECT_EQ(DeviceError(session), 0x63C2u);
+  EXPECT_EQ(card_->Pin(1)->retriesLeft, 2);
+  EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
+  EXPECT_EQ(LoginWith(session, "9998"), CKR_PIN_INCORRECT);
+  EXPECT_EQ(LoginWith(session, "9997"), CKR_PIN_LOCKED) << "63C0: the last try is gone";
+  EXPECT_EQ(LoginWith(session, "1234"), CKR_PIN_LOCKED);
+  EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
+  EXPECT_TRUE(script_->Events().empty());
+}
+
+TEST_F(LoginTest, PinLengthsAndHostileArguments)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  Commands();
+  EXPECT_EQ(LoginWith(session, "12"), CKR_PIN_INCORRECT);
+  EXPECT_EQ(LoginWith(session, "123456789"), CKR_PIN_INCORRECT);
+  CK_UTF8CHAR pin[] = "1234";
+  EXPECT_EQ(C_Login(session, CKU_USER, pin, 0), CKR_PIN_INCORRECT) << "no bytes must not pass as a PIN";
+  EXPECT_EQ(C_Login(session, CKU_USER, pin, CK_ULONG(1) << 40), CKR_PIN_INCORRECT);
+  EXPECT_EQ(C_Login(session, CKU_USER, pin, 256 + 4), CKR_PIN_INCORRECT) << "must not wrap to 4";
+  EXPECT_FALSE(AnyContains(Commands(), "00 20 00 01 08")) << "no PIN was sent";
+  EXPECT_EQ(card_->Pin(1)->retriesLeft, 3);
+  EXPECT_EQ(C_Login(CK_SESSION_HANDLE(0xBAD), CKU_USER, pin, 4), CKR_SESSION_HANDLE_INVALID);
+
+  // A null PIN with a length asks the keyboard; the empty queue cancels.
+  EXPECT_EQ(C_Login(session, CKU_USER, nullptr, 4), CKR_FUNCTION_CANCELED);
+  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)"}));
+  EXPECT_EQ(card_->Pin(1)->retriesLeft, 3);
+}
+
+TEST_F(LoginTest, KeyboardAsksAgainAfterAWrongPin)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  script_->AddPin("9999");
+  script_->AddInvalidPinAnswer(CKR_OK);
+  script_->AddPin("1234");
+  ASSERT_EQ(LoginWith(session, nullptr), CKR_OK);
+  // Default applications show no remaining-tries count.
+  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)", "invalid(3,-1)", "keyboard(3)"}));
+  EXPECT_EQ(State(session), CKS_RW_USER_FUNCTIONS);
+  EXPECT_EQ(card_->Pin(1)->retriesLeft, 3);
+}
+
+TEST_F(LoginTest, EmptyPinTextAlsoUsesTheKeyboard)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  script_->AddPin("1234");
+  CK_UTF8CHAR empty[4] = {0, 'a', 'b', 'c'};
+  ASSERT_EQ(C_Login(session, CKU_USER, empty, sizeof empty), CKR_OK);
+  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)"}));
+}
+
+TEST_F(LoginTest, KeyboardCancelAndWrongPinCancel)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  Commands();
+  script_->AddKeyboardResult(CKR_FUNCTION_CANCELED);
+  EXPECT_EQ(LoginWith(session, nullptr), CKR_FUNCTION_CANCELED);
+  EXPECT_FALSE(AnyContains(Commands(), "00 20 00 01 08")) << "cancel sends no PIN";
+
+  script_->AddPin("9999");
+  script_->AddInvalidPinAnswer(CKR_FUNCTION_CANCELED);
+  EXPECT_EQ(LoginWith(session, nullptr), CKR_FUNCTION_CANCELED);
+  EXPECT_EQ(card_->Pin(1)->retriesLeft, 2);
+  EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
+
+  // A failed keyboard is a failure, not a login.
+  script_->AddKeyboardResult(CKR_FUNCTION_FAILED);
+  EXPECT_EQ(LoginWith(session, nullptr), CKR_FUNCTION_FAILED);
+}
+
+TEST_F(LoginTest, KeyboardBlockedAndLengthDialogs)
+{
+  Start("DEF50-BLOCKED");
+  const CK_SESSION_HANDLE session = Open();
+  script_->AddPin("1234");
+  EXPECT_EQ(LoginWith(session, nullptr), CKR_PIN_LOCKED);
+  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)", "blocked(3)"}));
+  C_Finalize(nullptr);
+
+  Start("DEF50");
+  const CK_SESSION_HANDLE other = Open();
+  cardsim::InjectFault(reader_, cardsim::Fault::StatusWordFor({0x00, 0x20, 0x00, 0x01, 0x08}, 0x67, 0x00));
+  script_->AddPin("1234");
+  script_->AddPin("1234");
+  ASSERT_EQ(LoginWith(other, nullptr), CKR_OK);
+  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)", "length(3)", "keyboard(3)"}));
+}
+
+TEST_F(LoginTest, TransportPinIsRefused)
+{
+  Start("DEF50-TRANSPORT");
+  const CK_SESSION_HANDLE session = Open();
+  EXPECT_EQ(LoginWith(session, "1234"), CKR_FUNCTION_FAILED);
+  EXPECT_EQ(DeviceError(session), 0x6984u);
+  EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
+}
+
+TEST_F(LoginTest, VerifiedCardStillNeedsThePin)
+{
+  // A card whose PIN another process verified answers the PIN status query
+  // with 9000: the token information and the login must still work, and the
+  // login must still present the PIN.
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  ASSERT_EQ(LoginWith(session, "1234"), CKR_OK);
+  ASSERT_EQ(C_Logout(session), CKR_OK);
+  CK_TOKEN_INFO info{};
+  EXPECT_EQ(C_GetTokenInfo(slot_, &info), CKR_OK);
+  EXPECT_EQ(LoginWith(session, "9999"), CKR_PIN_INCORRECT);
+  EXPECT_EQ(LoginWith(session, "1234"), CKR_OK);
+}
+
+TEST_F(LoginTest, ContextSpecificLoginWithoutPinPadFails)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  EXPECT_EQ(LoginWith(session, "1234", CKU_CONTEXT_SPECIFIC), CKR_USER_TYPE_INVALID) << "not logged in";
+  ASSERT_EQ(LoginWith(session, "1234"), CKR_OK);
+  EXPECT_EQ(LoginWith(session, nullptr, CKU_CONTEXT_SPECIFIC), CKR_OPERATION_NOT_INITIALIZED);
+
+  auto state = SessionOf(session);
+  ASSERT_TRUE(state);
+  state->signContext.hKey = FirstPrivateKey();
+  ASSERT_NE(state->signContext.hKey, 0u);
+  EXPECT_EQ(LoginWith(session, nullptr, CKU_CONTEXT_SPECIFIC), CKR_OPERATION_NOT_INITIALIZED)
+      << "the key does not demand a PIN for every use";
+  state->signContext.alwaysAuthenticate = true;
+  Commands();
+  EXPECT_EQ(LoginWith(session, nullptr, CKU_CONTEXT_SPECIFIC), CKR_FUNCTION_FAILED);
+  EXPECT_EQ(LoginWith(session, "1234", CKU_CONTEXT_SPECIFIC), CKR_FUNCTION_FAILED);
+  EXPECT_FALSE(AnyContains(Commands(), "00 20 00 01 08")) << "no VERIFY";
+  EXPECT_TRUE(script_->Events().empty()) << "the keyboard is not offered for a PIN that cannot be used";
+  EXPECT_FALSE(state->signContext.contextLoginDone);
+  EXPECT_EQ(State(session), CKS_RW_USER_FUNCTIONS);
+}
+
+}  // namespace
+}  // namespace logintest

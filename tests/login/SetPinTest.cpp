@@ -1,0 +1,130 @@
+// C_SetPIN with PINs from the caller and on the PIN pad.
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "LoginFixture.h"
+#include "Logger.h"
+
+namespace logintest {
+namespace {
+
+CK_RV SetPin(CK_SESSION_HANDLE session, const char* oldPin, const char* newPin)
+{
+  auto bytes = [](const char* pin) { return reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)); };
+  return C_SetPIN(session, bytes(oldPin), oldPin ? std::strlen(oldPin) : 0, bytes(newPin),
+                  newPin ? std::strlen(newPin) : 0);
+}
+
+TEST_F(LoginTest, ChangeWithOldAndNewPin)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  Commands();
+  ASSERT_EQ(SetPin(session, "1234", "5678"), CKR_OK);
+  EXPECT_TRUE(AnyContains(Commands(), "00 24 00 01 10 31 32 33 34 FF FF FF FF 35 36 37 38 FF FF FF FF"));
+  EXPECT_EQ(card_->UserPin(), "5678");
+  EXPECT_EQ(SetPin(session, "1234", "4321"), CKR_PIN_INCORRECT);
+  EXPECT_EQ(card_->Pin(1)->retriesLeft, 2);
+  EXPECT_EQ(LoginWith(session, "5678"), CKR_OK);
+}
+
+TEST_F(LoginTest, ChangeRefusals)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE ro = Open(kRO);
+  const CK_SESSION_HANDLE rw = Open(kRW);
+  Commands();
+  EXPECT_EQ(SetPin(ro, "1234", "5678"), CKR_SESSION_READ_ONLY);
+  EXPECT_EQ(SetPin(rw, nullptr, "5678"), CKR_ARGUMENTS_BAD);
+  EXPECT_EQ(SetPin(rw, "1234", nullptr), CKR_ARGUMENTS_BAD);
+  EXPECT_EQ(SetPin(rw, "1234", "12"), CKR_PIN_LEN_RANGE);
+  EXPECT_EQ(SetPin(rw, "1234", "123456789"), CKR_PIN_LEN_RANGE);
+  CK_UTF8CHAR oldPin[] = "1234", newPin[] = "5678";
+  EXPECT_EQ(C_SetPIN(rw, oldPin, 4, newPin, 0), CKR_PIN_LEN_RANGE) << "a PIN of padding alone";
+  EXPECT_EQ(C_SetPIN(rw, oldPin, 4, newPin, 256 + 4), CKR_PIN_LEN_RANGE) << "must not wrap to 4";
+  EXPECT_EQ(C_SetPIN(rw, oldPin, CK_ULONG(1) << 40, newPin, 4), CKR_PIN_LEN_RANGE);
+  EXPECT_FALSE(AnyContains(Commands(), "00 24")) << "nothing was changed";
+  EXPECT_EQ(card_->UserPin(), "1234");
+  // Both absent on a reader without a PIN pad: nothing can ask for them.
+  EXPECT_EQ(SetPin(rw, nullptr, nullptr), CKR_FUNCTION_FAILED);
+  EXPECT_EQ(card_->UserPin(), "1234");
+}
+
+TEST_F(LoginTest, NewPinOnlyAfterLogin)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  CK_UTF8CHAR notGiven[] = {0};
+  CK_UTF8CHAR newPin[] = "5678";
+  EXPECT_EQ(C_SetPIN(session, notGiven, 0, newPin, 4), CKR_USER_NOT_LOGGED_IN);
+  ASSERT_EQ(LoginWith(session, "1234"), CKR_OK);
+  Commands();
+  ASSERT_EQ(C_SetPIN(session, notGiven, 0, newPin, 4), CKR_OK);
+  EXPECT_TRUE(AnyContains(Commands(), "00 24 01 01 08 35 36 37 38 FF FF FF FF"));
+  EXPECT_EQ(card_->UserPin(), "5678");
+}
+
+TEST_F(LoginTest, ChangeOnThePinPad)
+{
+  Start("DEF50", kPinPadReader, cardsim::PinPad::Direct);
+  const CK_SESSION_HANDLE session = Open();
+  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Changing("1234", "5678"));
+  ASSERT_EQ(SetPin(session, nullptr, nullptr), CKR_OK);
+  EXPECT_EQ(card_->UserPin(), "5678");
+  EXPECT_TRUE(script_->Events().empty()) << "a PIN change raises no dialog";
+
+  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Mismatched("5678", "1111"));
+  EXPECT_EQ(SetPin(session, nullptr, nullptr), CKR_FUNCTION_FAILED);
+  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Cancelled());
+  EXPECT_EQ(SetPin(session, nullptr, nullptr), CKR_FUNCTION_CANCELED);
+  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Changing("0000", "1111"));
+  EXPECT_EQ(SetPin(session, nullptr, nullptr), CKR_PIN_INCORRECT);
+  EXPECT_EQ(card_->UserPin(), "5678");
+}
+
+TEST_F(LoginTest, NoPinReachesTheLog)
+{
+  char folder[] = "/tmp/brelt-login-log-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/pkcs11.log";
+  setenv("COPYRIGHT_BRELT_PKCS11_P", path.c_str(), 1);
+  setenv("COPYRIGHT_BRELT_PKCS11_L", "5", 1);
+  setenv("COPYRIGHT_BRELT_PKCS11_T", "0", 1);
+  InitLogger();
+
+  Start("DEF50", kPinPadReader, cardsim::PinPad::Direct);
+  const CK_SESSION_HANDLE session = Open();
+  EXPECT_EQ(SetPin(session, "1234", "9753"), CKR_OK);
+  EXPECT_EQ(LoginWith(session, "9753"), CKR_OK);
+  ASSERT_EQ(C_Logout(session), CKR_OK);
+  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Typing("9753"));
+  EXPECT_EQ(LoginWith(session, nullptr), CKR_OK);
+  ASSERT_EQ(C_Logout(session), CKR_OK);
+  C_Finalize(nullptr);
+  Start("DEF50");
+  EXPECT_EQ(SetPin(Open(), "1234", "9753"), CKR_OK);
+  script_->AddPin("9753");
+  EXPECT_EQ(LoginWith(Open(), nullptr), CKR_OK);
+
+  CloseLogger();
+  unsetenv("COPYRIGHT_BRELT_PKCS11_P");
+  unsetenv("COPYRIGHT_BRELT_PKCS11_L");
+  unsetenv("COPYRIGHT_BRELT_PKCS11_T");
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string log = text.str();
+  std::filesystem::remove_all(folder);
+  EXPECT_NE(log.find("Entering PresentCIAPin_DefaultProfile"), std::string::npos);
+  EXPECT_NE(log.find("Entering SPE_VerifyPin"), std::string::npos);
+  for (const char* pin : {"9753", "39 37 35 33", "39373533", "31 32 33 34 FF", "31323334FF"}) {
+    EXPECT_EQ(log.find(pin), std::string::npos) << pin;
+  }
+}
+
+}  // namespace
+}  // namespace logintest

@@ -1,0 +1,335 @@
+// VERIFY and CHANGE REFERENCE DATA for the PINs of the card's applications,
+// with the dialog loop that asks the user again after a wrong PIN.
+
+#include "token/PinOperations.h"
+
+#include <cstring>
+#include <new>
+
+#include "Dialogs/ui/VirtualKeyboard.h"
+#include "LogTrace.h"
+#include "Logger.h"
+#include "card/Apdu.h"
+#include "card/ApduTransport.h"
+#include "card/CardCommands.h"
+#include "card/PinPad.h"
+#include "card/Slot.h"
+#include "card/StatusCache.h"
+#include "card/Token.h"
+#include "pkcs11/Session.h"
+#include "token/ApplicationInfoList.h"
+#include "token/TokenInfo.h"
+
+namespace Brelt::MW::Token {
+
+using Base::HexBinary;
+using Card::StatusCache;
+
+namespace {
+
+constexpr uint8_t kInsVerify = 0x20;
+constexpr uint8_t kInsChangeReferenceData = 0x24;
+constexpr uint8_t kPinPadTimeOut = 0xFF;
+
+CK_RV Failed(FunctionTrace& trace, const char* function, int line, CK_RV rv)
+{
+  TraceFailed(function, line, rv);
+  return trace.Result(rv);
+}
+
+// A zero-first-byte PIN argument of non-zero length becomes the dialog text.
+std::unique_ptr<HexBinary> DialogText(const uint8_t* pin, uint8_t length)
+{
+  if (pin == nullptr || pin[0] != 0 || length == 0) return nullptr;
+  return std::make_unique<HexBinary>(pin, length, true);
+}
+
+CK_RV SelectIasApplication(Pkcs11::Session& session, const Card::Slot& slot, const ApplicationInfo& application)
+{
+  return Card::SetIntoIasAppDF(session.LastStatusWord(), &slot, application.IasAid.get(), application.Profile,
+                               [] { return false; });
+}
+
+// Builds the PIN command with the PIN (padded when the PIN object asks for
+// it) and sends it without logging its data. An unexpected status word is
+// mapped through MapPinError.
+CK_RV SendPinCommand(Pkcs11::Session& session, const Card::Slot& slot, uint8_t ins, uint8_t p1, uint8_t pinRef,
+                     const uint8_t* data, uint16_t length)
+{
+  Card::ApduCommand command;
+  Card::ApduResponse response;
+  Card::SetApdu(&command, 0x00, ins, p1, pinRef, Card::kNoLe, Card::kSwSuccess);
+  if (length > 0) {
+    if (CK_RV rv = Card::SetApduData(&command, length, data, 1); rv != CKR_OK) return rv;
+  }
+  const CK_RV rv = Card::SendApdu(&slot, &command, &response, session.LastStatusWord(), 1, 0);
+  if (rv == CKR_FUNCTION_FAILED) return MapPinError(session.DeviceError());
+  return rv;
+}
+
+// VERIFY with the PIN, padded when needed.
+CK_RV SendVerify(Pkcs11::Session& session, const Card::Slot& slot, const Card::PinReference& pin, uint8_t pinRef,
+                 const uint8_t* pinBytes, uint8_t pinLength)
+{
+  // A VERIFY without data only asks for the PIN state; answered 9000 when
+  // another caller verified already, it must never count as a PIN.
+  const uint8_t sentLength = pin.needsPadding ? pin.maxLength : pinLength;
+  if (sentLength == 0 || pinBytes == nullptr) return CKR_PIN_LEN_RANGE;
+  if (pin.needsPadding) {
+    uint8_t length = pinLength;
+    std::unique_ptr<HexBinary> padded = ApplyPinPadding(pinBytes, &length, pin.padChar, pin.maxLength);
+    if (!padded) return CKR_HOST_MEMORY;
+    return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, padded->data, length);
+  }
+  return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, pinBytes, pinLength);
+}
+
+// The PIN of a context login goes to the card only inside its secure
+// channel. The admitted applications never open one, and this module wraps
+// no VERIFY in secure messaging, so such a PIN is refused before it is asked
+// for or sent.
+CK_RV CheckContextLoginChannel(const Pkcs11::Session& session)
+{
+  if (!StatusCache::GetAuthContext(session)) {
+    LogMessage(LOG_LEVEL_ERROR, true, "PresentCIAPin_DefaultProfile", __LINE__, true,
+               "No secure channel for a context-specific PIN");
+    return CKR_FUNCTION_FAILED;
+  }
+  LogMessage(LOG_LEVEL_ERROR, true, "PresentCIAPin_DefaultProfile", __LINE__, true,
+             "A context-specific PIN is accepted only from the PIN pad");
+  return CKR_FUNCTION_FAILED;
+}
+
+}  // namespace
+
+int GetPinRetryCounter(uint16_t sw)
+{
+  // Only 63C0 to 63CF carry a counter; a word that merely has those bits set
+  // among others (FFFF, 6BC5) carries none.
+  if ((sw & 0xFFF0) == 0x63C0) return sw & 0x0F;
+  return -1;
+}
+
+CK_RV MapPinError(CK_ULONG lastStatus)
+{
+  if ((lastStatus >> 16) != 0) return CKR_DEVICE_ERROR;
+  const auto sw = static_cast<uint16_t>(lastStatus);
+  auto mapped = [](int line, const char* text, CK_RV rv) {
+    LogMessage(LOG_LEVEL_ERROR, true, "MapPinError", line, true, "%s", text);
+    return rv;
+  };
+  switch (sw) {
+    case 0x6300:
+      return mapped(__LINE__, "Authentication failed", CKR_PIN_INCORRECT);
+    case 0x6700:
+      return mapped(__LINE__, "Invalid PIN length", CKR_PIN_LEN_RANGE);
+    case 0x6982:
+      return mapped(__LINE__, "Required access right not granted", CKR_USER_NOT_LOGGED_IN);
+    case 0x6983:
+      return mapped(__LINE__, "Object blocked", CKR_PIN_LOCKED);
+    case 0x6A88:
+      return mapped(__LINE__, "Object not found", CKR_PIN_INVALID);
+    default:
+      break;
+  }
+  const int counter = GetPinRetryCounter(sw);
+  if (counter >= 1) return mapped(__LINE__, "Authentication failed", CKR_PIN_INCORRECT);
+  if (counter == 0) return mapped(__LINE__, "Object blocked", CKR_PIN_LOCKED);
+  return CKR_FUNCTION_FAILED;
+}
+
+std::unique_ptr<HexBinary> ApplyPinPadding(const uint8_t* pin, uint8_t* length, uint8_t padChar, uint8_t maxLength)
+{
+  TraceEntering("ApplyPinPadding");
+  std::unique_ptr<HexBinary> padded;
+  try {
+    padded = std::make_unique<HexBinary>();
+    padded->data = new uint8_t[maxLength > 0 ? maxLength : 1];
+    padded->length = maxLength;
+    std::memset(padded->data, padChar, maxLength);
+    const uint8_t copied = *length < maxLength ? *length : maxLength;
+    if (copied > 0 && pin != nullptr) std::memcpy(padded->data, pin, copied);
+    *length = maxLength;
+  } catch (const std::bad_alloc&) {
+    padded.reset();
+  }
+  LogMessage(LOG_LEVEL_TRACE, true, nullptr, 0, true, "Leaving %s, result = [%08Xh]", "ApplyPinPadding",
+             static_cast<unsigned>(reinterpret_cast<uintptr_t>(padded.get())));
+  return padded;
+}
+
+CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinReference& pin, uint8_t pinRef,
+                                   const uint8_t* pinBytes, uint8_t pinLength, bool contextLogin,
+                                   CK_USER_TYPE /*userType*/, int pinType, VirtualKeyboard* keyboard)
+{
+  static constexpr const char* kName = "PresentCIAPin_DefaultProfile";
+  FunctionTrace trace(kName);
+  const Card::SlotPtr slot = StatusCache::GetSlot(session.SlotId());
+  if (!slot) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  CK_TOKEN_INFO tokenInfo{};
+  if (CK_RV rv = GetTokenInfoEF(*slot, &tokenInfo); rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+  if (!StatusCache::GetToken(slot->TokenId())) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  ApplicationInfoPtr application;
+  if (CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application); rv != CKR_OK) {
+    return Failed(trace, kName, __LINE__, rv);
+  }
+  if (!application) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  if (CK_RV rv = SelectIasApplication(session, *slot, *application); rv != CKR_OK) {
+    return Failed(trace, kName, __LINE__, rv);
+  }
+
+  if (IsPinGiven(pinBytes)) {
+    LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is defined =>send direct command to card");
+    if (contextLogin) return Failed(trace, kName, __LINE__, CheckContextLoginChannel(session));
+    const CK_RV rv = SendVerify(session, *slot, pin, pinRef, pinBytes, pinLength);
+    if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+    return trace.Result(CKR_OK);
+  }
+
+  const std::unique_ptr<HexBinary> text = DialogText(pinBytes, pinLength);
+  const bool pinPad = Card::SPE_HasPinPad(slot->CardHandle());
+  if (keyboard == nullptr) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  const bool usePinPad = tokenInfo.flags != 0 && pinPad;
+  if (contextLogin && !usePinPad) return Failed(trace, kName, __LINE__, CheckContextLoginChannel(session));
+
+  for (;;) {
+    CK_RV rv = CKR_OK;
+    if (usePinPad) {
+      LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is NULL or empty => SPE will be used!");
+      keyboard->SetRemainingAttempts(-1);
+      if (CK_RV shown = keyboard->ShowPinPadDialog(text.get(), keyboard->GetPinType()); shown != CKR_OK) {
+        LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Show PinPad request dialog failed with error: %d",
+                   static_cast<int>(shown));
+      }
+      rv = Card::SPE_VerifyPin(slot->CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, nullptr);
+      if (CK_RV closed = keyboard->ClosePinPadDialog(); closed != CKR_OK) {
+        LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Close PinPad request dialog failed with error: %d",
+                   static_cast<int>(closed));
+      }
+    } else {
+      LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s",
+                 "pin is NULL or empty => virtual keyboard will be used!");
+      keyboard->SetRemainingAttempts(-1);
+      HexBinary* typedRaw = nullptr;
+      rv = keyboard->ShowVirtKeyDialog(text.get(), &typedRaw);
+      const std::unique_ptr<HexBinary> typed(typedRaw);
+      if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+      if (!typed || typed->data == nullptr || typed->length <= 0) {
+        return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+      }
+      // The keyboard limits the PIN to the PIN object's maximum, which fits a byte.
+      const uint8_t typedLength = typed->length > 0xFF ? 0xFF : static_cast<uint8_t>(typed->length);
+      rv = SendVerify(session, *slot, pin, pinRef, typed->data, typedLength);
+    }
+
+    switch (rv) {
+      case CKR_OK:
+        return trace.Result(CKR_OK);
+      case CKR_PIN_INCORRECT:
+        keyboard->SetRemainingAttempts(-1);
+        if (CK_RV answer = keyboard->ShowInvalidPinDialog(); answer != CKR_OK) {
+          return Failed(trace, kName, __LINE__, answer);
+        }
+        continue;
+      case CKR_PIN_LOCKED:
+        keyboard->ShowPinBlockedDialog();
+        return Failed(trace, kName, __LINE__, CKR_PIN_LOCKED);
+      case CKR_PIN_LEN_RANGE:
+        keyboard->ShowPinLengthErrDialog(pinType);
+        continue;
+      default:
+        return Failed(trace, kName, __LINE__, rv);
+    }
+  }
+}
+
+CK_RV ChangePin(Pkcs11::Session& session, uint8_t pinRef, const Card::PinReference& pin, const uint8_t* newPin,
+                uint8_t newLength, const uint8_t* oldPin, uint8_t oldLength)
+{
+  static constexpr const char* kName = "ChangePin";
+  FunctionTrace trace(kName);
+  const Card::SlotPtr slot = StatusCache::GetSlot(session.SlotId());
+  if (!slot) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  ApplicationInfoPtr application;
+  if (GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application) != CKR_OK || !application ||
+      SelectIasApplication(session, *slot, *application) != CKR_OK) {
+    return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  }
+
+  CK_RV rv = CKR_OK;
+  if (!IsPinGiven(newPin)) {
+    const uint8_t mode = oldPin != nullptr ? 3 : 1;
+    rv = Card::SPE_ModifyPin(slot->CardHandle(), pinRef, pin, mode, kPinPadTimeOut, kPinPadTimeOut);
+  } else {
+    std::unique_ptr<HexBinary> paddedNew;
+    std::unique_ptr<HexBinary> paddedOld;
+    const bool withOld = IsPinGiven(oldPin);
+    const uint8_t* newBytes = newPin;
+    const uint8_t* oldBytes = oldPin;
+    if (pin.needsPadding) {
+      paddedNew = ApplyPinPadding(newPin, &newLength, pin.padChar, pin.maxLength);
+      if (!paddedNew) return Failed(trace, kName, __LINE__, CKR_HOST_MEMORY);
+      newBytes = paddedNew->data;
+      if (withOld) {
+        paddedOld = ApplyPinPadding(oldPin, &oldLength, pin.padChar, pin.maxLength);
+        if (!paddedOld) return Failed(trace, kName, __LINE__, CKR_HOST_MEMORY);
+        oldBytes = paddedOld->data;
+      }
+    }
+    if (withOld) {
+      const uint16_t total = static_cast<uint16_t>(oldLength + newLength);
+      HexBinary both;
+      both.data = new uint8_t[total > 0 ? total : 1];
+      both.length = total;
+      if (oldLength > 0) std::memcpy(both.data, oldBytes, oldLength);
+      if (newLength > 0) std::memcpy(both.data + oldLength, newBytes, newLength);
+      rv = SendPinCommand(session, *slot, kInsChangeReferenceData, 0x00, pinRef, both.data, total);
+    } else {
+      rv = SendPinCommand(session, *slot, kInsChangeReferenceData, 0x01, pinRef, newBytes, newLength);
+    }
+  }
+  if (rv == CKR_FUNCTION_NOT_SUPPORTED || rv == CKR_DATA_INVALID || rv == CKR_USER_PIN_NOT_INITIALIZED) {
+    rv = CKR_FUNCTION_FAILED;
+  }
+  if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+  return trace.Result(CKR_OK);
+}
+
+CK_RV GetCIAPinInitStatus(Pkcs11::Session& session, Card::PinReference& pin, uint8_t pinRef)
+{
+  static constexpr const char* kName = "GetCIAPinInitStatus";
+  FunctionTrace trace(kName);
+  ApplicationInfoPtr application;
+  if (CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application); rv != CKR_OK) {
+    return Failed(trace, kName, __LINE__, rv);
+  }
+  if (!application) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  const Card::SlotPtr slot = StatusCache::GetSlot(session.SlotId());
+  if (!slot) return Failed(trace, kName, __LINE__, CKR_SLOT_ID_INVALID);
+  if (CK_RV rv = SelectIasApplication(session, *slot, *application); rv != CKR_OK) {
+    return Failed(trace, kName, __LINE__, rv);
+  }
+  if (application->Profile == DefaultProfile || application->Profile == SigGProfile) {
+    pin.initialized = 1;
+    return trace.Result(CKR_OK);
+  }
+
+  Card::ApduCommand command;
+  Card::ApduResponse response;
+  Card::SetApdu(&command, 0x00, kInsVerify, 0x00, pinRef, Card::kNoLe, Card::kSwNotChecked);
+  const CK_RV rv = Card::SendApdu(slot.get(), &command, &response, session.LastStatusWord(), 1, 0);
+  if (rv == CKR_DATA_INVALID) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+  if (response.sw == Card::kSwSuccess) {
+    pin.initialized = 1;
+  } else if (response.sw == 0x6984) {
+    pin.initialized = 0;
+  } else if (GetPinRetryCounter(response.sw) >= 0) {
+    pin.initialized = 1;
+  } else {
+    return Failed(trace, kName, __LINE__, MapPinError(session.DeviceError()));
+  }
+  return trace.Result(CKR_OK);
+}
+
+}  // namespace Brelt::MW::Token
