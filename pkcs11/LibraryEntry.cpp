@@ -2,13 +2,8 @@
 // loader, so they only set up and tear down logging and process-wide state.
 
 #include "pkcs11/ProcessLifetime.h"
-#include "token/TokenApplications.h"
 
 extern "C" {
-__attribute__((constructor)) static void BreltModuleLoaded() {
-  Brelt::MW::Pkcs11::ProcessAttach();
-  // The reader monitor loads cards through the token layer.
-  Brelt::MW::Token::InstallTokenApplications();
-}
+__attribute__((constructor)) static void BreltModuleLoaded() { Brelt::MW::Pkcs11::ProcessAttach(); }
 __attribute__((destructor)) static void BreltModuleUnloaded() { Brelt::MW::Pkcs11::ProcessDetach(); }
 }

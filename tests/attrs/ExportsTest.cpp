@@ -12,7 +12,6 @@
 #include "card/Slot.h"
 #include "card/StatusCache.h"
 #include "pkcs11/cryptoki.h"
-#include "token/TokenApplications.h"
 
 namespace {
 
@@ -20,7 +19,8 @@ class ExportsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Brelt::MW::Token::InstallTokenApplications();
+        // The token layer loads the card (the module's own card-application layer).
+        Brelt::MW::Card::InstallCardApplications(nullptr);
         cardsim::RemoveAllReaders();
         cardsim::AddReader("Reader A");
         cardsim::InsertCard("Reader A", "DEF50");
