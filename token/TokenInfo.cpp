@@ -8,6 +8,7 @@
 #include "LogTrace.h"
 #include "card/ApduTransport.h"
 #include "card/CardCommands.h"
+#include "card/PinPad.h"
 #include "card/StatusCache.h"
 #include "token/ApplicationInfoList.h"
 #include "token/BitStringFlags.h"
@@ -196,7 +197,7 @@ bool IsTokenPresent(CK_SLOT_ID slotId)
     return present;
 }
 
-CK_RV GetTokenInfoEF(const Card::Slot& slot, CK_TOKEN_INFO* info, bool hasPinPad)
+CK_RV GetTokenInfoEF(const Card::Slot& slot, CK_TOKEN_INFO* info)
 {
     FunctionTrace trace("GetTokenInfoEF");
     auto fail = [&](CK_RV rv) {
@@ -285,7 +286,7 @@ CK_RV GetTokenInfoEF(const Card::Slot& slot, CK_TOKEN_INFO* info, bool hasPinPad
         info->flags |= CKF_USER_PIN_INITIALIZED;
     }
     info->flags |= CKF_RNG | CKF_TOKEN_INITIALIZED;
-    if (hasPinPad) info->flags |= CKF_PROTECTED_AUTHENTICATION_PATH;
+    if (Card::SPE_HasPinPad(slot.CardHandle())) info->flags |= CKF_PROTECTED_AUTHENTICATION_PATH;
     if (HasPrivateObject(*application)) info->flags |= CKF_LOGIN_REQUIRED;
     return trace.Result(CKR_OK);
 }

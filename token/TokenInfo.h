@@ -12,9 +12,8 @@
 
 namespace Brelt::MW::Token {
 
-// Fills `info` from the card. `hasPinPad` tells whether the slot's reader
-// has a PIN pad.
-CK_RV GetTokenInfoEF(const Card::Slot& slot, CK_TOKEN_INFO* info, bool hasPinPad = false);
+// Fills `info` from the card and the slot's reader (its PIN pad).
+CK_RV GetTokenInfoEF(const Card::Slot& slot, CK_TOKEN_INFO* info);
 
 // serialNumber := upper-case hex of the first min(length, 8) bytes; the rest
 // of the field stays as it is.

@@ -40,11 +40,11 @@ protected:
     }
 
     // Inserts the card, connects and loads its applications into slots from kFirstSlot on.
-    void Load(const std::string& personalisation)
+    void Load(const std::string& personalisation, cardsim::PinPad pinPad = cardsim::PinPad::None)
     {
         cardsim::RemoveAllReaders();
         cardsim::ClearFaults();
-        cardsim::AddReader(kReader);
+        cardsim::AddReader(kReader, pinPad);
         card_ = cardsim::InsertCard(kReader, personalisation);
         ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_), SCARD_S_SUCCESS);
         DWORD protocol = 0;

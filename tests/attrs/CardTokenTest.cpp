@@ -116,6 +116,17 @@ TEST_F(CardTokenTest, TokenInfoMemoryAndSerialOfTheDefaultCard)
     EXPECT_EQ(info.hardwareVersion.major, 5);
 }
 
+TEST_F(CardTokenTest, PinPadReaderMakesAProtectedAuthenticationPath)
+{
+    CK_TOKEN_INFO info;
+    Load("DEF50");
+    ASSERT_EQ(GetTokenInfoEF(*slot_, &info), CKR_OK);
+    EXPECT_FALSE(info.flags & CKF_PROTECTED_AUTHENTICATION_PATH);
+    Load("DEF50", cardsim::PinPad::Direct);
+    ASSERT_EQ(GetTokenInfoEF(*slot_, &info), CKR_OK);
+    EXPECT_TRUE(info.flags & CKF_PROTECTED_AUTHENTICATION_PATH);
+}
+
 TEST_F(CardTokenTest, TokenInfoWithShortOrOddCardAnswers)
 {
     Load("DEF50");
