@@ -1,0 +1,153 @@
+// A simulated card in a simulated reader behind the initialised library: the
+// module's own card detection loads it, and the tests reach its keys through
+// the application table and log in by presenting the PIN to the card.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <botan/data_src.h>
+#include <botan/pubkey.h>
+#include <botan/x509cert.h>
+#include <cardsim/Card.h>
+#include <cardsim/Readers.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card/CardApplications.h"
+#include "card/Slot.h"
+#include "card/StatusCache.h"
+#include "pkcs11/Session.h"
+#include "pkcs11/cryptoki.h"
+#include "token/ApplicationInfoList.h"
+#include "token/CardTypes.h"
+
+namespace signtest {
+
+inline constexpr const char* kReader = "Sign Reader";
+inline constexpr CK_MECHANISM kRsaPkcs{CKM_RSA_PKCS, nullptr, 0};
+
+// SHA-256 DigestInfo prefix; the tests append 32 bytes.
+inline std::vector<uint8_t> DigestInfo(uint8_t fill = 0x5A)
+{
+    std::vector<uint8_t> info = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04,
+                                 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    info.insert(info.end(), 32, fill);
+    return info;
+}
+
+class SignTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cardsim::RemoveAllReaders();
+        cardsim::ClearFaults();
+        Brelt::MW::Card::InstallCardApplications(nullptr);
+    }
+
+    void TearDown() override
+    {
+        C_Finalize(nullptr);
+        cardsim::ClearFaults();
+        cardsim::RemoveAllReaders();
+    }
+
+    // Inserts the card and initialises the library; the card's one slot.
+    void Load(const std::string& personalisation)
+    {
+        personalisation_ = personalisation;
+        cardsim::AddReader(kReader);
+        card_ = cardsim::InsertCard(kReader, personalisation);
+        ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+        CK_ULONG count = 0;
+        ASSERT_EQ(C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
+        ASSERT_EQ(count, 1u) << personalisation;
+        ASSERT_EQ(C_GetSlotList(CK_TRUE, &slot_, &count), CKR_OK);
+    }
+
+    CK_SESSION_HANDLE Open(CK_FLAGS flags = CKF_SERIAL_SESSION)
+    {
+        CK_SESSION_HANDLE session = 0;
+        EXPECT_EQ(C_OpenSession(slot_, flags, nullptr, nullptr, &session), CKR_OK);
+        return session;
+    }
+
+    // The card learns the PIN and the session counts as logged in.
+    void LogIn(CK_SESSION_HANDLE session)
+    {
+        const std::string text = card_->UserPin();
+        std::vector<uint8_t> pin(text.begin(), text.end());
+        if (personalisation_ != "DEF43B") pin.resize(8, 0xFF);
+        std::vector<uint8_t> verify = {0x00, 0x20, 0x00, 0x01, static_cast<uint8_t>(pin.size())};
+        verify.insert(verify.end(), pin.begin(), pin.end());
+        const auto answer = card_->Transmit(verify);
+        ASSERT_EQ(cardsim::ToHex(answer), "90 00");
+        const auto registered = Brelt::MW::Card::StatusCache::GetSession(session);
+        ASSERT_TRUE(registered);
+        registered->SetState(registered->IsReadWrite() ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS);
+    }
+
+    // Handles of the token's objects of one list kind, in list order.
+    std::vector<CK_OBJECT_HANDLE> Objects(Brelt::MW::Token::CioFileKind kind)
+    {
+        std::vector<CK_OBJECT_HANDLE> handles;
+        Brelt::MW::Token::ApplicationInfoPtr application;
+        EXPECT_EQ(Brelt::MW::Token::GetApplicationInfo(static_cast<uint32_t>(slot_), application), CKR_OK);
+        if (!application) return handles;
+        if (auto* list = application->FindObjectList(kind)) {
+            for (const auto& object : list->objects) handles.push_back(object->handle);
+        }
+        return handles;
+    }
+
+    std::vector<CK_OBJECT_HANDLE> PrivateKeys() { return Objects(Brelt::MW::Token::kKindRsaPrivateKey); }
+
+    // The public key of certificate `index` (1-based, file 43 0n under 5015).
+    std::unique_ptr<Botan::Public_Key> CertificateKey(uint8_t index)
+    {
+        const auto der = card_->FileContents({0x50, 0x15, 0x43, index});
+        if (!der) return nullptr;
+        Botan::DataSource_Memory source(der->data(), der->size());
+        Botan::X509_Certificate certificate(source);
+        return certificate.load_subject_public_key();
+    }
+
+    bool Verifies(uint8_t certificate, const std::vector<uint8_t>& data, const std::vector<uint8_t>& signature)
+    {
+        const auto key = CertificateKey(certificate);
+        if (!key) return false;
+        Botan::PK_Verifier verifier(*key, "EMSA3(Raw)");
+        return verifier.verify_message(data, signature);
+    }
+
+    // Card commands since the last call, as hex text.
+    std::vector<std::string> Commands()
+    {
+        std::vector<std::string> commands;
+        for (const auto& entry : cardsim::Transcript(kReader)) commands.push_back(cardsim::ToHex(entry.command));
+        cardsim::ClearTranscript(kReader);
+        return commands;
+    }
+
+    static bool AnyStartsWith(const std::vector<std::string>& commands, const std::string& prefix)
+    {
+        for (const auto& command : commands)
+            if (command.rfind(prefix, 0) == 0) return true;
+        return false;
+    }
+
+    // Whether the module holds a PC/SC transaction on the card (another
+    // process would wait for it).
+    bool TransactionOpen()
+    {
+        const auto slot = Brelt::MW::Card::StatusCache::GetSlotWithoutProbe(slot_);
+        return slot && slot->IsTransactionOpen();
+    }
+
+    std::string personalisation_;
+    std::shared_ptr<cardsim::Card> card_;
+    CK_SLOT_ID slot_ = 0;
+};
+
+}  // namespace signtest

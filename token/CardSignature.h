@@ -1,0 +1,60 @@
+#pragma once
+// RSA signatures computed by a private key on the card, with the command
+// sequence the application's profile and card OS call for, and the key
+// selections that deciphering shares.
+//
+// `lastStatus` is the calling session's last-status word (its ulDeviceError)
+// or null.
+
+#include <cstdint>
+#include <memory>
+
+#include "BaseTypes.h"
+#include "pkcs11/cryptoki.h"
+#include "token/AttributeSource.h"
+#include "token/CIOObject.h"
+
+namespace Brelt::MW::Token {
+
+// What a signature needs to know about the caller and the key.
+struct SignatureKey {
+    CK_SLOT_ID slotId = 0;
+    CK_ULONG* lastStatus = nullptr;
+    // The session is in a user state.
+    bool userLoggedIn = false;
+    // The application behind the slot, for the attribute getters.
+    const AttributeSource* source = nullptr;
+    // The private key and its handle.
+    CIOObject* key = nullptr;
+    CK_OBJECT_HANDLE handle = 0;
+};
+
+// Signs `length` bytes (already formatted by the caller: a DigestInfo or raw
+// data) with the key. The signature goes to `output`; a buffer shorter than
+// the card's answer gives CKR_BUFFER_TOO_SMALL with `*outputLength` set to
+// the size needed. On CardOS 4.3 and 4.4 a key that also deciphers signs by
+// deciphering a PKCS#1 type-1 block built on the host: data that does not
+// fit the key's modulus gives CKR_DATA_LEN_RANGE before any command.
+CK_RV ComputeDigitalSignatureFinal(const SignatureKey& key, const uint8_t* data, uint16_t length, uint8_t* output,
+                                   CK_ULONG* outputLength);
+
+// Selects the file of a private key inside the IAS application.
+CK_RV SelectPrivKeyDF(CK_SLOT_ID slotId, CK_ULONG* lastStatus, const CIOObject& key);
+
+// Restores the security environment named by the key's access rules:
+// access mode 3 takes the rule's seIdentifier, mode 1 its authentication id;
+// the last rule that has one decides, and 0 restores nothing.
+CK_RV EvaluateAR(CK_SLOT_ID slotId, CK_ULONG* lastStatus, const CIOObject& key, int accessMode);
+
+// The PKCS#1 v1.5 block type 1 of the data for that modulus size; null when
+// the data does not fit (also for a modulus size of 0).
+std::unique_ptr<MW::Base::HexBinary> EncodePkcs1Type1(const uint8_t* data, uint16_t length, uint16_t modulusBits);
+
+// The SigG signature application of a key: type 1 when the key asks for a
+// secondary authentication, else 2; its id is the last byte of the key's
+// file path (0xFFFF when unknown); its DF is 3F 00 DF <id>.
+CK_RV GetSigAppTypeFromKey(const SignatureKey& key, int* type);
+CK_RV GetSigAppIdFromKey(const SignatureKey& key, uint16_t* id);
+CK_RV GetSigAppPath(uint8_t id, uint8_t path[4], uint16_t* length);
+
+}  // namespace Brelt::MW::Token
