@@ -7,13 +7,11 @@
 #include "pkcs11/cryptoki.h"
 #include "token/AttributeSource.h"
 #include "token/CIOObject.h"
-#include "token/ApplicationInfo.h"
 
 namespace Brelt::MW::Pkcs11 {
 
 struct KeyRecord {
     // Keeps the application (and so a token key) alive while in use.
-    Token::ApplicationInfoPtr application;
     Token::AttributeSource source;
     Token::CIOObject* object = nullptr;
     Token::CIOObjectType type = 0;
@@ -25,7 +23,7 @@ CK_RV FindKeyRecord(Session& session, CK_OBJECT_HANDLE handle, KeyRecord& record
 
 // Whether the session may use the key: every key in a user session, only
 // keys that are not private in a public one.
-CK_RV CheckKeyAccess(const Session& session, KeyRecord& record, CK_OBJECT_HANDLE handle, bool* allowed);
+CK_RV CheckKeyAccess(Session& session, KeyRecord& record, CK_OBJECT_HANDLE handle, bool* allowed);
 
 // Reads the key's attributes into the template (values and lengths, as
 // C_GetAttributeValue does); the first failure is answered.

@@ -4,7 +4,6 @@
 #include <botan/rsa.h>
 
 #include "SignFixture.h"
-#include "token/SessionKeys.h"
 
 namespace signtest {
 namespace {
@@ -174,16 +173,20 @@ TEST_F(SignTest, VerifiesWithASessionPublicKey)
     ASSERT_NE(rsa, nullptr);
     const auto modulus = Botan::BigInt::encode(rsa->get_n());
     const auto exponent = Botan::BigInt::encode(rsa->get_e());
-    Brelt::MW::Token::RsaPublicKeyData record;
-    record.modulus = std::make_unique<Brelt::MW::Base::HexBinary>(modulus.data(), int(modulus.size()), true);
-    record.publicExponent = std::make_unique<Brelt::MW::Base::HexBinary>(exponent.data(), int(exponent.size()), true);
-    record.modulusBits = 2048;
-    record.verify = CK_TRUE;
-    Brelt::MW::Token::ApplicationInfoPtr application;
-    ASSERT_EQ(Brelt::MW::Token::GetApplicationInfo(uint32_t(slot_), application), CKR_OK);
-    auto registered = Brelt::MW::Card::StatusCache::GetSession(session);
-    ASSERT_EQ(Brelt::MW::Token::CreateSessionPubKey(*application, registered->objectLists, record), CKR_OK);
-    const CK_OBJECT_HANDLE publicKey = record.handle;
+    CK_OBJECT_CLASS keyClass = CKO_PUBLIC_KEY;
+    CK_KEY_TYPE keyType = CKK_RSA;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    CK_ATTRIBUTE tmpl[] = {
+        {CKA_CLASS, &keyClass, sizeof(keyClass)},
+        {CKA_KEY_TYPE, &keyType, sizeof(keyType)},
+        {CKA_TOKEN, &no, sizeof(no)},
+        {CKA_VERIFY, &yes, sizeof(yes)},
+        {CKA_MODULUS, const_cast<uint8_t*>(modulus.data()), modulus.size()},
+        {CKA_PUBLIC_EXPONENT, const_cast<uint8_t*>(exponent.data()), exponent.size()},
+    };
+    CK_OBJECT_HANDLE created = 0;
+    ASSERT_EQ(C_CreateObject(session, tmpl, 6, &created), CKR_OK);
+    const CK_OBJECT_HANDLE publicKey = created;
 
     ASSERT_EQ(C_VerifyInit(session, &mechanism, publicKey), CKR_OK);
     EXPECT_EQ(C_VerifyInit(session, &mechanism, publicKey), CKR_OPERATION_ACTIVE);
