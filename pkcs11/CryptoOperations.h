@@ -13,11 +13,6 @@ namespace Brelt::MW::Pkcs11 {
 // CKR_FUNCTION_CANCELED ("Token not present in slot %d") without the token.
 CK_RV CheckTokenPresent(const Session& session, const char* function);
 
-// The PIN of the session's application must have had its initial change; on
-// the applications that become slots that holds once the IAS application
-// can be selected.
-CK_RV EnsurePinInitialized(Session& session);
-
 // Appends data to an operation; CKR_DATA_LEN_RANGE once the whole would
 // exceed the key's modulus size.
 CK_RV CollectOperationData(OperationContext& context, const CK_BYTE* data, CK_ULONG length);

@@ -18,6 +18,7 @@
 #include "pkcs11/CryptoOperations.h"
 #include "pkcs11/InternalOperations.h"
 #include "pkcs11/KeyRecords.h"
+#include "pkcs11/LoginOperations.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/SessionOperations.h"
 #include "token/ApplicationInfoList.h"
@@ -288,7 +289,7 @@ CK_RV DecryptInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HAN
         Card::SetIntoCiaAppDF(session.LastStatusWord(), slot.get(), application->Aid.get()) != CKR_OK)
         return Fail(trace, __LINE__, CKR_FUNCTION_FAILED);
     if (hKey == 0 || HandleListKind(hKey) != kKindRsaPrivateKey) return Fail(trace, __LINE__, CKR_KEY_HANDLE_INVALID);
-    if (CK_RV rv = EnsurePinInitialized(session); rv != CKR_OK) return Fail(trace, __LINE__, rv);
+    if (CK_RV rv = CheckIfCIAPinInitialized(session); rv != CKR_OK) return Fail(trace, __LINE__, rv);
 
     KeyRecord key;
     if (FindKeyRecord(session, hKey, key) != CKR_OK || key.type != kTypeRsaPrivateKey)

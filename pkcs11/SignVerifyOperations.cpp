@@ -20,6 +20,7 @@
 #include "pkcs11/CryptoOperations.h"
 #include "pkcs11/InternalOperations.h"
 #include "pkcs11/KeyRecords.h"
+#include "pkcs11/LoginOperations.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/SessionOperations.h"
 #include "token/ApplicationInfoList.h"
@@ -132,23 +133,6 @@ CK_RV CheckTokenPresent(const Session& session, const char* function)
     return CKR_FUNCTION_CANCELED;
 }
 
-CK_RV EnsurePinInitialized(Session& session)
-{
-    // On the applications that become slots every PIN counts as initialised
-    // once the IAS application can be selected.
-    FunctionTrace trace("CheckIfCIAPinInitialized");
-    const Card::SlotPtr slot = Card::StatusCache::GetSlotWithoutProbe(session.SlotId());
-    if (!slot) return Fail(trace, __LINE__, CKR_FUNCTION_FAILED);
-    ApplicationInfoPtr application;
-    if (CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application); rv != CKR_OK)
-        return Fail(trace, __LINE__, rv);
-    if (!application) return Fail(trace, __LINE__, CKR_FUNCTION_FAILED);
-    const CK_RV rv = Card::SetIntoIasAppDF(session.LastStatusWord(), slot.get(), application->IasAid.get(),
-                                           application->Profile, [] { return false; });
-    if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
-    return trace.Result(CKR_OK);
-}
-
 CK_RV CollectOperationData(OperationContext& context, const CK_BYTE* data, CK_ULONG length)
 {
     if (length == 0) return CKR_OK;
@@ -164,7 +148,7 @@ CK_RV SignInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HANDLE
 {
     FunctionTrace trace("SignInit");
     if (CK_RV rv = CheckTokenPresent(session, "SignInit"); rv != CKR_OK) return Fail(trace, __LINE__, rv);
-    if (CK_RV rv = EnsurePinInitialized(session); rv != CKR_OK) return Fail(trace, __LINE__, rv);
+    if (CK_RV rv = CheckIfCIAPinInitialized(session); rv != CKR_OK) return Fail(trace, __LINE__, rv);
 
     KeyRecord key;
     if (FindKeyRecord(session, hKey, key) != CKR_OK) return Fail(trace, __LINE__, CKR_KEY_HANDLE_INVALID);
@@ -191,7 +175,7 @@ CK_RV SignUpdate(Session& session, const CK_BYTE* part, CK_ULONG length)
 {
     FunctionTrace trace("SignUpdate");
     if (CK_RV rv = CheckTokenPresent(session, "SignUpdate"); rv != CKR_OK) return Fail(trace, __LINE__, rv);
-    if (CK_RV rv = EnsurePinInitialized(session); rv != CKR_OK) return Fail(trace, __LINE__, rv);
+    if (CK_RV rv = CheckIfCIAPinInitialized(session); rv != CKR_OK) return Fail(trace, __LINE__, rv);
     if (CK_RV rv = CollectOperationData(session.signContext, part, length); rv != CKR_OK)
         return Fail(trace, __LINE__, rv);
     return trace.Result(CKR_OK);
@@ -201,7 +185,7 @@ CK_RV SignFinal(Session& session, CK_BYTE* signature, CK_ULONG* signatureLength)
 {
     FunctionTrace trace("SignFinal");
     if (CK_RV rv = CheckTokenPresent(session, "SignFinal"); rv != CKR_OK) return Fail(trace, __LINE__, rv);
-    if (CK_RV rv = EnsurePinInitialized(session); rv != CKR_OK) return Fail(trace, __LINE__, rv);
+    if (CK_RV rv = CheckIfCIAPinInitialized(session); rv != CKR_OK) return Fail(trace, __LINE__, rv);
     const CK_STATE state = session.State();
     if (state != CKS_RO_USER_FUNCTIONS && state != CKS_RW_USER_FUNCTIONS)
         return Fail(trace, __LINE__, CKR_USER_NOT_LOGGED_IN);
@@ -305,12 +289,12 @@ CK_RV Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK
         }
         // A length query needs no PIN: it comes before the context login.
         if (pSignature != nullptr && context.alwaysAuthenticate && !context.contextLoginDone) {
-            rv = Login(hSession, CKU_CONTEXT_SPECIFIC, nullptr, 0);
+            // Inside the transaction this operation holds already.
+            rv = Login(*session, CKU_CONTEXT_SPECIFIC, nullptr, 0);
             if (rv != CKR_OK) {
                 EndSignOperation(*session);
                 return rv;
             }
-            context.contextLoginDone = true;
         }
         bool ended = false;
         rv = FinishSignature(*session, pSignature, pulSignatureLen, pData, ulDataLen, true, ended);

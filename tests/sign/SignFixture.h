@@ -73,19 +73,10 @@ protected:
         return session;
     }
 
-    // The card learns the PIN and the session counts as logged in.
     void LogIn(CK_SESSION_HANDLE session)
     {
-        const std::string text = card_->UserPin();
-        std::vector<uint8_t> pin(text.begin(), text.end());
-        if (personalisation_ != "DEF43B") pin.resize(8, 0xFF);
-        std::vector<uint8_t> verify = {0x00, 0x20, 0x00, 0x01, static_cast<uint8_t>(pin.size())};
-        verify.insert(verify.end(), pin.begin(), pin.end());
-        const auto answer = card_->Transmit(verify);
-        ASSERT_EQ(cardsim::ToHex(answer), "90 00");
-        const auto registered = Brelt::MW::Card::StatusCache::GetSession(session);
-        ASSERT_TRUE(registered);
-        registered->SetState(registered->IsReadWrite() ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS);
+        std::string pin = card_->UserPin();
+        ASSERT_EQ(C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), pin.size()), CKR_OK);
     }
 
     // Handles of the token's objects of one list kind, in list order.
