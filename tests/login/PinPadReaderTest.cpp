@@ -16,6 +16,7 @@ TEST_P(PinPadLoginTest, PinEnteredOnThePad)
   const CK_SESSION_HANDLE session = Open();
   CK_TOKEN_INFO info{};
   ASSERT_EQ(C_GetTokenInfo(slot_, &info), CKR_OK);
+  EXPECT_NE(info.flags & CKF_PROTECTED_AUTHENTICATION_PATH, 0u);
   Commands();
   ASSERT_EQ(LoginWith(session, nullptr), CKR_OK);
   EXPECT_EQ(script_->Events(), (Events{"pinpad(3)", "pinpad-closed"}));
@@ -90,6 +91,9 @@ TEST_F(LoginTest, ReaderWithOnlyHalfAPinPadUsesTheKeyboard)
 {
   Start("DEF50", kPinPadReader, cardsim::PinPad::VerifyDirectOnly);
   const CK_SESSION_HANDLE session = Open();
+  CK_TOKEN_INFO info{};
+  ASSERT_EQ(C_GetTokenInfo(slot_, &info), CKR_OK);
+  EXPECT_EQ(info.flags & CKF_PROTECTED_AUTHENTICATION_PATH, 0u);
   script_->AddPin("1234");
   ASSERT_EQ(LoginWith(session, nullptr), CKR_OK);
   EXPECT_EQ(script_->Events(), (Events{"keyboard(3)"}));
