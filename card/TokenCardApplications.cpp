@@ -4,7 +4,6 @@
 
 #include "card/CardCommands.h"
 #include "card/ConnectionMgr.h"
-#include "card/PinPad.h"
 #include "card/Slot.h"
 #include "token/ApplicationInfoList.h"
 #include "token/AttributeGetters.h"
@@ -75,7 +74,7 @@ class TokenCardApplications final : public CardApplications {
     return CKR_OK;
   }
 
-  CK_RV GetTokenInfoEF(const Slot& slot, CK_TOKEN_INFO* info) override { return MW::Token::GetTokenInfoEF(slot, info, SPE_HasPinPad(slot.CardHandle())); }
+  CK_RV GetTokenInfoEF(const Slot& slot, CK_TOKEN_INFO* info) override { return MW::Token::GetTokenInfoEF(slot, info); }
 
   CK_RV ReadCardAccess(Slot& cardSlot, std::vector<uint8_t>& content) override {
     if (const CK_RV rv = SelectMF(&cardSlot); rv != CKR_OK) return rv;
