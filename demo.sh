@@ -33,4 +33,28 @@ if [ "$module" = build/release/libbrelt-pkcs11-sim.so ]; then
     echo "The certificate read through the module differs from the card's certificate." >&2
     exit 1
   fi
+
+  # Log in, sign with the card's first key and check the signature with the
+  # certificate's public key; hash and draw random numbers through the module.
+  pin=1234
+  [ "$card" = DEF43B ] && pin=123456
+  data=$(mktemp) signature=$(mktemp) public_key=$(mktemp) recovered=$(mktemp) digest=$(mktemp) random=$(mktemp)
+  trap 'rm -f "$read_cert" "$card_cert" "$data" "$signature" "$public_key" "$recovered" "$digest" "$random"' EXIT
+  printf 'Signed by the simulated card %s' "$card" >"$data"
+  run pkcs11-tool --module "$module" --login --pin "$pin" --sign -m RSA-PKCS --id 01 \
+    --input-file "$data" --output-file "$signature"
+  openssl x509 -inform DER -in "$card_cert" -noout -pubkey >"$public_key"
+  run openssl pkeyutl -verifyrecover -pubin -inkey "$public_key" -in "$signature" \
+    -pkeyopt rsa_padding_mode:pkcs1 -out "$recovered"
+  if cmp -s "$recovered" "$data"; then
+    echo "openssl verifies the card's signature with the certificate's public key."
+  else
+    echo "The card's signature does not verify." >&2
+    exit 1
+  fi
+  run pkcs11-tool --module "$module" --hash -m SHA256 --input-file "$data" --output-file "$digest"
+  echo "SHA-256 through the module: $(od -An -tx1 "$digest" | tr -d ' \n')"
+  echo "SHA-256 by openssl:         $(openssl dgst -sha256 -r "$data" | cut -d' ' -f1)"
+  run pkcs11-tool --module "$module" --generate-random 32 --output-file "$random"
+  echo "32 random bytes from the card: $(od -An -tx1 "$random" | tr -d ' \n')"
 fi
