@@ -250,3 +250,85 @@ TEST_F(SignTest, TransactionEndsOnceWhenTheCardFails)
 
 }  // namespace
 }  // namespace signtest
+
+namespace signtest {
+namespace {
+
+class ContextLoginTest : public SignTest {
+protected:
+    void LoadInReader(const std::string& personalisation, cardsim::PinPad pinPad)
+    {
+        personalisation_ = personalisation;
+        cardsim::AddReader(kReader, pinPad);
+        card_ = cardsim::InsertCard(kReader, personalisation);
+        ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+        CK_ULONG count = 1;
+        ASSERT_EQ(C_GetSlotList(CK_TRUE, &slot_, &count), CKR_OK);
+    }
+};
+
+TEST_F(ContextLoginTest, KeyForEveryUseNeedsThePinPad)
+{
+    LoadInReader("DEF50-UC", cardsim::PinPad::None);
+    const CK_SESSION_HANDLE session = Open();
+    LogIn(session);
+    CK_MECHANISM mechanism = kRsaPkcs;
+    CK_OBJECT_HANDLE key = PrivateKeys()[0];
+    CK_BBOOL always = CK_FALSE;
+    CK_ATTRIBUTE attribute = {CKA_ALWAYS_AUTHENTICATE, &always, sizeof(always)};
+    ASSERT_EQ(C_GetAttributeValue(session, key, &attribute, 1), CKR_OK);
+    ASSERT_EQ(always, CK_TRUE);
+
+    ASSERT_EQ(C_SignInit(session, &mechanism, key), CKR_OK);
+    std::vector<uint8_t> data = DigestInfo(), signature(256);
+    CK_ULONG length = 0;
+    // The length query asks for no PIN.
+    EXPECT_EQ(C_Sign(session, data.data(), data.size(), nullptr, &length), CKR_OK);
+    EXPECT_EQ(C_SignUpdate(session, data.data(), data.size()), CKR_USER_NOT_LOGGED_IN);
+    EXPECT_FALSE(TransactionOpen());
+
+    ASSERT_EQ(C_SignInit(session, &mechanism, key), CKR_OK);
+    length = signature.size();
+    Commands();
+    EXPECT_EQ(C_Sign(session, data.data(), data.size(), signature.data(), &length), CKR_FUNCTION_FAILED);
+    EXPECT_FALSE(AnyStartsWith(Commands(), "00 2A"));
+    EXPECT_FALSE(TransactionOpen());
+}
+
+TEST_F(ContextLoginTest, PinPadEntryLetsTheKeySign)
+{
+    LoadInReader("DEF50-UC", cardsim::PinPad::Direct);
+    const CK_SESSION_HANDLE session = Open();
+    LogIn(session);
+    CK_MECHANISM mechanism = kRsaPkcs;
+    ASSERT_EQ(C_SignInit(session, &mechanism, PrivateKeys()[0]), CKR_OK);
+    cardsim::ScriptPinPad(kReader, cardsim::PinEntry::Typing(card_->UserPin()));
+    std::vector<uint8_t> data = DigestInfo(), signature(256);
+    CK_ULONG length = signature.size();
+    ASSERT_EQ(C_Sign(session, data.data(), data.size(), signature.data(), &length), CKR_OK);
+    EXPECT_EQ(cardsim::PendingPinPadEntries(kReader), 0u);
+    EXPECT_TRUE(Verifies(1, data, signature));
+    EXPECT_FALSE(TransactionOpen());
+}
+
+TEST_F(ContextLoginTest, SecondSigGKeyIsRefusedBeforeItsSignatureApplication)
+{
+    LoadInReader("SIGG50-2ND", cardsim::PinPad::None);
+    const CK_SESSION_HANDLE session = Open();
+    LogIn(session);
+    const auto keys = PrivateKeys();
+    ASSERT_EQ(keys.size(), 3u);
+    CK_MECHANISM mechanism = kRsaPkcs;
+    ASSERT_EQ(C_SignInit(session, &mechanism, keys[2]), CKR_OK);
+    std::vector<uint8_t> data = DigestInfo(), signature(256);
+    CK_ULONG length = signature.size();
+    Commands();
+    EXPECT_EQ(C_Sign(session, data.data(), data.size(), signature.data(), &length), CKR_FUNCTION_FAILED);
+    const auto commands = Commands();
+    EXPECT_FALSE(AnyStartsWith(commands, "00 A4 08"));
+    EXPECT_FALSE(AnyStartsWith(commands, "00 2A"));
+    EXPECT_FALSE(TransactionOpen());
+}
+
+}  // namespace
+}  // namespace signtest
