@@ -127,9 +127,9 @@ CK_RV SignDefaultProfile(const SignatureKey& key, const Card::Slot& slot, const 
         return Send(slot, key.lastStatus, 0x2A, 0x9E, 0x9A, input, true, true, response);
     }
     default:
-        // No command for an unknown card OS: the signature stays empty.
-        response.Clear();
-        return CKR_OK;
+        // No command for an unknown card OS, and so no signature.
+        LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "Unknown card OS, cannot compute digital signature");
+        return CKR_FUNCTION_FAILED;
     }
 }
 
@@ -278,15 +278,15 @@ CK_RV ComputeDigitalSignatureFinal(const SignatureKey& key, const uint8_t* data,
         return Failed(trace, __LINE__, CKR_FUNCTION_FAILED);
     }
     if (rv != CKR_OK) return Failed(trace, __LINE__, rv);
+    // An answer without a signature is no signature, whatever its status word.
+    if (response.length == 0 || !response.data) return Failed(trace, __LINE__, CKR_FUNCTION_FAILED);
 
     if (*outputLength < response.length) {
         *outputLength = response.length;
         return Failed(trace, __LINE__, CKR_BUFFER_TOO_SMALL);
     }
-    if (response.length > 0) {
-        if (output == nullptr) return Failed(trace, __LINE__, CKR_ARGUMENTS_BAD);
-        std::memcpy(output, response.data.get(), response.length);
-    }
+    if (output == nullptr) return Failed(trace, __LINE__, CKR_ARGUMENTS_BAD);
+    std::memcpy(output, response.data.get(), response.length);
     *outputLength = response.length;
     return trace.Result(CKR_OK);
 }

@@ -246,6 +246,13 @@ TEST_F(SignTest, TransactionEndsOnceWhenTheCardFails)
     EXPECT_EQ(info.ulDeviceError, 0x6982u);
     EXPECT_FALSE(TransactionOpen());
     EXPECT_EQ(C_SignFinal(session, signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
+
+    // A card that answers 90 00 without a signature has not signed.
+    ASSERT_EQ(C_SignInit(session, &mechanism, PrivateKeys()[0]), CKR_OK);
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x00, 0x2A, 0x9E, 0x9A}, {0x90, 0x00}));
+    length = signature.size();
+    EXPECT_EQ(C_Sign(session, data.data(), data.size(), signature.data(), &length), CKR_FUNCTION_FAILED);
+    EXPECT_FALSE(TransactionOpen());
 }
 
 }  // namespace
