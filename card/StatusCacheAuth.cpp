@@ -2,20 +2,38 @@
 //
 // Only applications of the application-container and chip-authentication
 // profiles open a secure channel, and the application table admits neither
-// to a slot. The channel openings are not part of this build, so no context
-// is ever created: the map stays empty and every lookup gives null, which the
-// callers answer as a failure of the operation that needed a channel.
+// to a slot: for the slots that exist the map stays empty and every lookup
+// gives null, which the callers answer as a failure of the operation that
+// needed a channel.
 
 #include <algorithm>
 #include <utility>
 
+#include "card/AppContainerChannel.h"
+#include "card/ApduTransport.h"
 #include "card/RecursiveMutexLock.h"
+#include "card/SecureMessaging.h"
 #include "card/RegistryTrace.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
 #include "pkcs11/Session.h"
 
 namespace Brelt::MW::Card {
+
+namespace {
+
+// SendApdu's question before every command: the card's chip-authentication
+// context, if any.
+std::shared_ptr<ApduProtector> FindCardProtector(const Slot& slot) { return StatusCache::GetSecureMessaging(slot); }
+
+void TraceLeavingContext(const char* function, const void* context)
+{
+  if (IsLogLevelEnabled(LOG_LEVEL_TRACE))
+    LogMessage(LOG_LEVEL_TRACE, true, nullptr, 0, true, "Leaving %s, result = [%08Xh]", function,
+               static_cast<unsigned>(reinterpret_cast<uintptr_t>(context)));
+}
+
+}  // namespace
 
 void StatusCache::ClearAuthTableLocked() {
   decltype(authContexts_) removed;
@@ -53,6 +71,9 @@ void StatusCache::StoreAuthContext(SCARDHANDLE card, SecureMessagingPtr context,
   FunctionTrace trace("StatusCache::StoreAuthContext");
   auto cache = Instance();
   if (!cache || !context) return;
+  // From the first chip-authentication context on, SendApdu asks for the
+  // card's context before every command.
+  if (type == kAuthTypeChipAuthentication) SetApduProtectorLookup(&FindCardProtector);
   RecursiveMutexLock lock(&cache->mutex_);
   cache->authContexts_[card] = AuthEntry{std::move(context), type};
 }
@@ -81,10 +102,26 @@ SecureMessagingPtr StatusCache::GetSecureMessaging(const Slot& slot) {
 
 SecureMessagingPtr StatusCache::EstablishAuthContext(const Pkcs11::Session& session) {
   static constexpr const char* kName = "StatusCache::EstablishAuthContext";
-  FunctionTrace trace(kName);
-  if (!GetSlot(session.SlotId())) return nullptr;
-  LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Application-container channel is not available");
-  return nullptr;
+  TraceEntering(kName);
+  SlotPtr slot = GetSlot(session.SlotId());
+  SecureMessagingPtr context;
+  if (slot) {
+    const auto key = UnwrapAppContainerKey();
+    if (key) {
+      // The registered session records the status words; a caller's own
+      // record only lends its slot id.
+      SessionPtr registered = session.Handle() != 0 ? GetSession(session.Handle()) : nullptr;
+      CK_ULONG local = session.DeviceError();
+      CK_ULONG* lastStatus = registered.get() == &session ? registered->LastStatusWord() : &local;
+      context = CitizenAuthenticate(lastStatus, slot.get(), kAppContainerKeyReference, key->data, key->length,
+                                    kAppContainerSessionKeyReference);
+    } else {
+      LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Application-container key does not unwrap");
+    }
+  }
+  if (context) StoreAuthContext(slot->CardHandle(), context, kAuthTypeAppContainer);
+  TraceLeavingContext(kName, context.get());
+  return context;
 }
 
 SecureMessagingPtr StatusCache::CreateSecureMessaging(const Slot* slot, const Pkcs11::Session* session) {

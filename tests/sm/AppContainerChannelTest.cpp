@@ -1,0 +1,204 @@
+// The application-container channel against the simulated card, and
+// commands protected with its session key through SendApdu.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Eme.h"
+#include "card/AppContainerChannel.h"
+#include "card/ApduTransport.h"
+#include "card/CardCommands.h"
+#include "tests/sm/SmTestSupport.h"
+
+namespace {
+
+using namespace Brelt::MW::Card;
+using Brelt::MW::Base::HexBinary;
+
+// The module's session-key derivation key (the enciphered log's key), as
+// the card must hold it.
+cardsim::Bytes DerivationKey()
+{
+    const HexBinary wrapped{std::string(
+        "6213E6554777D1A00BCE32E5BCB4A8819AE1E70442EC66CF5216EF905C49763D"
+        "C30226F7256A98EF325938B64F6519CC8C35D1B131E023F508B0284BC82149B4"
+        "314AF23D9934566F4BAF30B19214D0A8020B6D830A3C47DDDC1E3B83E49381B5"
+        "42A51FEC3B58061B823EB29B874AAEA0AD8D129F25C1E83EA06240E3D0425BD0")};
+    const auto key = Brelt::Crypto::OAEP("SHA-256", 1024, "").Decode(&wrapped);
+    return cardsim::Bytes(key->data, key->data + key->length);
+}
+
+cardsim::Bytes ContainerKey()
+{
+    const auto key = UnwrapAppContainerKey();
+    return key ? cardsim::Bytes(key->data, key->data + key->length) : cardsim::Bytes();
+}
+
+std::shared_ptr<SecureMessaging> g_protector;
+std::shared_ptr<ApduProtector> TestLookup(const Slot&) { return g_protector; }
+
+class AppContainerChannel : public SimulatedReaderTest {
+protected:
+    void TearDown() override
+    {
+        SetApduProtectorLookup(nullptr);
+        g_protector.reset();
+        SimulatedReaderTest::TearDown();
+    }
+
+    std::shared_ptr<cardsim::Card> ZepCard()
+    {
+        std::shared_ptr<cardsim::Card> card = cardsim::MakePersonalisation("ZEP50");
+        card->SetApplicationContainerKeys(ContainerKey(), DerivationKey());
+        return card;
+    }
+
+    std::unique_ptr<SecureMessaging> Open()
+    {
+        const auto key = ContainerKey();
+        return CitizenAuthenticate(&status_, &slot_, kAppContainerKeyReference, key.data(), int32_t(key.size()),
+                                   kAppContainerSessionKeyReference);
+    }
+
+    CK_ULONG status_ = 0;
+};
+
+TEST_F(AppContainerChannel, OpensTheChannelAndProtectsCommandsThroughSendApdu)
+{
+    ASSERT_EQ(ContainerKey().size(), 16u);
+    auto card = ZepCard();
+    InsertIcc(cardsim::MakeIcc(card));
+    std::unique_ptr<SecureMessaging> context = Open();
+    ASSERT_TRUE(context);
+    EXPECT_EQ(context->GetType(), 2u);
+    EXPECT_TRUE(context->SSC().empty());
+    EXPECT_TRUE(card->SecureMessagingActive());
+    const auto sent = Commands();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(NoSpaces(sent[0]), "00A4040C0FF0415050434F4E5441494E45523031");
+    EXPECT_EQ(NoSpaces(sent[1]), "0084000020");
+    const std::string authenticate = NoSpaces(sent[2]);
+    EXPECT_EQ(authenticate.substr(0, 18), "008200953E7C2C8208");
+    EXPECT_EQ(authenticate.substr(authenticate.size() - 32), "A406830195950140B406840117950130");
+
+    // Every command of the card now goes out protected: SELECT MF (no data,
+    // no Le: header padded before the MAC) and READ BINARY of EF.CardAccess.
+    g_protector = std::move(context);
+    SetApduProtectorLookup(&TestLookup);
+    ASSERT_EQ(SelectMF(&slot_), CKR_OK);
+    EXPECT_EQ(NoSpaces(Commands().at(0)).substr(0, 14), "0CA4000C0A8E08");
+    uint8_t buffer[512] = {};
+    uint32_t length = sizeof buffer;
+    const uint8_t cardAccess[] = {0x01, 0x1C};
+    ASSERT_EQ(ReadBinary(&status_, &slot_, cardAccess, 2, buffer, &length), CKR_OK);
+    const auto expected = card->FileContents({0x01, 0x1C});
+    ASSERT_TRUE(expected);
+    EXPECT_EQ(cardsim::Bytes(buffer, buffer + length), *expected);
+    for (const auto& command : Commands()) EXPECT_EQ(command.substr(0, 2), "0C") << command;
+
+    // A file that does not exist: the card's status word comes through.
+    const uint8_t missing[] = {0x7F, 0x7F};
+    length = sizeof buffer;
+    EXPECT_NE(ReadBinary(&status_, &slot_, missing, 2, buffer, &length), CKR_OK);
+    EXPECT_EQ(status_, 0x6A82u);
+}
+
+TEST_F(AppContainerChannel, AnswerWithBadChecksumIsRefused)
+{
+    auto card = ZepCard();
+    bool tamper = false;
+    InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card), [&tamper](const cardsim::Bytes&, cardsim::Bytes a) {
+        if (tamper && a.size() > 4) a[a.size() - 3] ^= 0x01;  // last MAC byte
+        return a;
+    }));
+    g_protector = Open();
+    ASSERT_TRUE(g_protector);
+    SetApduProtectorLookup(&TestLookup);
+    tamper = true;
+    ApduCommand command;
+    ApduResponse response;
+    SetApdu(&command, 0x00, 0x84, 0x00, 0x00, 8, kSwSuccess);
+    EXPECT_EQ(SendApdu(&slot_, &command, &response, &status_, 0, 0), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(response.sw, 0x9000);
+    EXPECT_EQ(response.length, 0);
+    EXPECT_EQ(response.data, nullptr);
+}
+
+TEST_F(AppContainerChannel, OpeningFailsWithoutContext)
+{
+    // A card holding another container key refuses the host's MAC.
+    std::shared_ptr<cardsim::Card> card = cardsim::MakePersonalisation("ZEP50");
+    card->SetApplicationContainerKeys(cardsim::Bytes(16, 0x11), DerivationKey());
+    InsertIcc(cardsim::MakeIcc(card));
+    EXPECT_FALSE(Open());
+    EXPECT_EQ(status_, 0x6300u);
+    EXPECT_FALSE(card->SecureMessagingActive());
+
+    const auto key = ContainerKey();
+    EXPECT_FALSE(CitizenAuthenticate(&status_, nullptr, 0x95, key.data(), 16, 0x17));
+    EXPECT_FALSE(CitizenAuthenticate(&status_, &slot_, 0x95, nullptr, 16, 0x17));
+    std::unique_ptr<SecureMessaging> out;
+    EXPECT_EQ(MutualAuthenticateSessionKey(&status_, &slot_, 0x95, key.data(), 16, 32, 0x17, nullptr),
+              CKR_FUNCTION_FAILED);
+
+    // A card without the container fails the SELECT.
+    Insert("DEF50");
+    EXPECT_FALSE(Open());
+    EXPECT_EQ(Commands().size(), 1u);
+}
+
+TEST_F(AppContainerChannel, CardAnswersAreCheckedBeforeUse)
+{
+    struct Case {
+        const char* what;
+        std::function<cardsim::Bytes(const cardsim::Bytes&, cardsim::Bytes)> tamper;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"short challenge",
+         [](const cardsim::Bytes& c, cardsim::Bytes a) {
+             if (c.size() > 1 && c[1] == 0x84) a.erase(a.begin() + 16, a.end() - 2);
+             return a;
+         },
+         false},
+        {"another tag before the MAC",
+         [](const cardsim::Bytes& c, cardsim::Bytes a) {
+             if (c.size() > 1 && c[1] == 0x82 && a.size() > 2) a[2] = 0x99;
+             return a;
+         },
+         true},
+        {"answer of 11 bytes",
+         [](const cardsim::Bytes& c, cardsim::Bytes a) {
+             if (c.size() > 1 && c[1] == 0x82 && a.size() == 14) a.erase(a.begin() + 11, a.end() - 2);
+             return a;
+         },
+         false},
+        {"wrong card MAC",
+         [](const cardsim::Bytes& c, cardsim::Bytes a) {
+             if (c.size() > 1 && c[1] == 0x82 && a.size() == 14) a[11] ^= 0x80;
+             return a;
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(ZepCard()), c.tamper));
+        EXPECT_EQ(bool(Open()), c.opens) << c.what;
+    }
+}
+
+TEST(AppContainerSessionKey, DependsOnlyOnTheTwoChallenges)
+{
+    const cardsim::Bytes host(32, 0x5A), card(32, 0xA5);
+    std::unique_ptr<uint8_t[]> k1, k2, k3;
+    uint16_t l1 = 0, l2 = 0, l3 = 0;
+    ASSERT_EQ(DeriveSessionKey(host.data(), card.data(), 32, &k1, &l1), CKR_OK);
+    ASSERT_EQ(DeriveSessionKey(host.data(), card.data(), 32, &k2, &l2), CKR_OK);
+    ASSERT_EQ(DeriveSessionKey(card.data(), host.data(), 32, &k3, &l3), CKR_OK);
+    ASSERT_EQ(l1, 16);
+    EXPECT_EQ(std::memcmp(k1.get(), k2.get(), 16), 0);
+    EXPECT_NE(std::memcmp(k1.get(), k3.get(), 16), 0);
+    EXPECT_EQ(DeriveSessionKey(nullptr, card.data(), 32, &k1, &l1), CKR_ARGUMENTS_BAD);
+}
+
+}  // namespace

@@ -1,0 +1,243 @@
+// Secure messaging codec against vectors computed independently (two-key
+// Triple-DES, retail MAC, header padded before the MAC).
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BaseTypes.h"
+#include "SessionKeyPair.h"
+#include "card/SecureMessaging.h"
+
+namespace {
+
+using Brelt::MW::Base::HexBinary;
+using Brelt::MW::Card::ApduCommand;
+using Brelt::MW::Card::ApduResponse;
+using Brelt::MW::Card::SecureMessaging;
+using Brelt::MW::Card::kNoLe;
+
+constexpr const char* kKey = "0123456789ABCDEFFEDCBA9876543210";
+
+std::vector<uint8_t> Bytes(const std::string& hex)
+{
+    const HexBinary h(hex);
+    return std::vector<uint8_t>(h.data, h.data + h.length);
+}
+
+std::string Hex(const uint8_t* data, size_t length)
+{
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 15];
+    }
+    return out;
+}
+
+// Type 2 (one key, no counter) or type 4 (two keys and a counter).
+std::unique_ptr<SecureMessaging> Context(bool chipAuthentication)
+{
+    auto sm = std::make_unique<SecureMessaging>();
+    const HexBinary key{std::string(kKey)};
+    if (chipAuthentication) {
+        const Brelt::Crypto::SessionKeyPair pair(&key, &key);
+        EXPECT_EQ(sm->SetSessionKey(&pair, 1), CKR_OK);
+        sm->SetType(SecureMessaging::kChipAuthenticationType);
+    } else {
+        auto bytes = std::make_unique<uint8_t[]>(16);
+        std::memcpy(bytes.get(), key.data, 16);
+        EXPECT_EQ(sm->SetSessionKey(std::move(bytes), 16), CKR_OK);
+    }
+    return sm;
+}
+
+std::unique_ptr<ApduCommand> Plain(uint8_t ins, uint8_t p1, uint8_t p2, const std::vector<uint8_t>& data,
+                                   uint16_t le)
+{
+    auto owned = std::make_unique<ApduCommand>();
+    ApduCommand& c = *owned;
+    c.cla = 0x00;
+    c.ins = ins;
+    c.p1 = p1;
+    c.p2 = p2;
+    c.le = le;
+    c.expectedSw = 0x9000;
+    c.lc = static_cast<uint16_t>(data.size());
+    if (!data.empty()) {
+        c.data = std::make_unique<uint8_t[]>(data.size());
+        std::memcpy(c.data.get(), data.data(), data.size());
+    }
+    return owned;
+}
+
+// Header, then the protected data field, as hex.
+std::string Wrapped(SecureMessaging& sm, const ApduCommand& plain, int32_t mode = 2)
+{
+    auto w = sm.EncodeCommand(&plain, mode);
+    if (!w) return "null";
+    EXPECT_EQ(w->le, 0);
+    EXPECT_EQ(w->expectedSw, plain.expectedSw);
+    const uint8_t header[4] = {w->cla, w->ins, w->p1, w->p2};
+    return Hex(header, 4) + " " + Hex(w->data.get(), w->lc);
+}
+
+void SetResponse(ApduResponse& r, const std::string& hex, uint16_t sw)
+{
+    const auto bytes = Bytes(hex);
+    r.Clear();
+    r.sw = sw;
+    r.length = static_cast<uint16_t>(bytes.size());
+    r.data = std::make_unique<uint8_t[]>(bytes.size());
+    std::memcpy(r.data.get(), bytes.data(), bytes.size());
+}
+
+TEST(SecureMessagingCodec, CommandsWithoutCounterAllFourCases)
+{
+    auto sm = Context(false);
+    // Case 1: the header alone, padded to a block before the MAC.
+    EXPECT_EQ(Wrapped(*sm, *Plain(0xA4, 0x00, 0x0C, {}, kNoLe)), "0CA4000C 8E08FC666494A2AEA85D");
+    // Case 4 with an odd INS: 85 without indicator; Le 0x100 in two bytes.
+    EXPECT_EQ(Wrapped(*sm, *Plain(0xB1, 0x00, 0x00, Bytes("54020000"), 0x100)),
+              "0CB10000 8508798FFFA026F449B2970201008E0866F3C987B23C99CD");
+    // Extended data: 300 bytes become a 304-byte cryptogram in 87 82 01 31.
+    auto w = sm->EncodeCommand(Plain(0x2A, 0x9E, 0x9A, std::vector<uint8_t>(300, 0xA5), 0).get(), 2);
+    ASSERT_TRUE(w);
+    ASSERT_EQ(w->lc, 4 + 305 + 3 + 10);
+    const std::string field = Hex(w->data.get(), w->lc);
+    EXPECT_EQ(field.substr(0, 18), "87820131018750C00D");
+    EXPECT_EQ(field.substr(field.size() - 26), "9701008E082577ADAAD512E8EA");
+    EXPECT_TRUE(sm->SSC().empty());
+}
+
+TEST(SecureMessagingCodec, CommandsWithCounterStepTheCounter)
+{
+    auto sm = Context(true);
+    EXPECT_EQ(Hex(sm->SSC().data(), 8), "0000000000000000");
+    EXPECT_EQ(Wrapped(*sm, *Plain(0xA4, 0x00, 0x0C, {}, kNoLe)), "0CA4000C 8E087004BE8DAFA9B79D");
+    EXPECT_EQ(Hex(sm->SSC().data(), 8), "0000000000000001");
+
+    // Same command with counter 1 again: Le 0 gives 97 01 00.
+    sm = Context(true);
+    EXPECT_EQ(Wrapped(*sm, *Plain(0xB0, 0x00, 0x00, {}, 0)), "0CB00000 9701008E08D825626CF23FB08B");
+    // Eight data bytes give 16 cryptogram bytes (a whole padding block).
+    sm = Context(true);
+    EXPECT_EQ(Wrapped(*sm, *Plain(0xD6, 0x00, 0x00, Bytes("0102030405060708"), kNoLe)),
+              "0CD60000 871101A85CEB8CDADFF808D2D375B3BFBD8FC18E08A5381D3033ABBA06");
+}
+
+TEST(SecureMessagingCodec, HeaderOnlyModeKeepsDataPlain)
+{
+    auto sm = Context(false);
+    EXPECT_EQ(Wrapped(*sm, *Plain(0x20, 0x00, 0x81, Bytes("3132333435FFFFFF"), kNoLe), 1),
+              "0C200081 8E082CB9DB00CBEB51D9" "80083132333435FFFFFF");
+    EXPECT_EQ(Wrapped(*sm, *Plain(0x20, 0x00, 0x81, {}, kNoLe), 1), "0C200081 8E082CB9DB00CBEB51D98000");
+}
+
+TEST(SecureMessagingCodec, RefusedCommands)
+{
+    auto sm = Context(true);
+    EXPECT_EQ(Wrapped(*sm, *Plain(0xA4, 0, 0, {}, kNoLe), 3), "null");
+    EXPECT_EQ(sm->EncodeCommand(nullptr, 2), nullptr);
+    auto noData = Plain(0xD6, 0, 0, {}, kNoLe);
+    noData->lc = 4;
+    EXPECT_EQ(sm->EncodeCommand(noData.get(), 2), nullptr);
+    // Data too long for a protected command.
+    EXPECT_EQ(sm->EncodeCommand(Plain(0xD6, 0, 0, std::vector<uint8_t>(0xFFF0, 1), kNoLe).get(), 2), nullptr);
+    SecureMessaging noKeys;
+    EXPECT_EQ(noKeys.EncodeCommand(Plain(0xA4, 0, 0, {}, kNoLe).get(), 2), nullptr);
+    EXPECT_EQ(noKeys.SetSessionKey(nullptr, 1), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(noKeys.SetSessionKey(std::unique_ptr<uint8_t[]>(), 16), CKR_ARGUMENTS_BAD);
+    const HexBinary shortKey{std::string("0102")};
+    const Brelt::Crypto::SessionKeyPair badPair(&shortKey, &shortKey);
+    EXPECT_EQ(noKeys.SetSessionKey(&badPair, 1), CKR_ARGUMENTS_BAD);
+}
+
+TEST(SecureMessagingCodec, CounterCarriesAndWraps)
+{
+    auto sm = Context(true);
+    for (int i = 0; i < 0xFF; ++i) sm->IncrementSSC();
+    EXPECT_EQ(Hex(sm->SSC().data(), 8), "00000000000000FF");
+    sm->IncrementSSC();
+    EXPECT_EQ(Hex(sm->SSC().data(), 8), "0000000000000100");
+    sm->DecrementSSC();
+    EXPECT_EQ(Hex(sm->SSC().data(), 8), "00000000000000FF");
+    sm = Context(true);
+    sm->DecrementSSC();
+    EXPECT_EQ(Hex(sm->SSC().data(), 8), "FFFFFFFFFFFFFFFF");
+    sm->IncrementSSC();
+    EXPECT_EQ(Hex(sm->SSC().data(), 8), "0000000000000000");
+    SecureMessaging none;
+    none.IncrementSSC();  // no counter: nothing to step
+    EXPECT_TRUE(none.SSC().empty());
+}
+
+TEST(SecureMessagingCodec, ResponsesDecode)
+{
+    ApduResponse r;
+    // Counter 2 (the answer to the first command) with an 87 object.
+    auto sm = Context(true);
+    sm->IncrementSSC();
+    SetResponse(r, "87110145F76884C7C8347EB006E4F65E95623A990290008E0881277A030C1E6ABE", 0x9000);
+    ASSERT_EQ(sm->DecodeResponse(&r), CKR_OK);
+    EXPECT_EQ(Hex(r.data.get(), r.length), "620A8201388302" "3F00");
+    EXPECT_EQ(Hex(sm->SSC().data(), 8), "0000000000000002");
+
+    sm = Context(false);
+    SetResponse(r, "990290008E08D248C73632B2D6C3", 0x9000);
+    EXPECT_EQ(sm->DecodeResponse(&r), CKR_OK);
+    EXPECT_EQ(r.length, 0);
+    SetResponse(r, "8102ABCD990290008E088A85178E332D1B6B", 0x9000);
+    EXPECT_EQ(sm->DecodeResponse(&r), CKR_OK);
+    EXPECT_EQ(Hex(r.data.get(), r.length), "ABCD");
+    SetResponse(r, "851045F76884C7C8347EB006E4F65E95623A990262828E08CD35D4E603F1F7D4", 0x6282);
+    EXPECT_EQ(sm->DecodeResponse(&r), CKR_OK);
+    EXPECT_EQ(Hex(r.data.get(), r.length), "620A82013883023F00");
+    EXPECT_EQ(r.sw, 0x6282);
+    r.Clear();
+    r.sw = 0x6982;  // an unprotected error answer carries no data
+    EXPECT_EQ(sm->DecodeResponse(&r), CKR_OK);
+    EXPECT_EQ(r.sw, 0x6982);
+}
+
+TEST(SecureMessagingCodec, HostileResponsesAreRefusedWithoutData)
+{
+    const char* good = "8102ABCD990290008E088A85178E332D1B6B";
+    const struct {
+        const char* hex;
+        uint16_t sw;
+    } cases[] = {
+        {"8102ABCD990290008E088A85178E332D1B6C", 0x9000},               // wrong MAC
+        {"8102ABCD99029000", 0x9000},                                   // no checksum
+        {good, 0x6A82},                                                 // outer status differs from 99
+        {"8102ABCD990290008E078A85178E332D1B", 0x9000},                 // short checksum
+        {"8102ABCD99029000FF088A85178E332D1B6B8E", 0x9000},             // runs past the end
+        {"810AABCD", 0x9000},                                           // length past the end
+        {"8183000001AB", 0x9000},                                       // three length bytes
+        {"1F01018E00", 0x9000},                                         // multi-byte tag
+        {"8102ABCD8701FF990290008E088A85178E332D1B6B", 0x9000},         // second data object
+        {"870101990290008E08D248C73632B2D6C3", 0x9000},                 // indicator only
+    };
+    auto sm = Context(false);
+    ApduResponse r;
+    for (const auto& c : cases) {
+        SetResponse(r, c.hex, c.sw);
+        EXPECT_NE(sm->DecodeResponse(&r), CKR_OK) << c.hex;
+        EXPECT_EQ(r.length, 0) << c.hex;
+        EXPECT_EQ(r.data, nullptr) << c.hex;
+        EXPECT_EQ(r.sw, c.sw);
+    }
+    EXPECT_EQ(sm->DecodeResponse(nullptr), CKR_ARGUMENTS_BAD);
+
+    // A cryptogram whose checksum verifies but whose padding is wrong.
+    auto ca = Context(true);
+    ca->IncrementSSC();
+    SetResponse(r, "87110145F76884C7C8347EB006E4F65E95623A990290008E0881277A030C1E6ABE", 0x9000);
+    ca->IncrementSSC();  // counter out of step: the checksum fails
+    EXPECT_NE(ca->DecodeResponse(&r), CKR_OK);
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+#pragma once
+// Simulated-card helpers shared by the secure-channel tests.
+
+#include <cardsim/Icc.h>
+#include <cardsim/Personalisations.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "tests/card/SimulatedReader.h"
+
+// Forwards to a card and lets the test change its answers.
+class TamperingIcc final : public cardsim::Icc {
+public:
+    using Tamper = std::function<cardsim::Bytes(const cardsim::Bytes& command, cardsim::Bytes answer)>;
+    TamperingIcc(std::shared_ptr<cardsim::Icc> inner, Tamper tamper) : inner_(std::move(inner)), tamper_(std::move(tamper)) {}
+    cardsim::Bytes Atr() const override { return inner_->Atr(); }
+    void Reset() override { inner_->Reset(); }
+    cardsim::Bytes Transmit(const cardsim::Bytes& apdu) override { return tamper_(apdu, inner_->Transmit(apdu)); }
+
+private:
+    std::shared_ptr<cardsim::Icc> inner_;
+    Tamper tamper_;
+};
+
+inline std::string NoSpaces(std::string text)
+{
+    std::erase(text, ' ');
+    return text;
+}
