@@ -9,6 +9,7 @@
 #include "Dialogs/ui/VirtualKeyboard.h"
 #include "LogTrace.h"
 #include "Logger.h"
+#include "card/CardCommands.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
 #include "card/Token.h"
@@ -104,6 +105,23 @@ Card::TokenPtr TokenOfSlot(CK_SLOT_ID slotId)
   const Card::SlotPtr slot = StatusCache::GetSlot(slotId);
   if (!slot) return nullptr;
   return StatusCache::GetToken(StatusCache::GetTokenID(slot->CardHandle()));
+}
+
+// A context login marks its sign operation; a user login moves every
+// session of the token to a user state.
+CK_RV FinishLogin(Session& session, bool contextLogin, FunctionTrace& trace)
+{
+  if (contextLogin) {
+    session.signContext.contextLoginDone = true;
+    return trace.Result(CKR_OK);
+  }
+  session.SetState(LoggedInState(session.State()));
+  std::vector<SessionPtr> sessions;
+  if (CK_RV collected = GetAllTokenSessions(session, sessions); collected != CKR_OK) {
+    return Failed(trace, "Login", __LINE__, collected);
+  }
+  for (const auto& other : sessions) other->SetState(LoggedInState(other->State()));
+  return trace.Result(CKR_OK);
 }
 
 }  // namespace
@@ -269,19 +287,26 @@ CK_RV Login(Session& session, CK_USER_TYPE userType, const CK_UTF8CHAR* pin, CK_
   if (!slot) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
 
   const bool pinGiven = Token::IsPinGiven(pin);
-  if (userType == CKU_USER && !pinGiven && !IsAdmittedProfile(application->Profile)) {
-    // The shared security status of the secure-channel profiles is not
-    // read: their applications never become slots.
-  } else if (userType == CKU_USER && !pinGiven) {
+  const bool admitted = IsAdmittedProfile(application->Profile);
+  if (admitted) {
     LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "%s",
                "Card profile was not set to SigZepEpProfile or QesEacProfile, PIN will be required");
+  } else if (userType == CKU_USER && !pinGiven) {
+    if (uint32_t flags[4] = {}; Card::GetDataSecurityStatus(session.LastStatusWord(), slot.get(), flags) ==
+                                           CKR_OK &&
+                                       flags[0] == 1) {
+      // The user PIN of these profiles stays verified for every process on
+      // the card.
+      LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s",
+                 "Skip EID PIN logging..., security status has been set by other process");
+      return FinishLogin(session, contextLogin, trace);
+    }
   }
   // Lengths are single bytes on the card: a longer PIN cannot be right.
   if (pinGiven && (pinLength == 0 || pinLength > kLongestPin)) {
     return Failed(trace, kName, __LINE__, CKR_PIN_INCORRECT);
   }
 
-  const bool admitted = IsAdmittedProfile(application->Profile);
   const int pinType = admitted ? kPinTypePin : (contextLogin ? kPinTypeZep : kPinTypeBok);
   const Card::TokenPtr token = TokenOfSlot(session.SlotId());
   if (!token) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
@@ -304,26 +329,14 @@ CK_RV Login(Session& session, CK_USER_TYPE userType, const CK_UTF8CHAR* pin, CK_
                                                  static_cast<uint8_t>(pinLength), contextLogin, userType, pinType,
                                                  keyboard.Get());
       } else {
-        LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "PIN presentation for profile %u is not supported",
-                   static_cast<unsigned>(application->Profile));
-        rv = CKR_FUNCTION_FAILED;
+        rv = Token::PresentCIAPin_SigZepEp(session, pinReference, reference, pin, static_cast<uint8_t>(pinLength),
+                                           contextLogin, userType, pinType, keyboard.Get());
       }
     }
     if (contextLogin && rv == CKR_PIN_LOCKED) Logout(session);
   }
   if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
-
-  if (contextLogin) {
-    session.signContext.contextLoginDone = true;
-    return trace.Result(CKR_OK);
-  }
-  session.SetState(LoggedInState(session.State()));
-  std::vector<SessionPtr> sessions;
-  if (CK_RV collected = GetAllTokenSessions(session, sessions); collected != CKR_OK) {
-    return Failed(trace, kName, __LINE__, collected);
-  }
-  for (const auto& other : sessions) other->SetState(LoggedInState(other->State()));
-  return trace.Result(CKR_OK);
+  return FinishLogin(session, contextLogin, trace);
 }
 
 CK_RV Logout(Session& session)

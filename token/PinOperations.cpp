@@ -54,7 +54,7 @@ CK_RV SelectIasApplication(Pkcs11::Session& session, const Card::Slot& slot, con
 // it) and sends it without logging its data. An unexpected status word is
 // mapped through MapPinError.
 CK_RV SendPinCommand(Pkcs11::Session& session, const Card::Slot& slot, uint8_t ins, uint8_t p1, uint8_t pinRef,
-                     const uint8_t* data, uint16_t length)
+                     const uint8_t* data, uint16_t length, bool plain = false)
 {
   Card::ApduCommand command;
   Card::ApduResponse response;
@@ -62,14 +62,15 @@ CK_RV SendPinCommand(Pkcs11::Session& session, const Card::Slot& slot, uint8_t i
   if (length > 0) {
     if (CK_RV rv = Card::SetApduData(&command, length, data, 1); rv != CKR_OK) return rv;
   }
-  const CK_RV rv = Card::SendApdu(&slot, &command, &response, session.LastStatusWord(), 1, 0);
+  const CK_RV rv = plain ? Card::SendApduImpl(&slot, &command, &response, session.LastStatusWord(), 1, 0)
+                         : Card::SendApdu(&slot, &command, &response, session.LastStatusWord(), 1, 0);
   if (rv == CKR_FUNCTION_FAILED) return MapPinError(session.DeviceError());
   return rv;
 }
 
 // VERIFY with the PIN, padded when needed.
 CK_RV SendVerify(Pkcs11::Session& session, const Card::Slot& slot, const Card::PinReference& pin, uint8_t pinRef,
-                 const uint8_t* pinBytes, uint8_t pinLength)
+                 const uint8_t* pinBytes, uint8_t pinLength, bool plain = false)
 {
   // A VERIFY without data only asks for the PIN state; answered 9000 when
   // another caller verified already, it must never count as a PIN.
@@ -79,9 +80,9 @@ CK_RV SendVerify(Pkcs11::Session& session, const Card::Slot& slot, const Card::P
     uint8_t length = pinLength;
     std::unique_ptr<HexBinary> padded = ApplyPinPadding(pinBytes, &length, pin.padChar, pin.maxLength);
     if (!padded) return CKR_HOST_MEMORY;
-    return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, padded->data, length);
+    return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, padded->data, length, plain);
   }
-  return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, pinBytes, pinLength);
+  return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, pinBytes, pinLength, plain);
 }
 
 // The PIN of a context login goes to the card only inside its secure
@@ -241,6 +242,195 @@ CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinRefe
         return Failed(trace, kName, __LINE__, rv);
     }
   }
+}
+
+namespace {
+
+// The PIN of a SigZepEp or QesEac application: plain without a context
+// login; with one, inside the card's channel after selecting the IAS
+// application again. QesEac commands travel under the chip-authentication
+// channel that SendApdu applies by itself; the application-container channel
+// of the other profile would need this routine to wrap the VERIFY, which this
+// module does not do, so such a PIN is refused before it is sent.
+CK_RV SendSigZepEpPin(Pkcs11::Session& session, const Card::Slot& slot, const ApplicationInfo& application,
+                      const Card::PinReference& pin, uint8_t pinRef, const uint8_t* bytes, uint8_t length,
+                      bool contextLogin)
+{
+  if (!contextLogin) return SendVerify(session, slot, pin, pinRef, bytes, length, true);
+  if (CK_RV rv = SelectIasApplication(session, slot, application); rv != CKR_OK) return rv;
+  if (application.Profile == QesEacProfile) return SendVerify(session, slot, pin, pinRef, bytes, length, false);
+  return CheckContextLoginChannel(session);
+}
+
+// VERIFY without data: the tries left, or the blocked state, before an attempt.
+CK_RV AskPinStatus(Pkcs11::Session& session, const Card::Slot& slot, uint8_t pinRef, bool contextLogin,
+                   uint16_t* sw)
+{
+  Card::ApduCommand command;
+  Card::ApduResponse response;
+  Card::SetApdu(&command, 0x00, kInsVerify, 0x00, pinRef, Card::kNoLe, Card::kSwNotChecked);
+  const CK_RV rv = contextLogin ? Card::SendApdu(&slot, &command, &response, session.LastStatusWord(), 0, 0)
+                                : Card::SendApduImpl(&slot, &command, &response, session.LastStatusWord(), 0, 0);
+  *sw = response.sw;
+  return rv;
+}
+
+}  // namespace
+
+CK_RV PresentCIAPin_SigZepEp(Pkcs11::Session& session, const Card::PinReference& pin, uint8_t pinRef,
+                             const uint8_t* pinBytes, uint8_t pinLength, bool contextLogin,
+                             CK_USER_TYPE /*userType*/, int pinType, VirtualKeyboard* keyboard)
+{
+  static constexpr const char* kName = "PresentCIAPin_SigZepEp";
+  FunctionTrace trace(kName);
+  const Card::SlotPtr slot = StatusCache::GetSlot(session.SlotId());
+  if (!slot) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  CK_TOKEN_INFO tokenInfo{};
+  if (CK_RV rv = GetTokenInfoEF(*slot, &tokenInfo); rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+  if (!StatusCache::GetToken(slot->TokenId())) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  ApplicationInfoPtr application;
+  if (CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application); rv != CKR_OK) {
+    return Failed(trace, kName, __LINE__, rv);
+  }
+  if (!application) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+  if (CK_RV rv = SelectIasApplication(session, *slot, *application); rv != CKR_OK) {
+    return Failed(trace, kName, __LINE__, rv);
+  }
+
+  if (IsPinGiven(pinBytes)) {
+    LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is defined =>send direct command to card");
+    const CK_RV rv = SendSigZepEpPin(session, *slot, *application, pin, pinRef, pinBytes, pinLength, contextLogin);
+    if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+    return trace.Result(CKR_OK);
+  }
+
+  const std::unique_ptr<HexBinary> text = DialogText(pinBytes, pinLength);
+  const bool usePinPad = tokenInfo.flags != 0 && Card::SPE_HasPinPad(slot->CardHandle());
+  if (keyboard == nullptr) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+
+  for (;;) {
+    uint16_t sw = 0;
+    CK_RV rv = AskPinStatus(session, *slot, pinRef, contextLogin, &sw);
+    if (rv == CKR_OK) rv = MapPinError(session.DeviceError());
+    if (rv == CKR_PIN_LOCKED) {
+      LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "PIN is blocked error");
+      keyboard->ShowPinBlockedDialog();
+      return Failed(trace, kName, __LINE__, CKR_PIN_LOCKED);
+    }
+    // 9000: the PIN is verified already and the card tells no count; the
+    // PIN is asked for all the same, without a count.
+    const bool verified = sw == Card::kSwSuccess;
+    const int tries = verified ? -1 : GetPinRetryCounter(sw);
+    if (!verified && tries < 1) return Failed(trace, kName, __LINE__, rv);
+
+    if (usePinPad) {
+      LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is NULL or empty => SPE will be used!");
+      keyboard->SetRemainingAttempts(tries);
+      if (CK_RV shown = keyboard->ShowPinPadDialog(text.get(), keyboard->GetPinType()); shown != CKR_OK) {
+        LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Show PinPad request dialog failed with error: %d",
+                   static_cast<int>(shown));
+      }
+      if (keyboard->GetPinType() == 1 && application->Profile == QesEacProfile) {
+        // The pad would have to fill a VERIFY protected by the card's
+        // channel, which this module does not build.
+        LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "%s",
+                   "No protected VERIFY template for the PIN pad");
+        rv = CKR_FUNCTION_FAILED;
+      } else {
+        rv = Card::SPE_VerifyPin(slot->CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, nullptr);
+      }
+      if (rv != CKR_OK) {
+        LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Insert PIN with PinPad failed with error: %d",
+                   static_cast<int>(rv));
+      }
+      if (CK_RV closed = keyboard->ClosePinPadDialog(); closed != CKR_OK) {
+        LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Close PinPad request dialog failed with error: %d",
+                   static_cast<int>(closed));
+      }
+      if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+      return trace.Result(CKR_OK);
+    }
+
+    LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is NULL or empty => virtual keyboard will be used!");
+    keyboard->SetRemainingAttempts(tries);
+    HexBinary* typedRaw = nullptr;
+    rv = keyboard->ShowVirtKeyDialog(text.get(), &typedRaw);
+    const std::unique_ptr<HexBinary> typed(typedRaw);
+    if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+    if (!typed || typed->data == nullptr || typed->length <= 0) {
+      return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
+    }
+    const uint8_t typedLength = typed->length > 0xFF ? 0xFF : static_cast<uint8_t>(typed->length);
+    rv = SendSigZepEpPin(session, *slot, *application, pin, pinRef, typed->data, typedLength, contextLogin);
+
+    switch (rv) {
+      case CKR_OK:
+        return trace.Result(CKR_OK);
+      case CKR_PIN_INCORRECT:
+        keyboard->SetRemainingAttempts(tries > 0 ? tries - 1 : -1);
+        if (CK_RV answer = keyboard->ShowInvalidPinDialog(); answer != CKR_OK) {
+          return Failed(trace, kName, __LINE__, answer);
+        }
+        continue;
+      case CKR_PIN_LOCKED:
+        keyboard->ShowPinBlockedDialog();
+        return Failed(trace, kName, __LINE__, CKR_PIN_LOCKED);
+      case CKR_PIN_LEN_RANGE:
+        keyboard->ShowPinLengthErrDialog(pinType);
+        continue;
+      default:
+        return Failed(trace, kName, __LINE__, rv);
+    }
+  }
+}
+
+bool ZepPinInitCheck(const Card::Slot& slot, const ApplicationInfo& application)
+{
+  static constexpr const char* kName = "ZepPinInitCheck";
+  TraceEntering(kName);
+  auto result = [](bool value) {
+    if (value) {
+      LogMessage(LOG_LEVEL_TRACE, true, nullptr, 0, true, "Leaving %s: TRUE", kName);
+    } else {
+      LogMessage(LOG_LEVEL_INFO, true, nullptr, 0, true, "Leaving %s: FALSE", kName);
+    }
+    return value;
+  };
+  const HexBinary* authId = nullptr;
+  if (const CIOObjectList* keys = application.FindObjectList(kKindRsaPrivateKey)) {
+    for (const auto& key : keys->objects) {
+      const CommonObjectAttributes* common = key ? key->commonAttributes.get() : nullptr;
+      if (common != nullptr && common->authId && common->authId->length > 0) {
+        authId = common->authId.get();
+        break;
+      }
+    }
+  }
+  if (authId == nullptr) return result(true);
+
+  int32_t reference = -1;
+  if (const CIOObjectList* pins = application.FindObjectList(kKindPin)) {
+    for (const auto& object : pins->objects) {
+      const auto* auth = object ? dynamic_cast<const CommonAuthObjectAttributes*>(object->classAttributes.get())
+                                : nullptr;
+      const PasswordAttributes* password = object ? object->AsPasswordAttributes() : nullptr;
+      if (auth == nullptr || password == nullptr || !auth->authId || !auth->authId->Equals(authId)) continue;
+      reference = password->pwdReference;
+      break;
+    }
+  }
+  if (reference <= 0 || reference > 0xFF || !application.IasAid || application.IasAid->length <= 0) {
+    return result(false);
+  }
+  if (Card::SelectFile(nullptr, &slot, application.IasAid->data, static_cast<uint16_t>(application.IasAid->length),
+                       0x04) != CKR_OK) {
+    return result(false);
+  }
+  Card::ApduCommand command;
+  Card::ApduResponse response;
+  Card::SetApdu(&command, 0x00, kInsVerify, 0x00, static_cast<uint8_t>(reference), Card::kNoLe, Card::kSwNotChecked);
+  if (Card::SendApdu(&slot, &command, &response, nullptr, 0, 0) != CKR_OK) return result(false);
+  return result(response.sw != 0x6984);
 }
 
 CK_RV ChangePin(Pkcs11::Session& session, uint8_t pinRef, const Card::PinReference& pin, const uint8_t* newPin,

@@ -12,6 +12,8 @@
 
 #include "BaseTypes.h"
 #include "card/PinReference.h"
+#include "card/Slot.h"
+#include "token/ApplicationInfo.h"
 #include "pkcs11/cryptoki.h"
 
 class VirtualKeyboard;
@@ -45,6 +47,13 @@ CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinRefe
                                    const uint8_t* pinBytes, uint8_t pinLength, bool contextLogin,
                                    CK_USER_TYPE userType, int pinType, VirtualKeyboard* keyboard);
 
+// Presents the PIN of a SigZepEp or QesEac application: as above, with the
+// tries left read from the card before each attempt and shown in the
+// dialogs, and at most one attempt on the PIN pad.
+CK_RV PresentCIAPin_SigZepEp(Pkcs11::Session& session, const Card::PinReference& pin, uint8_t pinRef,
+                             const uint8_t* pinBytes, uint8_t pinLength, bool contextLogin, CK_USER_TYPE userType,
+                             int pinType, VirtualKeyboard* keyboard);
+
 // Changes the PIN: on the PIN pad when no new PIN is given, else CHANGE
 // REFERENCE DATA with the new PIN (and the old one when given).
 CK_RV ChangePin(Pkcs11::Session& session, uint8_t pinRef, const Card::PinReference& pin, const uint8_t* newPin,
@@ -52,5 +61,9 @@ CK_RV ChangePin(Pkcs11::Session& session, uint8_t pinRef, const Card::PinReferen
 
 // Sets pin.initialized: whether the PIN is usable without an initial change.
 CK_RV GetCIAPinInitStatus(Pkcs11::Session& session, Card::PinReference& pin, uint8_t pinRef);
+
+// True unless the PIN guarding the application's first private key still
+// waits for its initial change (or cannot be asked about).
+bool ZepPinInitCheck(const Card::Slot& slot, const ApplicationInfo& application);
 
 }  // namespace Brelt::MW::Token
