@@ -1,0 +1,140 @@
+// Chip authentication against the simulated card, and commands protected by
+// the registry's context through SendApdu.
+
+#include <gtest/gtest.h>
+
+#include <botan/ecdh.h>
+
+#include <algorithm>
+
+#include "card/ApduTransport.h"
+#include "card/CardCommands.h"
+#include "card/ChipAuthentication.h"
+#include "card/StatusCache.h"
+#include "tests/sm/SmTestSupport.h"
+
+namespace {
+
+using namespace Brelt::MW::Card;
+using Brelt::MW::Base::HexBinary;
+using Brelt::Crypto::EcDomain;
+
+constexpr const char* kBrainpoolP256 = "1.3.36.3.3.2.8.1.1.7";
+
+std::string HexOf(const HexBinary* h) { return h ? h->ToString() : "null"; }
+
+class ChipAuthenticationTest : public SimulatedReaderTest {
+protected:
+    void SetUp() override { StatusCache::Initialize(); }
+    void TearDown() override
+    {
+        StatusCache::ClearAuthTable();
+        StatusCache::Dispose();
+        SetApduProtectorLookup(nullptr);
+        SimulatedReaderTest::TearDown();
+    }
+
+    // The card's static key: the uncompressed point of the BIT STRING in its
+    // EF.CardSecurity.
+    static HexBinary CardPoint(const cardsim::Card& card)
+    {
+        const auto file = card.FileContents({0x01, 0x1D});
+        const cardsim::Bytes marker{0x03, 0x42, 0x00, 0x04};
+        auto at = std::search(file->begin(), file->end(), marker.begin(), marker.end());
+        EXPECT_NE(at, file->end());
+        return HexBinary(&*(at + 3), 65, true);
+    }
+
+    CK_ULONG status_ = 0;
+};
+
+TEST_F(ChipAuthenticationTest, OpensTheChannelAndTheRegistryProtectsEveryCommand)
+{
+    auto card = Insert("QES50");
+    const EcDomain domain(kBrainpoolP256);
+    const HexBinary point = CardPoint(*card);
+    const auto cardKey = Brelt::Crypto::MakeEcPublicKeyFromPoint(domain, &point);
+    const auto ephemeral = Brelt::Crypto::GenerateEcKeyPair(domain);
+    std::unique_ptr<SecureMessaging> context;
+    ASSERT_EQ(ChipAuthentication(&status_, &slot_, domain, ephemeral, cardKey, &context), CKR_OK);
+    ASSERT_TRUE(context);
+    EXPECT_EQ(context->SSC(), std::vector<uint8_t>(8, 0x00));
+    EXPECT_TRUE(card->SecureMessagingActive());
+    const auto sent = Commands();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(NoSpaces(sent[0]), "00A4000C");
+    const auto ephemeralPoint = Brelt::Crypto::GetEcPublicPoint(ephemeral);
+    EXPECT_EQ(NoSpaces(sent[1]), "002241A646840103914104" + ephemeralPoint->ToString().substr(2));
+
+    // Stored as a chip-authentication context, it protects SendApdu.
+    context->SetType(StatusCache::kAuthTypeChipAuthentication);
+    SecureMessagingPtr shared(std::move(context));
+    StatusCache::StoreAuthContext(handle_, shared, StatusCache::kAuthTypeChipAuthentication);
+    ASSERT_EQ(StatusCache::GetSecureMessaging(slot_), shared);
+    ASSERT_EQ(SelectMF(&slot_), CKR_OK);
+    EXPECT_EQ(shared->SSC().back(), 2);
+    uint8_t buffer[2048] = {};
+    uint32_t length = sizeof buffer;
+    const uint8_t cardAccess[] = {0x01, 0x1C};
+    ASSERT_EQ(ReadBinary(&status_, &slot_, cardAccess, 2, buffer, &length), CKR_OK);
+    EXPECT_EQ(cardsim::Bytes(buffer, buffer + length), *card->FileContents({0x01, 0x1C}));
+    for (const auto& command : Commands()) EXPECT_EQ(command.substr(0, 2), "0C") << command;
+
+    // A card that has lost the channel answers in the clear: refused.
+    card->Reset();
+    EXPECT_NE(SelectMF(&slot_), CKR_OK);
+}
+
+TEST_F(ChipAuthenticationTest, CardRefusingTheKeyGivesNoContext)
+{
+    Insert("QES50");
+    const EcDomain domain(kBrainpoolP256);
+    // A key of the right curve that is not the card's: the card agrees on
+    // another secret and refuses the first protected command.
+    const auto stranger = Brelt::Crypto::GenerateEcKeyPair(domain);
+    const auto strangerPublic = Brelt::Crypto::MakeEcPublicKey(stranger);
+    const auto ephemeral = Brelt::Crypto::GenerateEcKeyPair(domain);
+    std::unique_ptr<SecureMessaging> context;
+    ASSERT_EQ(ChipAuthentication(&status_, &slot_, domain, ephemeral, strangerPublic, &context), CKR_OK);
+    SecureMessagingPtr shared(std::move(context));
+    shared->SetType(StatusCache::kAuthTypeChipAuthentication);
+    StatusCache::StoreAuthContext(handle_, shared, StatusCache::kAuthTypeChipAuthentication);
+    ApduCommand select;
+    ApduResponse answer;
+    SetApdu(&select, 0x00, 0xA4, 0x00, 0x0C, kNoLe, kSwSuccess);
+    EXPECT_NE(SendApdu(&slot_, &select, &answer, &status_, 0, 0), CKR_OK);
+    EXPECT_EQ(status_, 0x6988u);
+
+    // A card without chip authentication refuses MSE SET AT.
+    StatusCache::ClearAuthTable();
+    Insert("DEF50");
+    std::unique_ptr<SecureMessaging> none;
+    EXPECT_NE(ChipAuthentication(&status_, &slot_, domain, ephemeral, strangerPublic, &none), CKR_OK);
+    EXPECT_FALSE(none);
+    EXPECT_EQ(ChipAuthentication(&status_, nullptr, domain, ephemeral, strangerPublic, &none), CKR_ARGUMENTS_BAD);
+}
+
+TEST(ChipAuthenticationSteps, MseDataPaddingAndKeyDerivation)
+{
+    const HexBinary point{std::string("04") + std::string(128, 'A')};
+    EXPECT_EQ(HexOf(BuildMseSetAtData(&point, 3).get()), "84010391410" "4" + std::string(128, 'A'));
+    EXPECT_THROW(BuildMseSetAtData(&point, 256), std::exception);
+    EXPECT_EQ(BuildMseSetAtData(nullptr, 3), nullptr);
+
+    const HexBinary secret31{std::string(62, '1')};
+    EXPECT_EQ(HexOf(ZeroPadding(&secret31, kBrainpoolP256).get()), "00" + std::string(62, '1'));
+    EXPECT_EQ(HexOf(ZeroPadding(&secret31, "1.3.36.3.3.2.8.1.1.11").get()), std::string(62, '1'));
+    EXPECT_EQ(ZeroPadding(nullptr, kBrainpoolP256), nullptr);
+
+    // TR-03110 key derivation with SHA-1 (independently computed).
+    const HexBinary seed{std::string(64, '0')};
+    const auto keys = DeriveKeyFromKSeed(&seed);
+    ASSERT_TRUE(keys);
+    EXPECT_EQ(HexOf(keys->first.get()), "E30A76DAEC16B27664F6A8460F1647E2");
+    EXPECT_EQ(HexOf(keys->second.get()), "3AD00393E1013305AA8D1C3B7ECE3864");
+    const HexBinary seed48{std::string(96, '0')};
+    EXPECT_EQ(DeriveKeyFromKSeed(&seed48), nullptr);
+    EXPECT_EQ(DeriveKeyFromKSeed(nullptr), nullptr);
+}
+
+}  // namespace
