@@ -1,0 +1,240 @@
+// EF.CardAccess and EF.CardSecurity: the files of the simulated eID cards,
+// the consistency check between two files, and damaged files, which must
+// give the documented MWException codes and never crash.
+#include <gtest/gtest.h>
+
+#include <cardsim/Card.h>
+#include <cardsim/Personalisations.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EidTestData.h"
+#include "eID/CardAccess.h"
+#include "eID/CardSecurity.h"
+
+using namespace Brelt::Crypto::EIDStruct;
+using Brelt::MW::Base::HexBinary;
+using Brelt::MW::Base::MWException;
+using namespace eidtest;
+
+namespace {
+
+Bytes CardFile(const std::string& personalisation, uint16_t fid) {
+    const auto card = cardsim::MakePersonalisation(personalisation);
+    const auto contents = card->FileContents({static_cast<uint8_t>(fid >> 8), static_cast<uint8_t>(fid)});
+    if (!contents) throw std::runtime_error("no such file on " + personalisation);
+    return *contents;
+}
+
+std::vector<uint32_t> TypesOf(const SecurityInfoList& infos) {
+    std::vector<uint32_t> types;
+    for (const auto& info : infos) types.push_back(info->GetType());
+    return types;
+}
+
+template <typename File>
+int32_t CodeOf(const Bytes& bytes) {
+    const HexBinary hex = Hex(bytes);
+    try {
+        File file(&hex);
+    } catch (const MWException& e) {
+        return e.code;
+    }
+    return 0;
+}
+
+Bytes CaDomainInfo(size_t curveId) {
+    return Info(kOidCaEcdh, [&](Botan::DER_Encoder& d) {
+        StandardizedDomain(d, curveId);
+        d.encode(size_t(3));
+    });
+}
+
+// A SignedData as the cards store it around the given SET OF SecurityInfo.
+Bytes SignedData(const Bytes& content, bool signedAttributes = false) {
+    const Botan::AlgorithmIdentifier sha256(Botan::OID("2.16.840.1.101.3.4.2.1"),
+                                            Botan::AlgorithmIdentifier::USE_NULL_PARAM);
+    Botan::DER_Encoder der;
+    der.start_cons(Botan::SEQUENCE)
+        .encode(size_t(3))
+        .start_cons(Botan::SET).encode(sha256).end_cons()
+        .start_cons(Botan::SEQUENCE)
+        .encode(Botan::OID("0.4.0.127.0.7.3.2.1"))
+        .start_cons(Botan::ASN1_Tag(0), Botan::CONTEXT_SPECIFIC).encode(content, Botan::OCTET_STRING).end_cons()
+        .end_cons()
+        .start_cons(Botan::SET)
+        .start_cons(Botan::SEQUENCE)
+        .encode(size_t(3))
+        .encode(Bytes{0x01, 0x02}, Botan::OCTET_STRING)
+        .encode(sha256);
+    if (signedAttributes)
+        der.start_cons(Botan::ASN1_Tag(0), Botan::CONTEXT_SPECIFIC).encode(size_t(1)).end_cons();
+    der.encode(sha256).encode(Bytes{0x5A, 0x5A}, Botan::OCTET_STRING).end_cons().end_cons().end_cons();
+    return der.get_contents_unlocked();
+}
+
+}  // namespace
+
+TEST(CardFiles, SimulatedChipAuthenticationCard) {
+    const HexBinary accessBytes = Hex(CardFile("QES50", 0x011C));
+    const HexBinary securityBytes = Hex(CardFile("QES50", 0x011D));
+    const CardAccess access(&accessBytes);
+    const CardSecurity security(&securityBytes);
+
+    EXPECT_EQ(TypesOf(access.GetSecurityInfos()),
+              (std::vector<uint32_t>{kTypePinInfo, kTypeChipAuthenticationInfo, kTypePACEInfo,
+                                     kTypeChipAuthenticationDomainParameterInfo}));
+    EXPECT_TRUE(access.GetRawData()->Equals(&accessBytes));
+
+    EXPECT_EQ(security.GetVersion(), 3u);
+    ASSERT_EQ(security.GetDigestAlgorithms().size(), 1u);
+    EXPECT_EQ(security.GetDigestAlgorithms()[0].algorithm, "2.16.840.1.101.3.4.2.1");
+    EXPECT_EQ(security.GetEncapsulatedContentInfo().GetEContentType(), "0.4.0.127.0.7.3.2.1");
+    EXPECT_EQ(TypesOf(security.GetEncapsulatedContentInfo().GetSecurityInfos()),
+              (std::vector<uint32_t>{kTypeChipAuthenticationInfo, kTypePACEInfo,
+                                     kTypeChipAuthenticationDomainParameterInfo,
+                                     kTypeChipAuthenticationPublicKeyInfo}));
+    // The certificate is not wrapped in a SET, so none is taken.
+    EXPECT_TRUE(security.GetCertificates().empty());
+    ASSERT_EQ(security.GetSignerInfos().size(), 1u);
+    const SignerInfo& signer = *security.GetSignerInfos()[0];
+    EXPECT_EQ(signer.GetVersion(), 1u);
+    EXPECT_NE(signer.GetSid().issuer, nullptr);
+    EXPECT_NE(signer.GetSid().serialNumber, nullptr);
+    EXPECT_EQ(signer.GetSignatureAlgorithm().algorithm, "1.2.840.113549.1.1.11");
+    EXPECT_EQ(signer.GetSignature().length, 256);
+
+    EXPECT_TRUE(access.IsConsistentWith(&security));
+    EXPECT_TRUE(security.IsConsistentWith(&access));
+    EXPECT_EQ(security.GetChipAuthenticationDomain()->GetName(), kOidBrainpoolP256r1);
+    EXPECT_EQ(access.GetChipAuthenticationDomain()->GetName(), kOidBrainpoolP256r1);
+
+    const auto* pk = dynamic_cast<const ChipAuthenticationPublicKeyInfo*>(FindSecurityInfoByType(
+        &security.GetEncapsulatedContentInfo().GetSecurityInfos(), kTypeChipAuthenticationPublicKeyInfo));
+    ASSERT_NE(pk, nullptr);
+    EXPECT_EQ(pk->GetChipAuthenticationPublicKey().publicKey->length, 65);  // uncompressed P-256 point
+}
+
+TEST(CardFiles, PinLengthOfTheSimulatedCards) {
+    for (const char* name : {"ZEP50", "ZEP44", "QES50"}) {
+        const HexBinary bytes = Hex(CardFile(name, 0x011C));
+        EXPECT_EQ(PinLengthFromCardAccess(&bytes), 6u) << name;
+    }
+    // No PinInfo, no length in it, a length no PIN has, damaged or no file.
+    const std::vector<Bytes> without{
+        SetOf({IntInfo(kOidCaEcdh3Des, 2, 1)}),
+        SetOf({IntInfo(kOidPinInfo, 1)}),
+        SetOf({IntInfo(kOidPinInfo, 1, 0x10000)}),
+        SetOf({Info(kOidPinInfo, [](Botan::DER_Encoder& d) { d.encode_null(); })}),
+        {0x31, 0x05, 0x30},
+        {},
+    };
+    for (const Bytes& file : without) {
+        const HexBinary bytes = Hex(file);
+        EXPECT_EQ(PinLengthFromCardAccess(&bytes), 0u) << bytes.ToString();
+    }
+    EXPECT_EQ(PinLengthFromCardAccess(nullptr), 0u);
+}
+
+TEST(CardFiles, CardAccessKeepsRecognisedInfosInFileOrder) {
+    // Written in this order, unlike a DER encoder, which sorts a SET.
+    Bytes file{0x31, 0x00};
+    for (const Bytes& element : {IntInfo(kOidPaceEcdhGmAes128, 2, 13),
+                                 IntInfo("0.4.0.127.0.7.2.2.4.2.1", 2, 13),  // PACE with Triple-DES
+                                 Bytes{0x02, 0x01, 0x05},                    // not a SEQUENCE
+                                 IntInfo(kOidCaEcdh3Des, 2, 1)})
+        file.insert(file.end(), element.begin(), element.end());
+    file[1] = static_cast<uint8_t>(file.size() - 2);
+    const HexBinary bytes = Hex(file);
+    const CardAccess access(&bytes);
+    EXPECT_EQ(TypesOf(access.GetSecurityInfos()),
+              (std::vector<uint32_t>{kTypePACEInfo, kTypeChipAuthenticationInfo}));
+    EXPECT_EQ(FindSecurityInfoByType(access.SecurityInfos(), kTypeChipAuthenticationDomainParameterInfo), nullptr);
+    EXPECT_EQ(access.GetChipAuthenticationDomain(), nullptr);
+}
+
+TEST(CardFiles, ConsistencyIgnoresOnlyTheDomainParameters) {
+    const Bytes pace = IntInfo(kOidPaceEcdhGmAes128, 2, 13);
+    const Bytes ca = IntInfo(kOidCaEcdh3Des, 2, 1);
+    const HexBinary accessBytes = Hex(SetOf({pace, ca, CaDomainInfo(13)}));
+    const CardAccess access(&accessBytes);
+
+    const HexBinary sameBytes = Hex(SignedData(SetOf({pace, ca, CaDomainInfo(16)})));
+    const CardSecurity same(&sameBytes);
+    EXPECT_TRUE(access.IsConsistentWith(&same));
+
+    const HexBinary otherKeyBytes = Hex(SignedData(SetOf({pace, IntInfo(kOidCaEcdh3Des, 2, 2)})));
+    const CardSecurity otherKey(&otherKeyBytes);
+    EXPECT_FALSE(access.IsConsistentWith(&otherKey));
+    EXPECT_FALSE(otherKey.IsConsistentWith(&access));
+
+    // A type only one file holds counts as equal.
+    const HexBinary fewerBytes = Hex(SignedData(SetOf({ca})));
+    const CardSecurity fewer(&fewerBytes);
+    EXPECT_TRUE(access.IsConsistentWith(&fewer));
+    EXPECT_FALSE(access.IsConsistentWith(nullptr));
+}
+
+TEST(CardFiles, EmptyOrUndecodableFilesGive100008) {
+    try {
+        CardAccess access(nullptr);
+        FAIL();
+    } catch (const MWException& e) {
+        EXPECT_EQ(e.code, 100008);
+        EXPECT_EQ(e.message, "Exception at .\\source\\eID\\CardAccess, Line: 17, Invalid CardAccess data");
+    }
+    const HexBinary empty;
+    try {
+        CardSecurity security(&empty);
+        FAIL();
+    } catch (const MWException& e) {
+        EXPECT_EQ(e.code, 100008);
+        EXPECT_EQ(e.message, "Exception at .\\source\\eID\\CardSecurity, Line: 92, Invalid CardASecurity data");
+    }
+    // A SEQUENCE is not a SET OF SecurityInfo.
+    EXPECT_EQ(CodeOf<CardAccess>(IntInfo(kOidCaEcdh3Des, 2, 1)), 100008);
+    // A SignedData wrapped in a ContentInfo: the first element is no INTEGER.
+    Botan::DER_Encoder wrapped;
+    wrapped.start_cons(Botan::SEQUENCE).encode(Botan::OID("1.2.840.113549.1.7.2"))
+        .start_cons(Botan::ASN1_Tag(0), Botan::CONTEXT_SPECIFIC)
+        .raw_bytes(SignedData(SetOf({IntInfo(kOidCaEcdh3Des, 2, 1)})))
+        .end_cons().end_cons();
+    EXPECT_EQ(CodeOf<CardSecurity>(wrapped.get_contents_unlocked()), 100008);
+}
+
+TEST(CardFiles, DamagedPartsGiveTheirCodes) {
+    const Bytes content = SetOf({IntInfo(kOidCaEcdh3Des, 2, 1)});
+    EXPECT_EQ(CodeOf<CardSecurity>(SignedData(content, true)), 100010);  // signed attributes
+    EXPECT_EQ(CodeOf<CardSecurity>(SignedData({0x30, 0x00})), 100009);    // content is no SET
+    EXPECT_EQ(CodeOf<CardSecurity>(SignedData({0x31, 0x04, 0x30})), 100009);
+    // A malformed recognised info keeps its own class code in either file.
+    const Bytes badInfo = SetOf({Info(kOidCaEcdh3Des, [](Botan::DER_Encoder& d) { d.encode_null(); })});
+    EXPECT_EQ(CodeOf<CardAccess>(badInfo), 100003);
+    EXPECT_EQ(CodeOf<CardSecurity>(SignedData(badInfo)), 100003);
+}
+
+TEST(CardFiles, EveryTruncationOrByteFlipOfTheSimulatedFilesIsHandled) {
+    const Bytes access = CardFile("QES50", 0x011C);
+    const Bytes security = CardFile("QES50", 0x011D);
+    const auto isDocumented = [](int32_t code) {
+        return code == 0 || (code >= 100001 && code <= 100014);
+    };
+    for (size_t length = 0; length < access.size(); ++length)
+        EXPECT_TRUE(isDocumented(CodeOf<CardAccess>(Bytes(access.begin(), access.begin() + static_cast<long>(length)))));
+    for (size_t length = 0; length < security.size(); length += 7) {
+        const int32_t code = CodeOf<CardSecurity>(Bytes(security.begin(), security.begin() + static_cast<long>(length)));
+        EXPECT_EQ(code, 100008) << length;
+    }
+    for (size_t at = 0; at < access.size(); ++at) {
+        Bytes flipped = access;
+        flipped[at] ^= 0xFF;
+        EXPECT_TRUE(isDocumented(CodeOf<CardAccess>(flipped))) << at;
+    }
+    for (size_t at = 0; at < 160 && at < security.size(); ++at) {
+        Bytes flipped = security;
+        flipped[at] ^= 0x5A;
+        EXPECT_TRUE(isDocumented(CodeOf<CardSecurity>(flipped))) << at;
+    }
+}
