@@ -5,7 +5,9 @@
 #include "card/CardCommands.h"
 #include "card/ConnectionMgr.h"
 #include "card/Slot.h"
+#include "eID/CardAccess.h"
 #include "token/ApplicationInfoList.h"
+#include "token/BitStringFlags.h"
 #include "token/AttributeGetters.h"
 #include "token/CardDetection.h"
 #include "token/CiaFileReaders.h"
@@ -86,9 +88,32 @@ class TokenCardApplications final : public CardApplications {
     return CKR_OK;
   }
 
-  // EF.CardAccess is not interpreted: the PIN objects keep the lengths their
-  // directory entries give, never an undefined value.
-  void ApplyCardAccessPinLength(CK_SLOT_ID, const std::vector<uint8_t>&) override {}
+  // The PIN length the card's PinInfo gives goes to the PIN objects whose
+  // flags do not fix their own length (pwdFlags bit 1 clear or not present).
+  // Without a usable PinInfo the PIN objects keep the lengths their directory
+  // entries give, never an undefined value.
+  void ApplyCardAccessPinLength(CK_SLOT_ID slotId, const std::vector<uint8_t>& cardAccess) override {
+    const MW::Base::HexBinary file(cardAccess.data(), static_cast<int32_t>(cardAccess.size()), true);
+    const uint32_t pinLength = Crypto::EIDStruct::PinLengthFromCardAccess(&file);
+    if (pinLength == 0) return;
+    std::lock_guard lock(MW::Token::ApplicationListMutex());
+    MW::Token::ApplicationInfoPtr application;
+    if (MW::Token::FindApplicationInfo(static_cast<uint32_t>(slotId), application) != CKR_OK || !application) return;
+    static constexpr uint32_t kFixedLengthFlag = 1;
+    for (const auto& list : application->ObjectLists) {
+      if (!list || list->kind != MW::Token::kKindPin) continue;
+      for (const auto& object : list->objects) {
+        MW::Token::PasswordAttributes* pin = object ? object->AsPasswordAttributes() : nullptr;
+        if (!pin) continue;
+        bool fixed = false;
+        const bool known = pin->pwdFlags && MW::Token::GetFlagAtIndex(pin->pwdFlags->data, pin->pwdFlags->length,
+                                                                     kFixedLengthFlag, &fixed);
+        if (known && fixed) continue;
+        pin->minLength = pinLength;
+        pin->maxLength = pinLength;
+      }
+    }
+  }
 };
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <cardsim/Card.h>
 #include <cardsim/Personalisations.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +84,13 @@ TEST(CardFiles, SimulatedChipAuthenticationCard) {
     const HexBinary securityBytes = Hex(CardFile("QES50", 0x011D));
     const CardAccess access(&accessBytes);
     const CardSecurity security(&securityBytes);
+    // Seeds for the card-file fuzzer.
+    if (const char* seedDir = std::getenv("BRELT_EID_SEED_DIR")) {
+        std::ofstream(std::string(seedDir) + "/cardaccess.der", std::ios::binary)
+            .write(reinterpret_cast<const char*>(accessBytes.data), accessBytes.length);
+        std::ofstream(std::string(seedDir) + "/cardsecurity.der", std::ios::binary)
+            .write(reinterpret_cast<const char*>(securityBytes.data), securityBytes.length);
+    }
 
     EXPECT_EQ(TypesOf(access.GetSecurityInfos()),
               (std::vector<uint32_t>{kTypePinInfo, kTypeChipAuthenticationInfo, kTypePACEInfo,
