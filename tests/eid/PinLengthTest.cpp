@@ -13,7 +13,10 @@
 
 using namespace Brelt::MW::Token;
 using Brelt::MW::Base::HexBinary;
-using namespace eidtest;
+using eidtest::Hex;
+using eidtest::IntInfo;
+using eidtest::SetOf;
+using FileBytes = std::vector<uint8_t>;
 
 namespace {
 
@@ -41,12 +44,12 @@ protected:
     }
     void TearDown() override { ClearApplicationList(); }
 
-    void Apply(const Bytes& cardAccess)
+    void Apply(const FileBytes& cardAccess)
     {
         Brelt::MW::Card::MakeTokenCardApplications()->ApplyCardAccessPinLength(kSlot, cardAccess);
     }
 
-    std::vector<std::pair<uint32_t, uint32_t>> Lengths() const
+    std::vector<std::pair<uint32_t, uint32_t>> PinLengths() const
     {
         std::vector<std::pair<uint32_t, uint32_t>> lengths;
         for (const auto& pin : application_->ObjectLists[0]->objects)
@@ -64,23 +67,23 @@ using Lengths = std::vector<std::pair<uint32_t, uint32_t>>;
 TEST_F(CardAccessPinLength, GoesToPinsWithoutAFixedLength)
 {
     Apply(SetOf({IntInfo(Brelt::Crypto::EIDStruct::kOidPinInfo, 1, 6)}));
-    EXPECT_EQ(Lengths(), (Lengths{{4, 8}, {6, 6}, {6, 6}}));
+    EXPECT_EQ(PinLengths(), (Lengths{{4, 8}, {6, 6}, {6, 6}}));
 }
 
 TEST_F(CardAccessPinLength, WithoutAUsableLengthThePinsKeepTheirOwn)
 {
-    const std::vector<Bytes> files{
+    const std::vector<FileBytes> files{
         SetOf({IntInfo(Brelt::Crypto::EIDStruct::kOidCaEcdh3Des, 2, 1)}),  // no PinInfo
         SetOf({IntInfo(Brelt::Crypto::EIDStruct::kOidPinInfo, 1)}),        // no length in it
         SetOf({IntInfo(Brelt::Crypto::EIDStruct::kOidPinInfo, 1, 0)}),
         {0x31, 0x82, 0xFF},                                                 // damaged
     };
-    for (const Bytes& file : files) {
+    for (const FileBytes& file : files) {
         Apply(file);
-        EXPECT_EQ(Lengths(), (Lengths{{4, 8}, {4, 8}, {4, 8}})) << Hex(file).ToString();
+        EXPECT_EQ(PinLengths(), (Lengths{{4, 8}, {4, 8}, {4, 8}})) << Hex(file).ToString();
     }
     // A slot without an application is left alone.
     Brelt::MW::Card::MakeTokenCardApplications()->ApplyCardAccessPinLength(
         kSlot + 1, SetOf({IntInfo(Brelt::Crypto::EIDStruct::kOidPinInfo, 1, 6)}));
-    EXPECT_EQ(Lengths(), (Lengths{{4, 8}, {4, 8}, {4, 8}}));
+    EXPECT_EQ(PinLengths(), (Lengths{{4, 8}, {4, 8}, {4, 8}}));
 }
