@@ -71,14 +71,7 @@ ConnectionMgr::~ConnectionMgr() {
 CK_RV ConnectionMgr::StartConnectionManager() {
   FunctionTrace trace("ConnectionMgr::StartConnectionManager");
   running_.store(true);
-  // A card whose data cannot be read must not fail the initialisation.
-  try {
-    QueryStatus(std::chrono::milliseconds(0), false);
-  } catch (const boost::thread_interrupted&) {
-    throw;
-  } catch (...) {
-    LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "Monitoring thread exception occured");
-  }
+  FirstPoll();
 
   threadFinished_.store(false);
   std::promise<int> started;
@@ -101,9 +94,50 @@ CK_RV ConnectionMgr::StartConnectionManager() {
   return trace.Result(CKR_OK);
 }
 
+void ConnectionMgr::FirstPoll() {
+  // A card whose data cannot be read must not fail the initialisation.
+  try {
+    QueryStatus(std::chrono::milliseconds(0), false);
+  } catch (const boost::thread_interrupted&) {
+    throw;
+  } catch (...) {
+    LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "Monitoring thread exception occured");
+  }
+}
+
+CK_RV ConnectionMgr::StartWithoutThread() {
+  FunctionTrace trace("ConnectionMgr::StartWithoutThread");
+  running_.store(true);
+  {
+    boost::lock_guard<boost::mutex> lock(callerPollMutex_);
+    FirstPoll();
+  }
+  pollsOnCallerThreads_.store(true);
+  return trace.Result(CKR_OK);
+}
+
+void ConnectionMgr::PollOnCallerThread() noexcept {
+  if (!pollsOnCallerThreads_.load() || !running_.load()) return;
+  try {
+    FunctionTrace trace("ConnectionMgr::PollOnCallerThread");
+    boost::lock_guard<boost::mutex> lock(callerPollMutex_);
+    QueryStatus(std::chrono::milliseconds(0), true);
+    // Only tries TokenMutex: a caller that holds it postpones the purge.
+    DeleteInvalidReferences();
+  } catch (...) {
+    // A card that cannot be read or a PC/SC failure must not fail the
+    // caller's slot call; the next call polls again.
+    LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "Monitoring poll exception occured");
+  }
+}
+
 CK_RV ConnectionMgr::StopConnectionManager() {
   FunctionTrace trace("ConnectionMgr::StopConnectionManager");
-  if (!running_.load() && !thread_.joinable()) return trace.Result(CKR_OK);
+  if (!thread_.joinable()) {
+    // No thread was started (or it has been stopped already): nothing to end.
+    running_.store(false);
+    return trace.Result(CKR_OK);
+  }
 
   const auto tid = static_cast<unsigned>(threadId_.load());
   LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "Stopping monitoring thread, TID=%08X", tid);

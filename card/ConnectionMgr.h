@@ -1,6 +1,7 @@
 #pragma once
-// The reader monitor: watches the PC/SC readers on a thread of its own and
-// turns what it sees into registry changes. A card that arrives is connected,
+// The reader monitor: watches the PC/SC readers on a thread of its own (or,
+// when the application forbids module threads, in short polls on the
+// caller's threads) and turns what it sees into registry changes. A card that arrives is connected,
 // its applications are loaded and one Slot per application is registered
 // under the card's Token; a card or reader that goes has its slots
 // invalidated. After each poll, records invalidated more than 15 seconds
@@ -44,6 +45,15 @@ class ConnectionMgr {
   // then the monitor thread. CKR_OK, or CKR_GENERAL_ERROR when the thread
   // cannot be started.
   CK_RV StartConnectionManager();
+  // The same synchronous poll, but no thread: the library then calls
+  // PollOnCallerThread from its slot calls. Always CKR_OK.
+  CK_RV StartWithoutThread();
+  // One poll that does not wait for a change, then the purge. Does nothing
+  // unless started by StartWithoutThread. Takes SlotListMutex (and the
+  // registry's lock below it), never waits for TokenMutex; callers may hold
+  // TokenMutex. Never throws.
+  void PollOnCallerThread() noexcept;
+  bool PollsOnCallerThreads() const { return pollsOnCallerThreads_.load(); }
   // Asks the thread to end, waits up to 5 seconds, interrupts it when it has
   // not finished, and then waits until it has: nothing the thread uses is
   // freed while it runs. Always CKR_OK.
@@ -69,6 +79,8 @@ class ConnectionMgr {
 
  private:
   void ConnectionThreadFunc();
+  // The poll of the start: cards present now get slots without an event.
+  void FirstPoll();
   // One poll: list the readers, wait up to `timeout` for a change, apply it.
   void QueryStatus(std::chrono::milliseconds timeout, bool eventFlag);
   LONG GetListReaders(std::vector<std::string>& names);
@@ -99,6 +111,8 @@ class ConnectionMgr {
   std::atomic<CK_SLOT_ID> nextSlotId_{1};
   boost::thread thread_;
   std::atomic<bool> running_{false};
+  std::atomic<bool> pollsOnCallerThreads_{false};
+  boost::mutex callerPollMutex_;  // one caller-thread poll at a time (states_)
   const std::chrono::milliseconds pollInterval_;
   const std::chrono::milliseconds stopWait_;
 

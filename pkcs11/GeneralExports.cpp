@@ -31,7 +31,6 @@ CK_RV CheckInitializeArguments(const CK_C_INITIALIZE_ARGS& args) {
 
   if (args.flags != 0 && (args.flags & (CKF_LIBRARY_CANT_CREATE_OS_THREADS | CKF_OS_LOCKING_OK)) == 0)
     return CKR_ARGUMENTS_BAD;
-  if (args.flags & CKF_LIBRARY_CANT_CREATE_OS_THREADS) return CKR_NEED_TO_CREATE_THREADS;
   // The module always uses its own locks and never calls the application's
   // mutex functions, so it cannot honour "use only these" (flags 0).
   if (args.flags == 0 && mutexFunctionsGiven == 4) return CKR_CANT_LOCK;
@@ -46,11 +45,13 @@ CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
   return RunExport("C_Initialize", &InitializationMutex(), [&]() -> CK_RV {
     TracePointer("pInitArgs", pInitArgs);
     if (IsLibraryInitialized()) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+    MonitorThreading threading = MonitorThreading::ModuleThread;
     if (pInitArgs != nullptr) {
-      if (CK_RV rv = CheckInitializeArguments(*static_cast<const CK_C_INITIALIZE_ARGS*>(pInitArgs)); rv != CKR_OK)
-        return rv;
+      const auto& args = *static_cast<const CK_C_INITIALIZE_ARGS*>(pInitArgs);
+      if (CK_RV rv = CheckInitializeArguments(args); rv != CKR_OK) return rv;
+      if (args.flags & CKF_LIBRARY_CANT_CREATE_OS_THREADS) threading = MonitorThreading::CallerThreads;
     }
-    return InitializePKCS11();
+    return InitializePKCS11(threading);
   });
 }
 

@@ -24,7 +24,8 @@ using Card::StatusCache;
 // The reader monitor of the initialised library. Never destroyed: the unload
 // hook may run after the module's static destructors.
 struct LibraryState {
-  std::mutex mutex;  // guards `monitor`; callers already hold InitializationMutex
+  // Guards `monitor`, and keeps it alive during a caller-thread poll.
+  std::mutex mutex;
   std::unique_ptr<ConnectionMgr> monitor;
   std::atomic<bool> initialized{false};
 };
@@ -66,7 +67,7 @@ void FreeStatus(SCARDCONTEXT apiContext, SCARDCONTEXT waitContext) {
   TraceLeaving("FreeStatus");
 }
 
-CK_RV InitializePKCS11() {
+CK_RV InitializePKCS11(MonitorThreading threading) {
   FunctionTrace trace("InitializePKCS11");
   // A process that died while holding the mutex would otherwise keep every
   // other process waiting.
@@ -85,7 +86,16 @@ CK_RV InitializePKCS11() {
     ReleaseContext(waitContext);
     return trace.Result(CKR_GENERAL_ERROR);
   }
-  if (monitor->StartConnectionManager() != CKR_OK) {
+  CK_RV started = CKR_OK;
+  if (threading == MonitorThreading::CallerThreads) {
+    LogMessage(LOG_LEVEL_INFO, true, nullptr, 0, true,
+               "The reader monitor runs on the caller's threads: the application asked the library not to create "
+               "threads");
+    started = monitor->StartWithoutThread();
+  } else {
+    started = monitor->StartConnectionManager();
+  }
+  if (started != CKR_OK) {
     const SCARDCONTEXT api = StatusCache::GetContextHandle();
     const SCARDCONTEXT wait = StatusCache::GetContextHandleWait();
     monitor.reset();
@@ -126,6 +136,22 @@ CK_RV FinalizePKCS11(bool processDetach) {
 }
 
 bool IsLibraryInitialized() { return State().initialized.load(); }
+
+void PollReadersOnCallerThread() noexcept {
+  try {
+    LibraryState& state = State();
+    std::lock_guard lock(state.mutex);
+    if (state.monitor) state.monitor->PollOnCallerThread();
+  } catch (...) {
+    // Only taking the lock can throw; the slot call goes on with what is known.
+  }
+}
+
+bool LibraryHasMonitorThread() {
+  LibraryState& state = State();
+  std::lock_guard lock(state.mutex);
+  return state.monitor && !state.monitor->PollsOnCallerThreads() && !state.monitor->IsThreadFinished();
+}
 
 void AbandonLibraryStateAfterFork() {
   LibraryState& state = State();

@@ -8,8 +8,21 @@
 
 namespace Brelt::MW::Pkcs11 {
 
+// Where the reader monitor runs: on a thread of the module, or — when the
+// application has said the library must not create threads — in short polls
+// at the start of the slot calls, on the application's threads.
+enum class MonitorThreading { ModuleThread, CallerThreads };
+
 // Builds the library state; CKR_OK or CKR_GENERAL_ERROR.
-CK_RV InitializePKCS11();
+CK_RV InitializePKCS11(MonitorThreading threading = MonitorThreading::ModuleThread);
+
+// Without a monitor thread: one poll of the readers that does not wait for a
+// change, applying what it finds to the slot list. Does nothing while a
+// monitor thread runs or the library is not initialised. Never throws.
+void PollReadersOnCallerThread() noexcept;
+
+// True while the initialised library has a monitor thread of its own.
+bool LibraryHasMonitorThread();
 
 // Tears the library state down; processDetach is set when the module is being
 // unloaded (or the process exits) while still initialised. Always CKR_OK.

@@ -22,6 +22,7 @@ CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication,
     if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (phSession == nullptr) return CKR_ARGUMENTS_BAD;
     if ((flags & CKF_SERIAL_SESSION) == 0) return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
+    PollReadersOnCallerThread();
     if (CK_RV rv = FindSlot(slotID, "C_OpenSession", __LINE__); rv != CKR_OK) return rv;
 
     const CK_RV rv = OpenSession(slotID, flags, phSession);

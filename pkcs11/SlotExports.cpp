@@ -24,6 +24,7 @@ CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PT
     if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (pulCount == nullptr) return CKR_ARGUMENTS_BAD;
 
+    PollReadersOnCallerThread();
     const CK_RV rv = GetSlotList(tokenPresent, pSlotList, pulCount);
     if (rv == CKR_OK) {
       TraceOutputHeader();
@@ -40,6 +41,7 @@ CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
     TracePointer("pInfo", pInfo);
     if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (pInfo == nullptr) return CKR_ARGUMENTS_BAD;
+    PollReadersOnCallerThread();
     if (CK_RV rv = FindSlot(slotID, "C_GetSlotInfo", __LINE__); rv != CKR_OK) return rv;
 
     const CK_RV rv = GetSlotInfo(slotID, pInfo);
@@ -57,6 +59,7 @@ CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
     TracePointer("pInfo", pInfo);
     if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (pInfo == nullptr) return CKR_ARGUMENTS_BAD;
+    PollReadersOnCallerThread();
     if (CK_RV rv = FindSlot(slotID, "C_GetTokenInfo", __LINE__); rv != CKR_OK) return rv;
 
     // The card's answers are read inside one PC/SC transaction. Only a

@@ -15,6 +15,7 @@
 #include "card/StatusCache.h"
 #include "pkcs11/ApiMutexes.h"
 #include "pkcs11/InternalOperations.h"
+#include "pkcs11/LibraryLifecycle.h"
 #include "pkcs11/SessionOperations.h"
 
 namespace Brelt::MW::Pkcs11 {
@@ -105,6 +106,8 @@ CK_RV GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
 
 CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot) {
   FunctionTrace trace("WaitForSlotEvent");
+  // Without a monitor thread, each look for an event polls the readers first.
+  PollReadersOnCallerThread();
   CK_RV rv = StatusCache::GetSlotIDWithEventOccured(pSlot);
   if (rv == CKR_OK || (flags & CKF_DONT_BLOCK) != 0) return trace.Result(rv);
   // The monitor sets the event flags; the caller's thread looks for them
@@ -113,6 +116,7 @@ CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot) {
   for (;;) {
     if (!StatusCache::GetLibraryInitialized()) return trace.Result(CKR_CRYPTOKI_NOT_INITIALIZED);
     std::this_thread::sleep_for(interval);
+    PollReadersOnCallerThread();
     if (StatusCache::GetSlotIDWithEventOccured(pSlot) == CKR_OK) return trace.Result(CKR_OK);
   }
 }

@@ -59,6 +59,19 @@ TEST_F(InitializeTest, AcceptedArgumentCombinations) {
 
   CK_C_INITIALIZE_ARGS osLockingWithFunctions = AllMutexFunctions(CKF_OS_LOCKING_OK);
   EXPECT_EQ(C_Initialize(&osLockingWithFunctions), CKR_OK);
+  C_Finalize(nullptr);
+
+  // An application that forbids module threads is served without them.
+  for (const CK_FLAGS flags : {CKF_LIBRARY_CANT_CREATE_OS_THREADS,
+                               CKF_LIBRARY_CANT_CREATE_OS_THREADS | CKF_OS_LOCKING_OK}) {
+    CK_C_INITIALIZE_ARGS noThreads{};
+    noThreads.flags = flags;
+    EXPECT_EQ(C_Initialize(&noThreads), CKR_OK) << flags;
+    C_Finalize(nullptr);
+    CK_C_INITIALIZE_ARGS noThreadsWithFunctions = AllMutexFunctions(flags);
+    EXPECT_EQ(C_Initialize(&noThreadsWithFunctions), CKR_OK) << flags;
+    C_Finalize(nullptr);
+  }
 }
 
 TEST_F(InitializeTest, RefusedArgumentsLeaveTheLibraryUninitialised) {
@@ -76,18 +89,20 @@ TEST_F(InitializeTest, RefusedArgumentsLeaveTheLibraryUninitialised) {
   threeFunctions.UnlockMutex = nullptr;
   CK_C_INITIALIZE_ARGS unknownFlag{};
   unknownFlag.flags = 4;
-  CK_C_INITIALIZE_ARGS cantCreateThreads{};
-  cantCreateThreads.flags = CKF_LIBRARY_CANT_CREATE_OS_THREADS;
-  CK_C_INITIALIZE_ARGS cantCreateThreadsOsLocking{};
-  cantCreateThreadsOsLocking.flags = CKF_LIBRARY_CANT_CREATE_OS_THREADS | CKF_OS_LOCKING_OK;
+  // Forbidding module threads changes none of the other checks.
+  CK_C_INITIALIZE_ARGS noThreadsReserved{};
+  noThreadsReserved.flags = CKF_LIBRARY_CANT_CREATE_OS_THREADS;
+  noThreadsReserved.pReserved = &noThreadsReserved;
+  CK_C_INITIALIZE_ARGS noThreadsThreeFunctions = AllMutexFunctions(CKF_LIBRARY_CANT_CREATE_OS_THREADS);
+  noThreadsThreeFunctions.DestroyMutex = nullptr;
 
   const Case cases[] = {
       {"reserved pointer set", reserved, CKR_ARGUMENTS_BAD},
       {"two of four mutex functions", twoFunctions, CKR_ARGUMENTS_BAD},
       {"three of four mutex functions", threeFunctions, CKR_ARGUMENTS_BAD},
       {"flags 4 alone", unknownFlag, CKR_ARGUMENTS_BAD},
-      {"cannot create threads", cantCreateThreads, CKR_NEED_TO_CREATE_THREADS},
-      {"cannot create threads, OS locking", cantCreateThreadsOsLocking, CKR_NEED_TO_CREATE_THREADS},
+      {"no threads, reserved pointer set", noThreadsReserved, CKR_ARGUMENTS_BAD},
+      {"no threads, three of four mutex functions", noThreadsThreeFunctions, CKR_ARGUMENTS_BAD},
       {"application locking only", AllMutexFunctions(0), CKR_CANT_LOCK},
   };
   for (const Case& c : cases) {
