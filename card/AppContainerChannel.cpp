@@ -135,7 +135,7 @@ CK_RV RunMutualAuthentication(const Messages& m, CK_ULONG* lastStatus, const Slo
     try {
         Botan::AutoSeeded_RNG rng;
         rng.randomize(hostChallenge.bytes.data(), n);
-    } catch (const std::exception&) {
+    } catch (...) {
         return CKR_FUNCTION_FAILED;
     }
 
@@ -190,7 +190,7 @@ std::unique_ptr<HexBinary> UnwrapAppContainerKey()
         const HexBinary wrapped{std::string(kWrappedAppContainerKey)};
         const Brelt::Crypto::OAEP decoder("SHA-256", 1024, "");
         return decoder.Decode(&wrapped);
-    } catch (const std::exception&) {
+    } catch (...) {
         return nullptr;
     }
 }
@@ -224,7 +224,7 @@ CK_RV DeriveSessionKey(const uint8_t* hostChallenge, const uint8_t* cardChalleng
         *key = std::make_unique<uint8_t[]>(kAppContainerSessionKeyLength);
         std::memcpy(key->get(), cryptogram->data, kAppContainerSessionKeyLength);
         *keyLength = kAppContainerSessionKeyLength;
-    } catch (const std::exception&) {
+    } catch (...) {
         LOG_FAILED(kName, CKR_FUNCTION_FAILED);
         return trace.Result(CKR_FUNCTION_FAILED);
     }

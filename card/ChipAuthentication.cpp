@@ -110,7 +110,7 @@ CK_RV ChipAuthentication(CK_ULONG* lastStatus, const Slot* slot, const Brelt::Cr
     try {
         const auto point = Brelt::Crypto::GetEcPublicPoint(ephemeral);
         mseData = BuildMseSetAtData(point.get(), kChipAuthenticationKeyId);
-    } catch (const std::exception&) {
+    } catch (...) {
         mseData.reset();
     }
     if (!mseData) {
@@ -142,6 +142,9 @@ CK_RV ChipAuthentication(CK_ULONG* lastStatus, const Slot* slot, const Brelt::Cr
         padded = ZeroPadding(secret.get(), domain.GetName());
     } catch (const std::exception& e) {
         LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Key agreement failed: %s", e.what());
+        return fail(CKR_FUNCTION_FAILED);
+    } catch (...) {
+        LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Key agreement failed");
         return fail(CKR_FUNCTION_FAILED);
     }
     if (!padded) {

@@ -19,9 +19,16 @@
 #include "card/SecureMessaging.h"
 #include "pkcs11/cryptoki.h"
 
+namespace Brelt::Crypto::EIDStruct {
+class CardSecurity;
+}
+
 namespace Brelt::MW::Card {
 
 class Slot;
+
+// The parsed EF.CardSecurity kept for later renewals of the channel.
+using CardSecurityCache = std::shared_ptr<const Brelt::Crypto::EIDStruct::CardSecurity>;
 
 // The chip-authentication key the module asks the card to use.
 inline constexpr int32_t kChipAuthenticationKeyId = 3;
@@ -44,5 +51,18 @@ std::unique_ptr<Brelt::Crypto::SessionKeyPair> DeriveKeyFromKSeed(const MW::Base
 CK_RV ChipAuthentication(CK_ULONG* lastStatus, const Slot* slot, const Brelt::Crypto::EcDomain& domain,
                          const Brelt::Crypto::EcPrivateKeyHolder& ephemeral,
                          const Brelt::Crypto::EcPublicKeyHolder& cardKey, std::unique_ptr<SecureMessaging>* out);
+
+// A copy of the public key of the file's first ChipAuthenticationPublicKeyInfo;
+// null when it has none.
+std::unique_ptr<MW::Base::HexBinary> GetChipAuthPublicKey(const Brelt::Crypto::EIDStruct::CardSecurity& file);
+
+// Reads and parses EF.CardSecurity (into *cache), then runs chip
+// authentication with its domain and key. Always CKR_OK; *out receives the
+// context on success and is left alone otherwise.
+CK_RV ChipAuthSecMessaging(CK_ULONG* lastStatus, const Slot* slot, CardSecurityCache* cache,
+                           std::unique_ptr<SecureMessaging>* out);
+// The same with the file already in *cache (read only when the cache is empty).
+CK_RV RenewChipAuthSecMessaging(CK_ULONG* lastStatus, const Slot* slot, CardSecurityCache* cache,
+                                std::unique_ptr<SecureMessaging>* out);
 
 }  // namespace Brelt::MW::Card

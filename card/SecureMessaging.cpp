@@ -164,7 +164,7 @@ CK_RV SecureMessaging::SetSessionKey(const Brelt::Crypto::SessionKeyPair* pair, 
         kMac_ = std::move(kMac);
         iv_ = std::move(iv);
         cipher_ = std::move(cipher);
-    } catch (const std::exception&) {
+    } catch (...) {
         LOG_FAILED("SecureMessaging::SetSessionKey", CKR_ARGUMENTS_BAD);
         return trace.Result(CKR_ARGUMENTS_BAD);
     }
@@ -325,6 +325,8 @@ std::unique_ptr<ApduCommand> SecureMessaging::EncodeCommand(const ApduCommand* p
         }
     } catch (const std::exception& e) {
         return fail(e.what());
+    } catch (...) {
+        return fail("Protected command cannot be built");
     }
     if (field.size() > 0xFFFF) return fail("Protected command too long");
 
@@ -382,7 +384,7 @@ CK_RV SecureMessaging::DecodeResponse(ApduResponse* response)
         if (status) AppendTlv(macInput, kTagStatus, *status);
         try {
             passed = CheckMac(macInput, *checksum);
-        } catch (const std::exception&) {
+        } catch (...) {
             passed = false;
         }
     }
@@ -403,7 +405,7 @@ CK_RV SecureMessaging::DecodeResponse(ApduResponse* response)
             const auto deciphered = cipher_->Decrypt(&bytes);
             output.assign(deciphered->data, deciphered->data + deciphered->length);
         }
-    } catch (const std::exception&) {
+    } catch (...) {
         // A cryptogram that does not decipher (bad length or padding).
         LOG_FAILED(kName, kSmResponseRefused);
         return trace.Result(RefuseResponse(response));

@@ -34,6 +34,10 @@ namespace Brelt::MW::Pkcs11 {
 class Session;
 }
 
+namespace Brelt::Crypto::EIDStruct {
+class CardSecurity;
+}
+
 namespace Brelt::MW::Card {
 
 class Slot;
@@ -149,10 +153,18 @@ class StatusCache {
   static SecureMessagingPtr RenewSecureMessaging(const Pkcs11::Session* session);
 
  private:
+  using CardSecurityCachePtr = std::shared_ptr<const Crypto::EIDStruct::CardSecurity>;
   struct AuthEntry {
     SecureMessagingPtr context;
     uint32_t type = 0;
+    // The card's parsed EF.CardSecurity, reused when the channel is renewed.
+    CardSecurityCachePtr cardSecurity;
   };
+
+  // Opens or renews chip authentication and stores the context as type 4.
+  static SecureMessagingPtr OpenChipAuthentication(const Slot& slot, const Pkcs11::Session& session, bool renew,
+                                                   CardSecurityCachePtr cached);
+  static CardSecurityCachePtr CachedCardSecurity(SCARDHANDLE card);
 
   StatusCache() = default;
 

@@ -10,6 +10,8 @@
 #include <utility>
 
 #include "card/AppContainerChannel.h"
+#include "card/CardCommands.h"
+#include "card/ChipAuthentication.h"
 #include "card/ApduTransport.h"
 #include "card/RecursiveMutexLock.h"
 #include "card/SecureMessaging.h"
@@ -25,6 +27,14 @@ namespace {
 // SendApdu's question before every command: the card's chip-authentication
 // context, if any.
 std::shared_ptr<ApduProtector> FindCardProtector(const Slot& slot) { return StatusCache::GetSecureMessaging(slot); }
+
+// The registered session's last-status word, or `local` for a caller's own
+// record that only lends its slot id.
+CK_ULONG* LastStatusOf(const Pkcs11::Session& session, CK_ULONG& local) {
+  SessionPtr registered = session.Handle() != 0 ? StatusCache::GetSession(session.Handle()) : nullptr;
+  local = session.DeviceError();
+  return registered.get() == &session ? registered->LastStatusWord() : &local;
+}
 
 void TraceLeavingContext(const char* function, const void* context)
 {
@@ -108,11 +118,8 @@ SecureMessagingPtr StatusCache::EstablishAuthContext(const Pkcs11::Session& sess
   if (slot) {
     const auto key = UnwrapAppContainerKey();
     if (key) {
-      // The registered session records the status words; a caller's own
-      // record only lends its slot id.
-      SessionPtr registered = session.Handle() != 0 ? GetSession(session.Handle()) : nullptr;
-      CK_ULONG local = session.DeviceError();
-      CK_ULONG* lastStatus = registered.get() == &session ? registered->LastStatusWord() : &local;
+      CK_ULONG local = 0;
+      CK_ULONG* lastStatus = LastStatusOf(session, local);
       context = CitizenAuthenticate(lastStatus, slot.get(), kAppContainerKeyReference, key->data, key->length,
                                     kAppContainerSessionKeyReference);
     } else {
@@ -124,13 +131,49 @@ SecureMessagingPtr StatusCache::EstablishAuthContext(const Pkcs11::Session& sess
   return context;
 }
 
+SecureMessagingPtr StatusCache::OpenChipAuthentication(const Slot& slot, const Pkcs11::Session& session, bool renew,
+                                                       CardSecurityCachePtr cached) {
+  static constexpr const char* kName = "StatusCache::OpenChipAuthentication";
+  CK_ULONG local = 0;
+  CK_ULONG* lastStatus = LastStatusOf(session, local);
+  std::unique_ptr<SecureMessaging> opened;
+  if (renew) {
+    RenewChipAuthSecMessaging(lastStatus, &slot, &cached, &opened);
+  } else {
+    ChipAuthSecMessaging(lastStatus, &slot, &cached, &opened);
+  }
+  if (!opened) return nullptr;
+  opened->SetType(kAuthTypeChipAuthentication);
+  SecureMessagingPtr context(std::move(opened));
+  LogMessage(LOG_LEVEL_DEBUG, true, kName, __LINE__, true, "New SM instance will be set with hCard: %lu",
+             static_cast<unsigned long>(slot.CardHandle()));
+  SetApduProtectorLookup(&FindCardProtector);
+  auto cache = Instance();
+  if (!cache) return context;
+  RecursiveMutexLock lock(&cache->mutex_);
+  cache->authContexts_[slot.CardHandle()] = AuthEntry{context, kAuthTypeChipAuthentication, std::move(cached)};
+  return context;
+}
+
 SecureMessagingPtr StatusCache::CreateSecureMessaging(const Slot* slot, const Pkcs11::Session* session) {
   static constexpr const char* kName = "StatusCache::CreateSecureMessaging";
   FunctionTrace trace(kName);
   if (slot == nullptr || session == nullptr) return nullptr;
-  if (auto context = GetAuthContext(*session)) return context;
-  LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Chip authentication is not available");
-  return nullptr;
+  SecureMessagingPtr context = GetAuthContext(*session);
+  if (!context) {
+    LogMessage(LOG_LEVEL_DEBUG, true, kName, __LINE__, true, "SM not found, going to create new SM instance");
+    return OpenChipAuthentication(*slot, *session, false, nullptr);
+  }
+  LogMessage(LOG_LEVEL_DEBUG, true, kName, __LINE__, true, "SM found, test if SM instance is valid");
+  if (SelectMF(slot) == CKR_OK) {
+    LogMessage(LOG_LEVEL_DEBUG, true, kName, __LINE__, true, "SM instance found and is valid");
+    return context;
+  }
+  LogMessage(LOG_LEVEL_DEBUG, true, kName, __LINE__, true,
+             "Select commmand return error, going to create new SM instance");
+  CardSecurityCachePtr cached = CachedCardSecurity(slot->CardHandle());
+  RemoveCardAuth(slot->CardHandle(), true);
+  return OpenChipAuthentication(*slot, *session, true, std::move(cached));
 }
 
 SecureMessagingPtr StatusCache::EnsureSecureMessaging(const Pkcs11::Session* session) {
@@ -150,7 +193,18 @@ SecureMessagingPtr StatusCache::EnsureSecureMessagingForSlot(const Slot* slot) {
 
 SecureMessagingPtr StatusCache::RenewSecureMessaging(const Pkcs11::Session* session) {
   FunctionTrace trace("StatusCache::RenewSecureMessaging");
-  return nullptr;
+  if (session == nullptr) return nullptr;
+  SlotPtr slot = GetSlot(session->SlotId());
+  if (!slot) return nullptr;
+  return OpenChipAuthentication(*slot, *session, true, CachedCardSecurity(slot->CardHandle()));
+}
+
+StatusCache::CardSecurityCachePtr StatusCache::CachedCardSecurity(SCARDHANDLE card) {
+  auto cache = Instance();
+  if (!cache) return nullptr;
+  RecursiveMutexLock lock(&cache->mutex_);
+  const auto it = cache->authContexts_.find(card);
+  return it == cache->authContexts_.end() ? nullptr : it->second.cardSecurity;
 }
 
 }  // namespace Brelt::MW::Card

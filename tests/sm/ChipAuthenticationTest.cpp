@@ -11,6 +11,7 @@
 #include "card/CardCommands.h"
 #include "card/ChipAuthentication.h"
 #include "card/StatusCache.h"
+#include "pkcs11/Session.h"
 #include "tests/sm/SmTestSupport.h"
 
 namespace {
@@ -112,6 +113,71 @@ TEST_F(ChipAuthenticationTest, CardRefusingTheKeyGivesNoContext)
     EXPECT_NE(ChipAuthentication(&status_, &slot_, domain, ephemeral, strangerPublic, &none), CKR_OK);
     EXPECT_FALSE(none);
     EXPECT_EQ(ChipAuthentication(&status_, nullptr, domain, ephemeral, strangerPublic, &none), CKR_ARGUMENTS_BAD);
+}
+
+// The registry's entry: opened from EF.CardSecurity, reused while the card
+// answers under it, renewed from the kept file when the card lost it.
+TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
+{
+    auto card = Insert("QES50");
+    auto slot = std::make_shared<Slot>(7, kReader);
+    slot->SetCardHandle(handle_);
+    slot->SetTokenPresent(true);
+    slot->SetTokenId(StatusCache::GetOrCreateToken(handle_));
+    StatusCache::AddNewSlot(slot);
+    const Brelt::MW::Pkcs11::Session session(7, CKF_SERIAL_SESSION);
+
+    const SecureMessagingPtr first = StatusCache::CreateSecureMessaging(slot.get(), &session);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->GetType(), 4u);
+    EXPECT_TRUE(card->SecureMessagingActive());
+    auto sent = Commands();
+    EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [](const std::string& c) { return c.substr(0, 5) == "00 B0"; }));
+
+    EXPECT_EQ(StatusCache::CreateSecureMessaging(slot.get(), &session), first);
+    sent = Commands();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back().substr(0, 11), "0C A4 00 0C");
+
+    card->Reset();
+    const SecureMessagingPtr renewed = StatusCache::CreateSecureMessaging(slot.get(), &session);
+    ASSERT_TRUE(renewed);
+    EXPECT_NE(renewed, first);
+    EXPECT_EQ(renewed->SSC(), std::vector<uint8_t>(8, 0x00));
+    for (const auto& command : Commands()) EXPECT_NE(NoSpaces(command).substr(0, 4), "00B0") << "file kept";
+    EXPECT_EQ(StatusCache::GetSecureMessaging(*slot), renewed);
+    uint8_t buffer[2048] = {};
+    uint32_t length = sizeof buffer;
+    const uint8_t cardAccess[] = {0x01, 0x1C};
+    EXPECT_EQ(ReadBinary(&status_, slot.get(), cardAccess, 2, buffer, &length), CKR_OK);
+
+    // A card without chip authentication gives no context and stores none.
+    StatusCache::RemoveAllSlots();
+    StatusCache::ClearAuthTable();
+    Insert("DEF50");
+    slot->SetCardHandle(handle_);
+    StatusCache::AddNewSlot(slot);
+    EXPECT_FALSE(StatusCache::CreateSecureMessaging(slot.get(), &session));
+    EXPECT_FALSE(StatusCache::GetSecureMessaging(*slot));
+    StatusCache::RemoveAllSlots();
+}
+
+TEST_F(ChipAuthenticationTest, DamagedCardSecurityGivesNoContext)
+{
+    std::shared_ptr<cardsim::Card> card = cardsim::MakePersonalisation("QES50");
+    InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card), [](const cardsim::Bytes& c, cardsim::Bytes a) {
+        if (c.size() > 1 && c[1] == 0xB0 && a.size() > 2) a[0] ^= 0xFF;  // not a SEQUENCE any more
+        return a;
+    }));
+    CardSecurityCache cache;
+    std::unique_ptr<SecureMessaging> out;
+    EXPECT_EQ(ChipAuthSecMessaging(&status_, &slot_, &cache, &out), CKR_OK);
+    EXPECT_FALSE(out);
+    EXPECT_FALSE(cache);
+    EXPECT_EQ(RenewChipAuthSecMessaging(&status_, &slot_, &cache, &out), CKR_OK);
+    EXPECT_FALSE(out);
+    EXPECT_FALSE(card->SecureMessagingActive());
+    EXPECT_EQ(ChipAuthSecMessaging(&status_, &slot_, nullptr, &out), CKR_OK);
 }
 
 TEST(ChipAuthenticationSteps, MseDataPaddingAndKeyDerivation)
