@@ -13,6 +13,7 @@
 #include "card/ApduTransport.h"
 #include "card/CardCommands.h"
 #include "card/PinPad.h"
+#include "card/SecureMessaging.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
 #include "card/Token.h"
@@ -50,11 +51,18 @@ CK_RV SelectIasApplication(Pkcs11::Session& session, const Card::Slot& slot, con
                                [] { return false; });
 }
 
-// Builds the PIN command with the PIN (padded when the PIN object asks for
-// it) and sends it without logging its data. An unexpected status word is
-// mapped through MapPinError.
+// How a PIN command travels: the plain transport (never wrapped), SendApdu
+// (which applies a chip-authentication channel by itself), or wrapped here
+// with the card's application-container channel first.
+struct PinRoute {
+  bool plain = false;
+  Card::SecureMessagingPtr channel;
+};
+
+// Builds the PIN command and sends it without logging its data. An
+// unexpected status word is mapped through MapPinError.
 CK_RV SendPinCommand(Pkcs11::Session& session, const Card::Slot& slot, uint8_t ins, uint8_t p1, uint8_t pinRef,
-                     const uint8_t* data, uint16_t length, bool plain = false)
+                     const uint8_t* data, uint16_t length, const PinRoute& route = {})
 {
   Card::ApduCommand command;
   Card::ApduResponse response;
@@ -62,15 +70,23 @@ CK_RV SendPinCommand(Pkcs11::Session& session, const Card::Slot& slot, uint8_t i
   if (length > 0) {
     if (CK_RV rv = Card::SetApduData(&command, length, data, 1); rv != CKR_OK) return rv;
   }
-  const CK_RV rv = plain ? Card::SendApduImpl(&slot, &command, &response, session.LastStatusWord(), 1, 0)
-                         : Card::SendApdu(&slot, &command, &response, session.LastStatusWord(), 1, 0);
+  CK_RV rv = CKR_OK;
+  if (route.channel) {
+    const std::unique_ptr<Card::ApduCommand> wrapped = route.channel->EncodeCommand(&command, Card::kSmWholeCommand);
+    if (!wrapped) return CKR_FUNCTION_FAILED;
+    rv = Card::SendApdu(&slot, wrapped.get(), &response, session.LastStatusWord(), 1, 0);
+  } else if (route.plain) {
+    rv = Card::SendApduImpl(&slot, &command, &response, session.LastStatusWord(), 1, 0);
+  } else {
+    rv = Card::SendApdu(&slot, &command, &response, session.LastStatusWord(), 1, 0);
+  }
   if (rv == CKR_FUNCTION_FAILED) return MapPinError(session.DeviceError());
   return rv;
 }
 
 // VERIFY with the PIN, padded when needed.
 CK_RV SendVerify(Pkcs11::Session& session, const Card::Slot& slot, const Card::PinReference& pin, uint8_t pinRef,
-                 const uint8_t* pinBytes, uint8_t pinLength, bool plain = false)
+                 const uint8_t* pinBytes, uint8_t pinLength, const PinRoute& route = {})
 {
   // A VERIFY without data only asks for the PIN state; answered 9000 when
   // another caller verified already, it must never count as a PIN.
@@ -80,25 +96,27 @@ CK_RV SendVerify(Pkcs11::Session& session, const Card::Slot& slot, const Card::P
     uint8_t length = pinLength;
     std::unique_ptr<HexBinary> padded = ApplyPinPadding(pinBytes, &length, pin.padChar, pin.maxLength);
     if (!padded) return CKR_HOST_MEMORY;
-    return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, padded->data, length, plain);
+    return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, padded->data, length, route);
   }
-  return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, pinBytes, pinLength, plain);
+  return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, pinBytes, pinLength, route);
 }
 
-// The PIN of a context login goes to the card only inside its secure
-// channel. The admitted applications never open one, and this module wraps
-// no VERIFY in secure messaging, so such a PIN is refused before it is asked
-// for or sent.
-CK_RV CheckContextLoginChannel(const Pkcs11::Session& session)
+// The PIN of a context login goes to the card only inside the card's secure
+// channel, which the admitted applications never open: without one the PIN
+// is refused before it is asked for or sent. An application-container
+// channel is applied here; a chip-authentication channel by SendApdu itself
+// (wrapping here as well would protect the command twice).
+CK_RV ContextLoginRoute(const Pkcs11::Session& session, PinRoute& route)
 {
-  if (!StatusCache::GetAuthContext(session)) {
-    LogMessage(LOG_LEVEL_ERROR, true, "PresentCIAPin_DefaultProfile", __LINE__, true,
+  route = PinRoute{};
+  Card::SecureMessagingPtr channel = StatusCache::GetAuthContext(session);
+  if (!channel) {
+    LogMessage(LOG_LEVEL_ERROR, true, "ContextLoginRoute", __LINE__, true, "%s",
                "No secure channel for a context-specific PIN");
     return CKR_FUNCTION_FAILED;
   }
-  LogMessage(LOG_LEVEL_ERROR, true, "PresentCIAPin_DefaultProfile", __LINE__, true,
-             "A context-specific PIN is accepted only from the PIN pad");
-  return CKR_FUNCTION_FAILED;
+  if (channel->GetType() != StatusCache::kAuthTypeChipAuthentication) route.channel = std::move(channel);
+  return CKR_OK;
 }
 
 }  // namespace
@@ -181,8 +199,11 @@ CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinRefe
 
   if (IsPinGiven(pinBytes)) {
     LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is defined =>send direct command to card");
-    if (contextLogin) return Failed(trace, kName, __LINE__, CheckContextLoginChannel(session));
-    const CK_RV rv = SendVerify(session, *slot, pin, pinRef, pinBytes, pinLength);
+    PinRoute route;
+    if (contextLogin) {
+      if (CK_RV rv = ContextLoginRoute(session, route); rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+    }
+    const CK_RV rv = SendVerify(session, *slot, pin, pinRef, pinBytes, pinLength, route);
     if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
     return trace.Result(CKR_OK);
   }
@@ -191,7 +212,10 @@ CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinRefe
   const bool pinPad = Card::SPE_HasPinPad(slot->CardHandle());
   if (keyboard == nullptr) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
   const bool usePinPad = tokenInfo.flags != 0 && pinPad;
-  if (contextLogin && !usePinPad) return Failed(trace, kName, __LINE__, CheckContextLoginChannel(session));
+  PinRoute route;
+  if (contextLogin && !usePinPad) {
+    if (CK_RV rv = ContextLoginRoute(session, route); rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
+  }
 
   for (;;) {
     CK_RV rv = CKR_OK;
@@ -220,7 +244,7 @@ CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinRefe
       }
       // The keyboard limits the PIN to the PIN object's maximum, which fits a byte.
       const uint8_t typedLength = typed->length > 0xFF ? 0xFF : static_cast<uint8_t>(typed->length);
-      rv = SendVerify(session, *slot, pin, pinRef, typed->data, typedLength);
+      rv = SendVerify(session, *slot, pin, pinRef, typed->data, typedLength, route);
     }
 
     switch (rv) {
@@ -256,10 +280,34 @@ CK_RV SendSigZepEpPin(Pkcs11::Session& session, const Card::Slot& slot, const Ap
                       const Card::PinReference& pin, uint8_t pinRef, const uint8_t* bytes, uint8_t length,
                       bool contextLogin)
 {
-  if (!contextLogin) return SendVerify(session, slot, pin, pinRef, bytes, length, true);
-  if (CK_RV rv = SelectIasApplication(session, slot, application); rv != CKR_OK) return rv;
-  if (application.Profile == QesEacProfile) return SendVerify(session, slot, pin, pinRef, bytes, length, false);
-  return CheckContextLoginChannel(session);
+  PinRoute route;
+  route.plain = true;
+  if (contextLogin) {
+    if (CK_RV rv = SelectIasApplication(session, slot, application); rv != CKR_OK) return rv;
+    route.plain = false;
+    if (application.Profile != QesEacProfile) {
+      if (CK_RV rv = ContextLoginRoute(session, route); rv != CKR_OK) return rv;
+    }
+  }
+  return SendVerify(session, slot, pin, pinRef, bytes, length, route);
+}
+
+// The ZEP PIN of a QesEac application on the PIN pad: the reader fills the
+// PIN into a VERIFY whose header the chip-authentication channel protects;
+// the channel's counter moves on by the one command the reader sent.
+CK_RV VerifyOnPadUnderChannel(const Card::Slot& slot, const Card::PinReference& pin, uint8_t pinRef)
+{
+  const Card::SecureMessagingPtr channel = StatusCache::GetSecureMessaging(slot);
+  if (!channel) return CKR_FUNCTION_FAILED;
+  Card::ApduCommand verifyTemplate;
+  Card::SetApdu(&verifyTemplate, 0x00, kInsVerify, 0x00, pinRef, Card::kNoLe, Card::kSwSuccess);
+  static const uint8_t kTemplate[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  if (CK_RV rv = Card::SetApduData(&verifyTemplate, sizeof kTemplate, kTemplate, 1); rv != CKR_OK) return rv;
+  const std::unique_ptr<Card::ApduCommand> wrapped = channel->EncodeCommand(&verifyTemplate, Card::kSmHeaderOnly);
+  if (!wrapped) return CKR_FUNCTION_FAILED;
+  const CK_RV rv = Card::SPE_VerifyPin(slot.CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, wrapped.get());
+  channel->IncrementSSC();
+  return rv;
 }
 
 // VERIFY without data: the tries left, or the blocked state, before an attempt.
@@ -331,11 +379,7 @@ CK_RV PresentCIAPin_SigZepEp(Pkcs11::Session& session, const Card::PinReference&
                    static_cast<int>(shown));
       }
       if (keyboard->GetPinType() == 1 && application->Profile == QesEacProfile) {
-        // The pad would have to fill a VERIFY protected by the card's
-        // channel, which this module does not build.
-        LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "%s",
-                   "No protected VERIFY template for the PIN pad");
-        rv = CKR_FUNCTION_FAILED;
+        rv = VerifyOnPadUnderChannel(*slot, pin, pinRef);
       } else {
         rv = Card::SPE_VerifyPin(slot->CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, nullptr);
       }

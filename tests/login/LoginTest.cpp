@@ -3,6 +3,8 @@
 // every session of the card, and the failure codes.
 
 #include "LoginFixture.h"
+#include "card/SecureMessaging.h"
+#include "card/Slot.h"
 
 namespace logintest {
 namespace {
@@ -180,6 +182,37 @@ TEST_F(LoginTest, ContextSpecificLoginWithoutPinPadFails)
   EXPECT_TRUE(script_->Events().empty()) << "the keyboard is not offered for a PIN that cannot be used";
   EXPECT_FALSE(state->signContext.contextLoginDone);
   EXPECT_EQ(State(session), CKS_RW_USER_FUNCTIONS);
+}
+
+}  // namespace
+}  // namespace logintest
+
+namespace logintest {
+namespace {
+
+TEST_F(LoginTest, ContextSpecificPinTravelsOnlyInsideTheCardChannel)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  ASSERT_EQ(LoginWith(session, "1234"), CKR_OK);
+  auto state = SessionOf(session);
+  state->signContext.hKey = FirstPrivateKey();
+  state->signContext.alwaysAuthenticate = true;
+
+  auto channel = std::make_shared<Brelt::MW::Card::SecureMessaging>();
+  auto key = std::make_unique<uint8_t[]>(16);
+  for (int i = 0; i < 16; ++i) key[i] = uint8_t(0x40 + i);
+  ASSERT_EQ(channel->SetSessionKey(std::move(key), 16), CKR_OK);
+  const auto slot = Brelt::MW::Card::StatusCache::GetSlot(slot_);
+  Brelt::MW::Card::StatusCache::StoreAuthContext(slot->CardHandle(), channel,
+                                                 Brelt::MW::Card::StatusCache::kAuthTypeAppContainer);
+  Commands();
+  // The simulated default card has no such channel and refuses the command.
+  EXPECT_NE(LoginWith(session, "1234", CKU_CONTEXT_SPECIFIC), CKR_OK);
+  const auto commands = Commands();
+  EXPECT_TRUE(AnyContains(commands, "SCardTransmit: 0C 20 00 01")) << ::testing::PrintToString(commands);
+  EXPECT_FALSE(AnyContains(commands, "31 32 33 34")) << "the PIN went out in plain";
+  Brelt::MW::Card::StatusCache::RemoveCardAuth(slot->CardHandle(), true);
 }
 
 }  // namespace
