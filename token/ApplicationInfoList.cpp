@@ -15,15 +15,18 @@ boost::posix_time::ptime Now()
 }
 }  // namespace
 
+// Both are never destroyed: a process that exits without C_Finalize runs the
+// unload hook (and the reader monitor until it is stopped) after the static
+// destructors.
 ApplicationInfoList& GlobalApplicationList()
 {
-    static ApplicationInfoList table;
+    static ApplicationInfoList& table = *new ApplicationInfoList();
     return table;
 }
 
 std::recursive_mutex& ApplicationListMutex()
 {
-    static std::recursive_mutex mutex;
+    static std::recursive_mutex& mutex = *new std::recursive_mutex();
     return mutex;
 }
 

@@ -3,12 +3,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "cardsim/Readers.h"
 #include "pkcs11/ApiMutexes.h"
 
 #include "pkcs11/ProcessLifetime.h"
@@ -159,6 +163,37 @@ TEST_F(InitializeTest, ForkChildInitialisesAgain) {
 
   // The parent is unaffected.
   EXPECT_EQ(C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
+}
+
+// A host that exits without C_Finalize: the unload hook finalises the library
+// after the static destructors of the process ran, with a card loaded. Runs
+// in a fresh process (this test binary started again), where nothing of the
+// library has been built yet.
+TEST_F(InitializeTest, ExitWithoutFinalizeAfterStaticDestructors) {
+  constexpr char kChildVariable[] = "BRELT_TEST_EXIT_WITHOUT_FINALIZE";
+  if (std::getenv(kChildVariable) != nullptr) {
+    alarm(30);
+    // Registered before the library builds its process-wide objects, so it
+    // runs after their static destructors would have run.
+    std::atexit([] { Brelt::MW::Pkcs11::ProcessDetach(); });
+    cardsim::Configure("DEF50");
+    if (C_Initialize(nullptr) != CKR_OK) _exit(2);
+    CK_ULONG count = 0;
+    if (C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count == 0) _exit(3);
+    std::exit(0);
+  }
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    setenv(kChildVariable, "1", 1);
+    const std::string filter = "--gtest_filter=InitializeTest.ExitWithoutFinalizeAfterStaticDestructors";
+    execl("/proc/self/exe", "pkcs11_entry_test", filter.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
