@@ -1,6 +1,6 @@
 #!/bin/bash
 # pkcs11-tool logs in with the user PIN of simulated cards and lists the
-# objects, private keys included; a wrong PIN is refused.
+# objects, private keys included; a wrong PIN is refused; the PIN is changed.
 # Usage: client_pkcs11_tool_login.sh <pkcs11-tool> <libbrelt-pkcs11-sim.so>
 set -euo pipefail
 tool=$1 module=$2
@@ -23,4 +23,10 @@ for card in DEF50 DEF44 DEF43B; do
     grep -q 'CKR_PIN_INCORRECT' <<<"$out" || fail "$card: wrong PIN answer: $out"
 done
 
+out=$(CARDSIM_CARDS=DEF50 timeout 60 "$tool" --module "$module" --change-pin --pin 9999 --new-pin 5678 2>&1) &&
+    fail "change with a wrong old PIN: $out"
+grep -q 'CKR_PIN_INCORRECT' <<<"$out" || fail "change with a wrong old PIN: $out"
+out=$(CARDSIM_CARDS=DEF50 timeout 60 "$tool" --module "$module" --change-pin --pin 1234 --new-pin 5678 2>&1) ||
+    fail "change with the right old PIN: $out"
+grep -q 'PIN successfully changed' <<<"$out" || fail "change: $out"
 echo ok
