@@ -165,28 +165,35 @@ TEST_F(InitializeTest, ForkChildInitialisesAgain) {
   EXPECT_EQ(C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
 }
 
-// A host that exits without C_Finalize: the unload hook finalises the library
-// after the static destructors of the process ran, with a card loaded. Runs
-// in a fresh process (this test binary started again), where nothing of the
-// library has been built yet.
-TEST_F(InitializeTest, ExitWithoutFinalizeAfterStaticDestructors) {
+// A host that exits without C_Finalize, with a card loaded and a digest
+// running in a session: the library is finalised at exit without touching
+// objects whose static destructors already ran. Runs in a fresh process (this
+// test binary started again), where nothing of the library exists yet.
+TEST_F(InitializeTest, ExitWithoutFinalizeLeavesTheProcessCleanly) {
   constexpr char kChildVariable[] = "BRELT_TEST_EXIT_WITHOUT_FINALIZE";
   if (std::getenv(kChildVariable) != nullptr) {
     alarm(30);
-    // Registered before the library builds its process-wide objects, so it
-    // runs after their static destructors would have run.
+    // Stands for the loader's unload hook, which runs after every static
+    // destructor of the process.
     std::atexit([] { Brelt::MW::Pkcs11::ProcessDetach(); });
+    Brelt::MW::Pkcs11::ProcessAttach();
     cardsim::Configure("DEF50");
     if (C_Initialize(nullptr) != CKR_OK) _exit(2);
-    CK_ULONG count = 0;
-    if (C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count == 0) _exit(3);
+    CK_SLOT_ID slots[4];
+    CK_ULONG count = 4;
+    if (C_GetSlotList(CK_TRUE, slots, &count) != CKR_OK || count == 0) _exit(3);
+    CK_SESSION_HANDLE session = 0;
+    if (C_OpenSession(slots[0], CKF_SERIAL_SESSION, nullptr, nullptr, &session) != CKR_OK) _exit(4);
+    CK_MECHANISM sha256{CKM_SHA256, nullptr, 0};
+    CK_BYTE part[3] = {1, 2, 3};
+    if (C_DigestInit(session, &sha256) != CKR_OK || C_DigestUpdate(session, part, sizeof(part)) != CKR_OK) _exit(5);
     std::exit(0);
   }
   const pid_t child = fork();
   ASSERT_NE(child, -1);
   if (child == 0) {
     setenv(kChildVariable, "1", 1);
-    const std::string filter = "--gtest_filter=InitializeTest.ExitWithoutFinalizeAfterStaticDestructors";
+    const std::string filter = "--gtest_filter=InitializeTest.ExitWithoutFinalizeLeavesTheProcessCleanly";
     execl("/proc/self/exe", "pkcs11_entry_test", filter.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
