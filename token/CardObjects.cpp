@@ -148,7 +148,8 @@ CK_RV GenerateRandomData(CK_SLOT_ID slotId, CK_ULONG* lastStatus, uint8_t* buffe
     Card::ApduResponse response;
     // Le 00 asks for 256 bytes in the short form.
     Card::SetApdu(&command, 0x00, 0x84, 0x00, 0x00, count == 256 ? 0 : count, Card::kSwSuccess);
-    CK_RV rv = Card::SendApdu(slot.get(), &command, &response, lastStatus, 0, 0);
+    // Random blocks serve as keys and nonces: the answer stays out of the log.
+    CK_RV rv = Card::SendApdu(slot.get(), &command, &response, lastStatus, 1, 0);
     // Bytes the card did not give must never pass for random ones.
     if (rv == CKR_OK && (!response.data || response.length < count)) rv = CKR_FUNCTION_FAILED;
     if (rv != CKR_OK) {

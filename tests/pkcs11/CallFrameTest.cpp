@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "Logger.h"
+#include "cardsim/Readers.h"
 #include "pkcs11/ApiFrame.h"
 #include "pkcs11/ApiMutexes.h"
 #include "pkcs11/cryptoki.h"
@@ -106,6 +108,29 @@ TEST_F(CallFrameTest, PinsAndSecretTemplateValuesStayOutOfTheLog) {
   EXPECT_NE(log.find("  > API_PARAM ulRandomLen = 0010h"), std::string::npos);
   for (const char* secret : {"735291", "864208", "SECRET-EXPONENT", "33 35 32 39", "53 45 43 52"})
     EXPECT_EQ(log.find(secret), std::string::npos) << secret << " found in\n" << log;
+}
+
+TEST_F(CallFrameTest, RandomBlocksStayOutOfTheLog) {
+  cardsim::Configure("DEF50");
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  CK_SLOT_ID slots[4];
+  CK_ULONG count = 4;
+  ASSERT_EQ(C_GetSlotList(CK_TRUE, slots, &count), CKR_OK);
+  ASSERT_GT(count, 0u);
+  CK_SESSION_HANDLE session = 0;
+  ASSERT_EQ(C_OpenSession(slots[0], CKF_SERIAL_SESSION, nullptr, nullptr, &session), CKR_OK);
+  CK_BYTE random[32] = {};
+  ASSERT_EQ(C_GenerateRandom(session, random, sizeof(random)), CKR_OK);
+  C_Finalize(nullptr);
+  cardsim::RemoveAllReaders();
+
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find("  > API_PARAM randomData = [32 bytes, not logged]"), std::string::npos) << log;
+  // Neither the card's answer nor the returned block is dumped.
+  char firstBytes[32];
+  std::snprintf(firstBytes, sizeof(firstBytes), "%02X %02X %02X %02X %02X %02X", random[0], random[1], random[2],
+                random[3], random[4], random[5]);
+  EXPECT_EQ(log.find(firstBytes), std::string::npos) << firstBytes << " found in\n" << log;
 }
 
 TEST_F(CallFrameTest, CatchAllAnswersFunctionFailedAndCleansUp) {
