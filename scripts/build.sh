@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 kind="${1:-release}"; shift || true
 jobs="$(nproc)"
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
 case "$kind" in
   asan)    opts=(-DCMAKE_BUILD_TYPE=Debug -DBRELT_SANITIZE=ON -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g") ;;
