@@ -162,6 +162,7 @@ TEST(CardFiles, CardAccessKeepsRecognisedInfosInFileOrder) {
               (std::vector<uint32_t>{kTypePACEInfo, kTypeChipAuthenticationInfo}));
     EXPECT_EQ(FindSecurityInfoByType(access.SecurityInfos(), kTypeChipAuthenticationDomainParameterInfo), nullptr);
     EXPECT_EQ(access.GetChipAuthenticationDomain(), nullptr);
+    EXPECT_EQ(FindSecurityInfoByType(nullptr, kTypePACEInfo), nullptr);
 }
 
 TEST(CardFiles, ConsistencyIgnoresOnlyTheDomainParameters) {

@@ -74,7 +74,6 @@ TEST_F(CardAccessPinLength, WithoutAUsableLengthThePinsKeepTheirOwn)
 {
     const std::vector<FileBytes> files{
         SetOf({IntInfo(Brelt::Crypto::EIDStruct::kOidCaEcdh3Des, 2, 1)}),  // no PinInfo
-        SetOf({IntInfo(Brelt::Crypto::EIDStruct::kOidPinInfo, 1)}),        // no length in it
         SetOf({IntInfo(Brelt::Crypto::EIDStruct::kOidPinInfo, 1, 0)}),
         {0x31, 0x82, 0xFF},                                                 // damaged
     };

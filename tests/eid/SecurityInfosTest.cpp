@@ -45,13 +45,11 @@ int32_t CodeOf(const Bytes& der) {
 
 TEST(SecurityInfos, VersionAndIdInfos) {
     const auto ca = Instance(IntInfo(kOidCaEcdh3Des, 2, 1));
-    EXPECT_EQ(ca->GetType(), kTypeChipAuthenticationInfo);
     EXPECT_EQ(ca->GetProtocol(), kOidCaEcdh3Des);
     EXPECT_EQ(As<ChipAuthenticationInfo>(ca).GetVersion(), 2u);
     EXPECT_EQ(As<ChipAuthenticationInfo>(ca).GetKeyId(), 1u);
 
     const auto pace = Instance(IntInfo(kOidPaceEcdhGmAes128, 2, 13));
-    EXPECT_EQ(pace->GetType(), kTypePACEInfo);
     EXPECT_EQ(As<PACEInfo>(pace).GetVersion(), 2u);
     EXPECT_EQ(As<PACEInfo>(pace).GetParameterId(), 13u);
 
@@ -59,7 +57,6 @@ TEST(SecurityInfos, VersionAndIdInfos) {
     EXPECT_FALSE(As<PACEInfo>(paceNoId).HasParameterId());
 
     const auto pin = Instance(IntInfo(kOidPinInfo, 1, 6));
-    EXPECT_EQ(pin->GetType(), kTypePinInfo);
     EXPECT_EQ(As<PinInfo>(pin).GetFirstNumber(), 1u);
     EXPECT_EQ(As<PinInfo>(pin).GetPinLength(), 6u);
     EXPECT_FALSE(As<PinInfo>(Instance(IntInfo(kOidPinInfo, 1))).HasPinLength());
@@ -75,7 +72,6 @@ TEST(SecurityInfos, DomainParameterInfosAndCurves) {
         StandardizedDomain(d, 13);
         d.encode(size_t(3));
     }));
-    EXPECT_EQ(caDomain->GetType(), kTypeChipAuthenticationDomainParameterInfo);
     const auto& ca = As<ChipAuthenticationDomainParameterInfo>(caDomain);
     EXPECT_EQ(ca.GetKeyId(), 3u);
     EXPECT_EQ(ca.GetDomainParameter().algorithm, kOidStandardizedDomainParameters);
@@ -85,7 +81,6 @@ TEST(SecurityInfos, DomainParameterInfosAndCurves) {
         StandardizedDomain(d, 17);
         d.encode(size_t(5));
     }));
-    EXPECT_EQ(paceDomain->GetType(), kTypePACEDomainParameterInfo);
     EXPECT_EQ(As<PACEDomainParameterInfo>(paceDomain).GetParameterId(), 5u);
     EXPECT_EQ(GetDomainParameters(As<PACEDomainParameterInfo>(paceDomain).GetDomainParameter())->GetName(),
               kOidBrainpoolP512r1);
@@ -105,7 +100,6 @@ TEST(SecurityInfos, StructuredInfos) {
         StandardizedDomain(d, 13);
         d.end_cons().encode(point, Botan::BIT_STRING).end_cons().encode(size_t(7));
     }));
-    EXPECT_EQ(pk->GetType(), kTypeChipAuthenticationPublicKeyInfo);
     const auto& key = As<ChipAuthenticationPublicKeyInfo>(pk).GetChipAuthenticationPublicKey();
     EXPECT_EQ(key.algorithm.algorithm, kOidPkEcdh);
     EXPECT_EQ(key.publicKey->ToString(), "04010203");
@@ -115,7 +109,6 @@ TEST(SecurityInfos, StructuredInfos) {
         d.encode(size_t(1)).start_cons(Botan::SEQUENCE).encode(Bytes{0x01, 0x1C}, Botan::OCTET_STRING)
             .encode(Bytes{0x1C}, Botan::OCTET_STRING).end_cons();
     }));
-    EXPECT_EQ(ta->GetType(), kTypeTerminalAuthenticationInfo);
     ASSERT_NE(As<TerminalAuthenticationInfo>(ta).GetEfCVCA(), nullptr);
     EXPECT_EQ(As<TerminalAuthenticationInfo>(ta).GetEfCVCA()->fid->ToString(), "011C");
     EXPECT_EQ(As<TerminalAuthenticationInfo>(ta).GetEfCVCA()->sfid->ToString(), "1C");
@@ -123,7 +116,6 @@ TEST(SecurityInfos, StructuredInfos) {
     const auto locator = Instance(Info(kOidCardInfoLocator, [](Botan::DER_Encoder& d) {
         d.encode(Botan::ASN1_String("http://card.example/info", Botan::IA5_STRING));
     }));
-    EXPECT_EQ(locator->GetType(), kTypeCardInfoLocator);
     EXPECT_EQ(As<CardInfoLocator>(locator).GetUrl(), "http://card.example/info");
     EXPECT_EQ(As<CardInfoLocator>(locator).GetEfCardInfo(), nullptr);
 
@@ -132,7 +124,6 @@ TEST(SecurityInfos, StructuredInfos) {
             d.start_cons(Botan::SEQUENCE).encode(size_t(1)).encode(size_t(4)).encode(true).end_cons()
                 .encode(size_t(256));
         }));
-        EXPECT_EQ(ri->GetType(), kTypeRestrictedIdentificationInfo);
         EXPECT_EQ(As<RestrictedIdentificationInfo>(ri).GetParams().keyId, 4u);
         EXPECT_TRUE(As<RestrictedIdentificationInfo>(ri).GetParams().authorizedOnly);
         EXPECT_EQ(As<RestrictedIdentificationInfo>(ri).GetMaxKeyLen(), 256u);
@@ -152,7 +143,6 @@ TEST(SecurityInfos, StructuredInfos) {
             .encode(Botan::ASN1_String("5.2", Botan::PRINTABLE_STRING))
             .end_cons();
     }));
-    EXPECT_EQ(eid->GetType(), kTypeEidSecurityInfo);
     const auto& object = As<EidSecurityInfo>(eid).GetEIDSecurityObject();
     EXPECT_EQ(object.hashAlgorithm.algorithm, "2.16.840.1.101.3.4.2.1");
     ASSERT_EQ(object.dataGroupHashValues.size(), 2u);
@@ -237,17 +227,4 @@ TEST(SecurityInfos, DirectConstructionRefusesDamagedEncodings) {
     const HexBinary hex = Hex(set);
     EXPECT_THROW(ChipAuthenticationInfo info(&hex), MWException);
     EXPECT_THROW(PinInfo info(nullptr), MWException);
-}
-
-TEST(SecurityInfos, FindByType) {
-    SecurityInfoList list;
-    EXPECT_EQ(FindSecurityInfoByType(nullptr, kTypePACEInfo), nullptr);
-    EXPECT_EQ(FindSecurityInfoByType(&list, kTypePACEInfo), nullptr);
-    list.push_back(Instance(IntInfo(kOidPaceEcdhGmAes128, 2, 13)));
-    list.push_back(Instance(IntInfo(kOidCaEcdh3Des, 1, 3)));
-    list.push_back(Instance(IntInfo(kOidCaEcdh3Des, 1, 4)));
-    const auto* first = dynamic_cast<const ChipAuthenticationInfo*>(FindSecurityInfoByType(&list, kTypeChipAuthenticationInfo));
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->GetKeyId(), 3u);
-    EXPECT_EQ(FindSecurityInfoByType(&list, kTypeNotSet), nullptr);
 }

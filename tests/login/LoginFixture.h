@@ -62,19 +62,14 @@ class LoginTest : public ::testing::Test {
     return handle;
   }
 
-  CK_STATE State(CK_SESSION_HANDLE handle)
+  static CK_SESSION_INFO Info(CK_SESSION_HANDLE handle)
   {
     CK_SESSION_INFO info{};
     EXPECT_EQ(C_GetSessionInfo(handle, &info), CKR_OK);
-    return info.state;
+    return info;
   }
-
-  CK_ULONG DeviceError(CK_SESSION_HANDLE handle)
-  {
-    CK_SESSION_INFO info{};
-    EXPECT_EQ(C_GetSessionInfo(handle, &info), CKR_OK);
-    return info.ulDeviceError;
-  }
+  static CK_STATE State(CK_SESSION_HANDLE handle) { return Info(handle).state; }
+  static CK_ULONG DeviceError(CK_SESSION_HANDLE handle) { return Info(handle).ulDeviceError; }
 
   static CK_RV LoginWith(CK_SESSION_HANDLE handle, const char* pin, CK_USER_TYPE type = CKU_USER)
   {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "card/PinPad.h"
@@ -125,40 +126,25 @@ TEST(PinPadStructure, FeatureListsOfAnyLength)
   EXPECT_FALSE(Card::SPE_HasPinPad(features));
 }
 
-TEST(PinStatusWords, PinPadAnswers)
+TEST(PinStatusWords, PinPadAndCardAnswers)
 {
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x9000), CKR_OK);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x63C1), CKR_PIN_INCORRECT);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x6300), CKR_PIN_INCORRECT);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x63C0), CKR_PIN_LOCKED);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x6983), CKR_PIN_LOCKED);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x6A80), CKR_PIN_INVALID);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x6984), CKR_USER_PIN_NOT_INITIALIZED);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x6400), CKR_FUNCTION_CANCELED);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x6401), CKR_FUNCTION_CANCELED);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x6402), CKR_FUNCTION_FAILED);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x6403), CKR_PIN_LEN_RANGE);
-  EXPECT_EQ(Card::SPE_EvaluateSW(0x6F00), CKR_FUNCTION_FAILED);
-  EXPECT_EQ(Card::SPE_GetPinFormat(0), 1);
-  EXPECT_EQ(Card::SPE_GetPinFormat(2), 2);
-  EXPECT_EQ(Card::SPE_GetPinFormat(9), 0);
-}
-
-TEST(PinStatusWords, CardAnswersToPinCommands)
-{
+  const std::pair<uint32_t, CK_RV> pad[] = {
+      {0x9000, CKR_OK},           {0x63C1, CKR_PIN_INCORRECT},      {0x6300, CKR_PIN_INCORRECT},
+      {0x63C0, CKR_PIN_LOCKED},   {0x6983, CKR_PIN_LOCKED},         {0x6A80, CKR_PIN_INVALID},
+      {0x6984, CKR_USER_PIN_NOT_INITIALIZED}, {0x6400, CKR_FUNCTION_CANCELED}, {0x6401, CKR_FUNCTION_CANCELED},
+      {0x6402, CKR_FUNCTION_FAILED}, {0x6403, CKR_PIN_LEN_RANGE},   {0x6F00, CKR_FUNCTION_FAILED}};
+  for (const auto& [sw, rv] : pad) EXPECT_EQ(Card::SPE_EvaluateSW(sw), rv) << std::hex << sw;
+  const std::pair<uint32_t, CK_RV> card[] = {
+      {0x63C2, CKR_PIN_INCORRECT}, {0x63C0, CKR_PIN_LOCKED},         {0x6300, CKR_PIN_INCORRECT},
+      {0x6700, CKR_PIN_LEN_RANGE}, {0x6982, CKR_USER_NOT_LOGGED_IN}, {0x6983, CKR_PIN_LOCKED},
+      {0x6A88, CKR_PIN_INVALID},   {0x6984, CKR_FUNCTION_FAILED},    {0x80100069, CKR_DEVICE_ERROR}};
+  for (const auto& [sw, rv] : card) EXPECT_EQ(Token::MapPinError(sw), rv) << std::hex << sw;
   EXPECT_EQ(Token::GetPinRetryCounter(0x63C2), 2);
   EXPECT_EQ(Token::GetPinRetryCounter(0x63C0), 0);
   EXPECT_EQ(Token::GetPinRetryCounter(0x9000), -1);
   EXPECT_EQ(Token::GetPinRetryCounter(0xFFFF), -1);  // all bits set, but no counter
-  EXPECT_EQ(Token::MapPinError(0x63C2), CKR_PIN_INCORRECT);
-  EXPECT_EQ(Token::MapPinError(0x63C0), CKR_PIN_LOCKED);
-  EXPECT_EQ(Token::MapPinError(0x6300), CKR_PIN_INCORRECT);
-  EXPECT_EQ(Token::MapPinError(0x6700), CKR_PIN_LEN_RANGE);
-  EXPECT_EQ(Token::MapPinError(0x6982), CKR_USER_NOT_LOGGED_IN);
-  EXPECT_EQ(Token::MapPinError(0x6983), CKR_PIN_LOCKED);
-  EXPECT_EQ(Token::MapPinError(0x6A88), CKR_PIN_INVALID);
-  EXPECT_EQ(Token::MapPinError(0x6984), CKR_FUNCTION_FAILED);
-  EXPECT_EQ(Token::MapPinError(0x80100069), CKR_DEVICE_ERROR);
+  EXPECT_EQ(Card::SPE_GetPinFormat(2), 2);
+  EXPECT_EQ(Card::SPE_GetPinFormat(9), 0);
 }
 
 TEST(PinPadding, PadsAndCuts)

@@ -245,16 +245,6 @@ TEST_F(ExportsTest, NullPointersAndBadArgumentsAreRefused) {
   for (const auto& c : cases) EXPECT_EQ(c.invoke(), c.expected) << c.what;
 }
 
-TEST_F(ExportsTest, SlotListIsEmptyUntilReadersAreSeen) {
-  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
-  CK_ULONG count = 99;
-  EXPECT_EQ(C_GetSlotList(CK_FALSE, nullptr, &count), CKR_OK);
-  EXPECT_EQ(count, 0u);
-  count = 4;
-  EXPECT_EQ(C_GetSlotList(CK_TRUE, scratch.slots, &count), CKR_OK);
-  EXPECT_EQ(count, 0u);
-}
-
 #define BRELT_FOR_EACH_EXPORT(X)                                                                                   \
   X(C_Initialize) X(C_Finalize) X(C_GetInfo) X(C_GetFunctionList) X(C_GetSlotList) X(C_GetSlotInfo)              \
   X(C_GetTokenInfo) X(C_GetMechanismList) X(C_GetMechanismInfo) X(C_InitToken) X(C_InitPIN) X(C_SetPIN)          \

@@ -3,21 +3,14 @@
 
 #include <botan/rsa.h>
 
+#include <botan/hex.h>
+
 #include "SignFixture.h"
 
 namespace signtest {
 namespace {
 
-std::string Hex(const std::vector<uint8_t>& bytes)
-{
-    static const char* digits = "0123456789abcdef";
-    std::string text;
-    for (uint8_t byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0F];
-    }
-    return text;
-}
+std::string Hex(const std::vector<uint8_t>& bytes) { return Botan::hex_encode(bytes, false); }
 
 struct KnownAnswer {
     CK_MECHANISM_TYPE mechanism;
@@ -109,9 +102,7 @@ TEST_F(SignTest, RandomNumbersFromTheCard)
 
 TEST_F(SignTest, DecryptAnswersWithoutCardCommandAndEndsItsTransaction)
 {
-    Load("DEF44");
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF44");
     const auto keys = PrivateKeys();
     ASSERT_GE(keys.size(), 2u);
     CK_MECHANISM mechanism = kRsaPkcs;
@@ -156,13 +147,11 @@ TEST_F(SignTest, DecryptAnswersWithoutCardCommandAndEndsItsTransaction)
 
 TEST_F(SignTest, VerifiesWithASessionPublicKey)
 {
-    Load("DEF50");
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF50");
     const auto keys = PrivateKeys();
     const std::vector<uint8_t> data = DigestInfo(0x77);
     CK_MECHANISM mechanism = kRsaPkcs;
-    ASSERT_EQ(C_SignInit(session, &mechanism, keys[0]), CKR_OK);
+    ASSERT_EQ(SignInit(session, keys[0]), CKR_OK);
     std::vector<uint8_t> signature(256);
     CK_ULONG length = signature.size();
     ASSERT_EQ(C_Sign(session, const_cast<uint8_t*>(data.data()), data.size(), signature.data(), &length), CKR_OK);

@@ -37,6 +37,12 @@ inline std::vector<uint8_t> DigestInfo(uint8_t fill = 0x5A)
     return info;
 }
 
+inline CK_RV SignInit(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key)
+{
+    CK_MECHANISM mechanism = kRsaPkcs;
+    return C_SignInit(session, &mechanism, key);
+}
+
 class SignTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -54,10 +60,10 @@ protected:
     }
 
     // Inserts the card and initialises the library; the card's one slot.
-    void Load(const std::string& personalisation)
+    void Load(const std::string& personalisation, cardsim::PinPad pinPad = cardsim::PinPad::None)
     {
         personalisation_ = personalisation;
-        cardsim::AddReader(kReader);
+        cardsim::AddReader(kReader, pinPad);
         card_ = cardsim::InsertCard(kReader, personalisation);
         ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
         CK_ULONG count = 0;
@@ -77,6 +83,14 @@ protected:
     {
         std::string pin = card_->UserPin();
         ASSERT_EQ(C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), pin.size()), CKR_OK);
+    }
+
+    CK_SESSION_HANDLE LoadAndLogIn(const std::string& personalisation, cardsim::PinPad pinPad = cardsim::PinPad::None)
+    {
+        Load(personalisation, pinPad);
+        const CK_SESSION_HANDLE session = Open();
+        LogIn(session);
+        return session;
     }
 
     // Handles of the token's objects of one list kind, in list order.

@@ -15,8 +15,7 @@ struct Signed {
 Signed SignOnce(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key, std::vector<uint8_t> data)
 {
     Signed result;
-    CK_MECHANISM mechanism = kRsaPkcs;
-    result.rv = C_SignInit(session, &mechanism, key);
+    result.rv = SignInit(session, key);
     if (result.rv != CKR_OK) return result;
     CK_ULONG length = 0;
     result.rv = C_Sign(session, data.data(), data.size(), nullptr, &length);
@@ -31,9 +30,7 @@ class EveryCard : public SignTest, public ::testing::WithParamInterface<const ch
 
 TEST_P(EveryCard, SignsWithFirstKeyAndCertificateVerifies)
 {
-    Load(GetParam());
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
+    const CK_SESSION_HANDLE session = LoadAndLogIn(GetParam());
     const auto keys = PrivateKeys();
     ASSERT_FALSE(keys.empty());
     const std::vector<uint8_t> data = DigestInfo();
@@ -50,9 +47,7 @@ INSTANTIATE_TEST_SUITE_P(Admitted, EveryCard,
 
 TEST_F(SignTest, CardOs4KeyThatDeciphersSignsByDeciphering)
 {
-    Load("DEF44");
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF44");
     const auto keys = PrivateKeys();
     ASSERT_GE(keys.size(), 2u);
     Commands();
@@ -68,9 +63,7 @@ TEST_F(SignTest, CardOs4KeyThatDeciphersSignsByDeciphering)
 
 TEST_F(SignTest, CardOs50UsesTheNineByteTemplate)
 {
-    Load("DEF50");
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF50");
     Commands();
     ASSERT_EQ(SignOnce(session, PrivateKeys()[0], DigestInfo()).rv, CKR_OK);
     const auto commands = Commands();
@@ -81,15 +74,12 @@ TEST_F(SignTest, CardOs50UsesTheNineByteTemplate)
 
 TEST_F(SignTest, DataOfModulusLengthPassesTheModuleAndLongerDataIsRefused)
 {
-    Load("DEF44");
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF44");
     const auto keys = PrivateKeys();
-    CK_MECHANISM mechanism = kRsaPkcs;
 
     // 257 bytes for a 2048-bit key: refused before any signing command.
     Commands();
-    ASSERT_EQ(C_SignInit(session, &mechanism, keys[0]), CKR_OK);
+    ASSERT_EQ(SignInit(session, keys[0]), CKR_OK);
     std::vector<uint8_t> data(257, 0x42), signature(256);
     CK_ULONG length = signature.size();
     EXPECT_EQ(C_Sign(session, data.data(), data.size(), signature.data(), &length), CKR_DATA_LEN_RANGE);
@@ -99,7 +89,7 @@ TEST_F(SignTest, DataOfModulusLengthPassesTheModuleAndLongerDataIsRefused)
     EXPECT_FALSE(TransactionOpen());
 
     // 256 bytes in parts pass the module; a further byte does not.
-    ASSERT_EQ(C_SignInit(session, &mechanism, keys[0]), CKR_OK);
+    ASSERT_EQ(SignInit(session, keys[0]), CKR_OK);
     EXPECT_EQ(C_SignUpdate(session, data.data(), 200), CKR_OK);
     EXPECT_EQ(C_SignUpdate(session, data.data(), 56), CKR_OK);
     EXPECT_EQ(C_SignUpdate(session, data.data(), 1), CKR_DATA_LEN_RANGE);
@@ -108,7 +98,7 @@ TEST_F(SignTest, DataOfModulusLengthPassesTheModuleAndLongerDataIsRefused)
     // The key that signs by deciphering cannot pad 254 bytes into its
     // 256-byte block: no PSO reaches the card.
     Commands();
-    ASSERT_EQ(C_SignInit(session, &mechanism, keys[1]), CKR_OK);
+    ASSERT_EQ(SignInit(session, keys[1]), CKR_OK);
     EXPECT_EQ(C_Sign(session, data.data(), 254, signature.data(), &length), CKR_DATA_LEN_RANGE);
     commands = Commands();
     EXPECT_FALSE(AnyStartsWith(commands, "00 2A"));
@@ -121,13 +111,10 @@ TEST_F(SignTest, DataOfModulusLengthPassesTheModuleAndLongerDataIsRefused)
 
 TEST_F(SignTest, LengthQueriesAndShortBuffersKeepTheOperation)
 {
-    Load("DEF50");
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF50");
     const auto key = PrivateKeys()[0];
-    CK_MECHANISM mechanism = kRsaPkcs;
     const std::vector<uint8_t> data = DigestInfo();
-    ASSERT_EQ(C_SignInit(session, &mechanism, key), CKR_OK);
+    ASSERT_EQ(SignInit(session, key), CKR_OK);
 
     CK_ULONG length = 0;
     EXPECT_EQ(C_Sign(session, const_cast<uint8_t*>(data.data()), data.size(), nullptr, &length), CKR_OK);
@@ -150,7 +137,7 @@ TEST_F(SignTest, LengthQueriesAndShortBuffersKeepTheOperation)
               CKR_OPERATION_NOT_INITIALIZED);
 
     // Multi-part, with a length query and a short buffer at the end.
-    ASSERT_EQ(C_SignInit(session, &mechanism, key), CKR_OK);
+    ASSERT_EQ(SignInit(session, key), CKR_OK);
     ASSERT_EQ(C_SignUpdate(session, const_cast<uint8_t*>(data.data()), 10), CKR_OK);
     ASSERT_EQ(C_SignUpdate(session, const_cast<uint8_t*>(data.data()) + 10, data.size() - 10), CKR_OK);
     length = 0;
@@ -170,25 +157,24 @@ TEST_F(SignTest, OperationStatesAndRefusals)
     Load("DEF50");
     const CK_SESSION_HANDLE session = Open();
     const auto key = PrivateKeys()[0];
-    CK_MECHANISM mechanism = kRsaPkcs;
     std::vector<uint8_t> data = DigestInfo(), signature(256);
     CK_ULONG length = signature.size();
 
     // Not logged in: the private key cannot be used.
-    EXPECT_EQ(C_SignInit(session, &mechanism, key), CKR_USER_NOT_LOGGED_IN);
+    EXPECT_EQ(SignInit(session, key), CKR_USER_NOT_LOGGED_IN);
     EXPECT_FALSE(TransactionOpen());
     LogIn(session);
 
     EXPECT_EQ(C_Sign(session, data.data(), data.size(), signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
     EXPECT_EQ(C_SignUpdate(session, data.data(), data.size()), CKR_OPERATION_NOT_INITIALIZED);
     EXPECT_EQ(C_SignFinal(session, signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
-    EXPECT_EQ(C_SignInit(session, &mechanism, 0x00037777), CKR_KEY_HANDLE_INVALID);
+    EXPECT_EQ(SignInit(session, 0x00037777), CKR_KEY_HANDLE_INVALID);
     CK_MECHANISM sha = {CKM_SHA256_RSA_PKCS, nullptr, 0};
     EXPECT_EQ(C_SignInit(session, &sha, key), CKR_MECHANISM_INVALID);
     EXPECT_FALSE(TransactionOpen());
 
-    ASSERT_EQ(C_SignInit(session, &mechanism, key), CKR_OK);
-    EXPECT_EQ(C_SignInit(session, &mechanism, key), CKR_OPERATION_ACTIVE);
+    ASSERT_EQ(SignInit(session, key), CKR_OK);
+    EXPECT_EQ(SignInit(session, key), CKR_OPERATION_ACTIVE);
     ASSERT_EQ(C_SignUpdate(session, data.data(), 5), CKR_OK);
     // C_Sign after C_SignUpdate ends the operation.
     EXPECT_EQ(C_Sign(session, data.data(), data.size(), signature.data(), &length), CKR_DATA_INVALID);
@@ -198,11 +184,8 @@ TEST_F(SignTest, OperationStatesAndRefusals)
 
 TEST_F(SignTest, LoggingOutBetweenInitAndSignRefusesWithoutCardCommand)
 {
-    Load("SIGG50");
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
-    CK_MECHANISM mechanism = kRsaPkcs;
-    ASSERT_EQ(C_SignInit(session, &mechanism, PrivateKeys()[0]), CKR_OK);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("SIGG50");
+    ASSERT_EQ(SignInit(session, PrivateKeys()[0]), CKR_OK);
     Brelt::MW::Card::StatusCache::GetSession(session)->SetState(CKS_RO_PUBLIC_SESSION);
     std::vector<uint8_t> data = DigestInfo(), signature(256);
     CK_ULONG length = signature.size();
@@ -217,8 +200,7 @@ TEST_F(SignTest, ClosingTheSessionEndsItsTransaction)
     Load("DEF50");
     const CK_SESSION_HANDLE first = Open();
     LogIn(first);
-    CK_MECHANISM mechanism = kRsaPkcs;
-    ASSERT_EQ(C_SignInit(first, &mechanism, PrivateKeys()[0]), CKR_OK);
+    ASSERT_EQ(SignInit(first, PrivateKeys()[0]), CKR_OK);
     EXPECT_TRUE(TransactionOpen());
     ASSERT_EQ(C_CloseSession(first), CKR_OK);
     EXPECT_FALSE(TransactionOpen());
@@ -232,11 +214,8 @@ TEST_F(SignTest, ClosingTheSessionEndsItsTransaction)
 
 TEST_F(SignTest, TransactionEndsOnceWhenTheCardFails)
 {
-    Load("DEF50");
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
-    CK_MECHANISM mechanism = kRsaPkcs;
-    ASSERT_EQ(C_SignInit(session, &mechanism, PrivateKeys()[0]), CKR_OK);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF50");
+    ASSERT_EQ(SignInit(session, PrivateKeys()[0]), CKR_OK);
     cardsim::InjectFault(kReader, cardsim::Fault::StatusWordFor({0x00, 0x2A, 0x9E, 0x9A}, 0x69, 0x82));
     std::vector<uint8_t> data = DigestInfo(), signature(256);
     CK_ULONG length = signature.size();
@@ -248,45 +227,27 @@ TEST_F(SignTest, TransactionEndsOnceWhenTheCardFails)
     EXPECT_EQ(C_SignFinal(session, signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
 
     // A card that answers 90 00 without a signature has not signed.
-    ASSERT_EQ(C_SignInit(session, &mechanism, PrivateKeys()[0]), CKR_OK);
+    ASSERT_EQ(SignInit(session, PrivateKeys()[0]), CKR_OK);
     cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x00, 0x2A, 0x9E, 0x9A}, {0x90, 0x00}));
     length = signature.size();
     EXPECT_EQ(C_Sign(session, data.data(), data.size(), signature.data(), &length), CKR_FUNCTION_FAILED);
     EXPECT_FALSE(TransactionOpen());
 }
 
-}  // namespace
-}  // namespace signtest
 
-namespace signtest {
-namespace {
-
-class ContextLoginTest : public SignTest {
-protected:
-    void LoadInReader(const std::string& personalisation, cardsim::PinPad pinPad)
-    {
-        personalisation_ = personalisation;
-        cardsim::AddReader(kReader, pinPad);
-        card_ = cardsim::InsertCard(kReader, personalisation);
-        ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
-        CK_ULONG count = 1;
-        ASSERT_EQ(C_GetSlotList(CK_TRUE, &slot_, &count), CKR_OK);
-    }
-};
+// Keys that demand the PIN for every signature.
+using ContextLoginTest = SignTest;
 
 TEST_F(ContextLoginTest, KeyForEveryUseNeedsThePinPad)
 {
-    LoadInReader("DEF50-UC", cardsim::PinPad::None);
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
-    CK_MECHANISM mechanism = kRsaPkcs;
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF50-UC");
     CK_OBJECT_HANDLE key = PrivateKeys()[0];
     CK_BBOOL always = CK_FALSE;
     CK_ATTRIBUTE attribute = {CKA_ALWAYS_AUTHENTICATE, &always, sizeof(always)};
     ASSERT_EQ(C_GetAttributeValue(session, key, &attribute, 1), CKR_OK);
     ASSERT_EQ(always, CK_TRUE);
 
-    ASSERT_EQ(C_SignInit(session, &mechanism, key), CKR_OK);
+    ASSERT_EQ(SignInit(session, key), CKR_OK);
     std::vector<uint8_t> data = DigestInfo(), signature(256);
     CK_ULONG length = 0;
     // The length query asks for no PIN.
@@ -294,7 +255,7 @@ TEST_F(ContextLoginTest, KeyForEveryUseNeedsThePinPad)
     EXPECT_EQ(C_SignUpdate(session, data.data(), data.size()), CKR_USER_NOT_LOGGED_IN);
     EXPECT_FALSE(TransactionOpen());
 
-    ASSERT_EQ(C_SignInit(session, &mechanism, key), CKR_OK);
+    ASSERT_EQ(SignInit(session, key), CKR_OK);
     length = signature.size();
     Commands();
     EXPECT_EQ(C_Sign(session, data.data(), data.size(), signature.data(), &length), CKR_FUNCTION_FAILED);
@@ -304,11 +265,8 @@ TEST_F(ContextLoginTest, KeyForEveryUseNeedsThePinPad)
 
 TEST_F(ContextLoginTest, PinPadEntryLetsTheKeySign)
 {
-    LoadInReader("DEF50-UC", cardsim::PinPad::Direct);
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
-    CK_MECHANISM mechanism = kRsaPkcs;
-    ASSERT_EQ(C_SignInit(session, &mechanism, PrivateKeys()[0]), CKR_OK);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF50-UC", cardsim::PinPad::Direct);
+    ASSERT_EQ(SignInit(session, PrivateKeys()[0]), CKR_OK);
     cardsim::ScriptPinPad(kReader, cardsim::PinEntry::Typing(card_->UserPin()));
     std::vector<uint8_t> data = DigestInfo(), signature(256);
     CK_ULONG length = signature.size();
@@ -320,13 +278,10 @@ TEST_F(ContextLoginTest, PinPadEntryLetsTheKeySign)
 
 TEST_F(ContextLoginTest, SecondSigGKeyIsRefusedBeforeItsSignatureApplication)
 {
-    LoadInReader("SIGG50-2ND", cardsim::PinPad::None);
-    const CK_SESSION_HANDLE session = Open();
-    LogIn(session);
+    const CK_SESSION_HANDLE session = LoadAndLogIn("SIGG50-2ND");
     const auto keys = PrivateKeys();
     ASSERT_EQ(keys.size(), 3u);
-    CK_MECHANISM mechanism = kRsaPkcs;
-    ASSERT_EQ(C_SignInit(session, &mechanism, keys[2]), CKR_OK);
+    ASSERT_EQ(SignInit(session, keys[2]), CKR_OK);
     std::vector<uint8_t> data = DigestInfo(), signature(256);
     CK_ULONG length = signature.size();
     Commands();

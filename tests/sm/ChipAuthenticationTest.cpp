@@ -165,10 +165,9 @@ TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
 TEST_F(ChipAuthenticationTest, DamagedCardSecurityGivesNoContext)
 {
     std::shared_ptr<cardsim::Card> card = cardsim::MakePersonalisation("QES50");
-    InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card), [](const cardsim::Bytes& c, cardsim::Bytes a) {
-        if (c.size() > 1 && c[1] == 0xB0 && a.size() > 2) a[0] ^= 0xFF;  // not a SEQUENCE any more
-        return a;
-    }));
+    // EF.CardSecurity is no SEQUENCE any more.
+    InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card),
+                                             OnIns(0xB0, [](cardsim::Bytes& a) { if (a.size() > 2) a[0] ^= 0xFF; })));
     CardSecurityCache cache;
     std::unique_ptr<SecureMessaging> out;
     EXPECT_EQ(ChipAuthSecMessaging(&status_, &slot_, &cache, &out), CKR_OK);

@@ -29,3 +29,12 @@ inline std::string NoSpaces(std::string text)
     std::erase(text, ' ');
     return text;
 }
+
+// Edits the card's answers to commands with the given INS.
+inline TamperingIcc::Tamper OnIns(uint8_t ins, std::function<void(cardsim::Bytes&)> edit)
+{
+    return [ins, edit](const cardsim::Bytes& command, cardsim::Bytes answer) {
+        if (command.size() > 1 && command[1] == ins) edit(answer);
+        return answer;
+    };
+}
