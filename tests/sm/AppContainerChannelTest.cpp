@@ -88,19 +88,13 @@ TEST_F(AppContainerChannel, OpensTheChannelAndProtectsCommandsThroughSendApdu)
     SetApduProtectorLookup(&TestLookup);
     ASSERT_EQ(SelectMF(&slot_), CKR_OK);
     EXPECT_EQ(NoSpaces(Commands().at(0)).substr(0, 14), "0CA4000C0A8E08");
-    uint8_t buffer[512] = {};
-    uint32_t length = sizeof buffer;
-    const uint8_t cardAccess[] = {0x01, 0x1C};
-    ASSERT_EQ(ReadBinary(&status_, &slot_, cardAccess, 2, buffer, &length), CKR_OK);
-    const auto expected = card->FileContents({0x01, 0x1C});
-    ASSERT_TRUE(expected);
-    EXPECT_EQ(cardsim::Bytes(buffer, buffer + length), *expected);
+    cardsim::Bytes read;
+    ASSERT_EQ(ReadCardFile(&status_, &slot_, 0x01, 0x1C, &read), CKR_OK);
+    EXPECT_EQ(read, *card->FileContents({0x01, 0x1C}));
     for (const auto& command : Commands()) EXPECT_EQ(command.substr(0, 2), "0C") << command;
 
     // A file that does not exist: the card's status word comes through.
-    const uint8_t missing[] = {0x7F, 0x7F};
-    length = sizeof buffer;
-    EXPECT_NE(ReadBinary(&status_, &slot_, missing, 2, buffer, &length), CKR_OK);
+    EXPECT_NE(ReadCardFile(&status_, &slot_, 0x7F, 0x7F), CKR_OK);
     EXPECT_EQ(status_, 0x6A82u);
 }
 

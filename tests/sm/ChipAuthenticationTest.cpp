@@ -74,11 +74,9 @@ TEST_F(ChipAuthenticationTest, OpensTheChannelAndTheRegistryProtectsEveryCommand
     ASSERT_EQ(StatusCache::GetSecureMessaging(slot_), shared);
     ASSERT_EQ(SelectMF(&slot_), CKR_OK);
     EXPECT_EQ(shared->SSC().back(), 2);
-    uint8_t buffer[2048] = {};
-    uint32_t length = sizeof buffer;
-    const uint8_t cardAccess[] = {0x01, 0x1C};
-    ASSERT_EQ(ReadBinary(&status_, &slot_, cardAccess, 2, buffer, &length), CKR_OK);
-    EXPECT_EQ(cardsim::Bytes(buffer, buffer + length), *card->FileContents({0x01, 0x1C}));
+    cardsim::Bytes read;
+    ASSERT_EQ(ReadCardFile(&status_, &slot_, 0x01, 0x1C, &read), CKR_OK);
+    EXPECT_EQ(read, *card->FileContents({0x01, 0x1C}));
     for (const auto& command : Commands()) EXPECT_EQ(command.substr(0, 2), "0C") << command;
 
     // A card that has lost the channel answers in the clear: refused.
@@ -146,10 +144,7 @@ TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
     EXPECT_EQ(renewed->SSC(), std::vector<uint8_t>(8, 0x00));
     for (const auto& command : Commands()) EXPECT_NE(NoSpaces(command).substr(0, 4), "00B0") << "file kept";
     EXPECT_EQ(StatusCache::GetSecureMessaging(*slot), renewed);
-    uint8_t buffer[2048] = {};
-    uint32_t length = sizeof buffer;
-    const uint8_t cardAccess[] = {0x01, 0x1C};
-    EXPECT_EQ(ReadBinary(&status_, slot.get(), cardAccess, 2, buffer, &length), CKR_OK);
+    EXPECT_EQ(ReadCardFile(&status_, slot.get(), 0x01, 0x1C), CKR_OK);
 
     // A card without chip authentication gives no context and stores none.
     StatusCache::RemoveAllSlots();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "card/CardCommands.h"
 #include "tests/card/SimulatedReader.h"
 
 // Forwards to a card and lets the test change its answers.
@@ -37,4 +38,16 @@ inline TamperingIcc::Tamper OnIns(uint8_t ins, std::function<void(cardsim::Bytes
         if (command.size() > 1 && command[1] == ins) edit(answer);
         return answer;
     };
+}
+
+// Reads a transparent file through the module's card commands.
+inline CK_RV ReadCardFile(CK_ULONG* status, const Brelt::MW::Card::Slot* slot, uint8_t high, uint8_t low,
+                          cardsim::Bytes* contents = nullptr)
+{
+    uint8_t buffer[2048] = {};
+    uint32_t length = sizeof buffer;
+    const uint8_t fid[] = {high, low};
+    const CK_RV rv = Brelt::MW::Card::ReadBinary(status, slot, fid, 2, buffer, &length);
+    if (contents) contents->assign(buffer, buffer + (rv == CKR_OK ? length : 0));
+    return rv;
 }
