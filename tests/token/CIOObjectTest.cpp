@@ -226,9 +226,6 @@ TEST(CIOObject, KindsWithoutEncoderAnswerNotSupported)
     Encoded(cvc, CKR_FUNCTION_NOT_SUPPORTED);
     Encoded(ecPublic, CKR_FUNCTION_NOT_SUPPORTED);
     Encoded(sessionKey, CKR_FUNCTION_NOT_SUPPORTED);
-    EXPECT_EQ(sessionKey.handle, 0u);
-    EXPECT_NE(sessionKey.AsRSAKeyAttributes(), nullptr);
-    EXPECT_NE(sessionKey.AsCommonKeyAttributes(), nullptr);
 }
 
 TEST(CreateCIOObject, RefusedEntriesLeaveTheHolderEmpty)
