@@ -2,6 +2,7 @@
 
 #include <botan/rsa.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "CardTokenFixture.h"
@@ -49,6 +50,15 @@ protected:
         return value;
     }
 
+    CK_ULONG UlongValue(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+    {
+        const auto bytes = Value(object, type);
+        CK_ULONG value = 0;
+        EXPECT_EQ(bytes.size(), sizeof value);
+        std::memcpy(&value, bytes.data(), std::min(bytes.size(), sizeof value));
+        return value;
+    }
+
     CK_OBJECT_HANDLE CreatePublicKey(CK_RV expected = CKR_OK)
     {
         const auto modulus = Value(0x00070000, CKA_VALUE).empty() ? std::vector<uint8_t>{} : Modulus();
@@ -88,11 +98,7 @@ TEST_F(ObjectCallsTest, ListsAndReadsTheCardsObjects)
     EXPECT_EQ(Value(0x70000, CKA_VALUE), *certificate);
     EXPECT_EQ(Value(0x30000, CKA_MODULUS), Modulus());
     EXPECT_EQ(Value(0x40000, CKA_MODULUS), Modulus());
-    const auto bits = Value(0x30000, CKA_MODULUS_BITS);
-    ASSERT_EQ(bits.size(), sizeof(CK_ULONG));
-    CK_ULONG value = 0;
-    std::memcpy(&value, bits.data(), sizeof value);
-    EXPECT_EQ(value, 2048u);
+    EXPECT_EQ(UlongValue(0x30000, CKA_MODULUS_BITS), 2048u);
 
     CK_OBJECT_CLASS privateKey = CKO_PRIVATE_KEY;
     CK_BYTE id[] = {0x02};
@@ -138,11 +144,7 @@ TEST_F(ObjectCallsTest, SessionKeysAreCreatedReadChangedAndDestroyed)
     EXPECT_EQ(Value(key, CKA_MODULUS), Modulus());
     EXPECT_EQ(Value(key, CKA_TOKEN), std::vector<uint8_t>{CK_FALSE});
     EXPECT_EQ(Value(key, CKA_VERIFY), std::vector<uint8_t>{CK_TRUE});
-    CK_ULONG bits = 0;
-    const auto bitsValue = Value(key, CKA_MODULUS_BITS);
-    ASSERT_EQ(bitsValue.size(), sizeof bits);
-    std::memcpy(&bits, bitsValue.data(), sizeof bits);
-    EXPECT_EQ(bits, 2048u);
+    EXPECT_EQ(UlongValue(key, CKA_MODULUS_BITS), 2048u);
     CK_BBOOL no = CK_FALSE;
     EXPECT_EQ(Find({{CKA_TOKEN, &no, 1}}), std::vector<CK_OBJECT_HANDLE>{key});
 

@@ -25,14 +25,7 @@ inline std::unique_ptr<HexBinary> Hex(const std::string& hex) { return std::make
 
 inline std::string ToHex(const void* data, size_t length)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        const auto byte = static_cast<const unsigned char*>(data)[i];
-        out += digits[byte >> 4];
-        out += digits[byte & 15];
-    }
-    return out;
+    return HexBinary(static_cast<const unsigned char*>(data), static_cast<int32_t>(length), true).ToString();
 }
 
 // One certificate signed by a throw-away CA, valid from 2021-07-05.

@@ -84,6 +84,8 @@ TEST(HexBinaryTest, RangeChecksItsBounds)
     // start + count must not wrap around to a small number.
     EXPECT_EQ(ThrownText([&] { delete buffer.Range(2, INT32_MAX); }), "HexBinary->Range: Out of bounds request");
     EXPECT_EQ(ThrownText([&] { delete HexBinary().Range(0, 1); }), "HexBinary->Range: Out of bounds request");
+    for (int index : {-1, 4, 1 << 30}) EXPECT_EQ(ThrownText([&] { (void)buffer[index]; }), "Index outside of array bound");
+    EXPECT_EQ(ThrownText([] { (void)HexBinary()[0]; }), "Index outside of array bound");
 }
 
 TEST(HexBinaryTest, EqualsAndCompare)

@@ -94,22 +94,3 @@ TEST(ApduRecords, DataIsCopiedAdoptedOrCleared)
     EXPECT_EQ(held, nullptr);
     DeleteApduCommand(&held);
 }
-
-TEST(ApduRecords, ByteBufferIndexIsBounded)
-{
-    HexBinary buffer("0A0B");
-    buffer[1] = 0x0C;
-    EXPECT_EQ(buffer.ToString(), "0A0C");
-    const HexBinary& constant = buffer;
-    EXPECT_EQ(constant[0], 0x0A);
-    for (int index : {-1, 2, 1 << 30}) {
-        try {
-            buffer[index];
-            ADD_FAILURE() << index;
-        } catch (const char* text) {
-            EXPECT_STREQ(text, "Index outside of array bound");
-        }
-    }
-    HexBinary empty;
-    EXPECT_THROW(empty[0], const char*);
-}

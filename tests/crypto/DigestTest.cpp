@@ -69,7 +69,6 @@ TEST(DigestEngineTest, StateMachine)
     ASSERT_EQ(HashInit(&context), CRYPTO_OK);
     EXPECT_EQ(context.failure, 0u);
     EXPECT_EQ(HashFinal(&context, out.data(), &length), CRYPTO_OK);
-
 }
 
 TEST(DigestEngineTest, TooShortBufferKeepsTheDigestForARetry)

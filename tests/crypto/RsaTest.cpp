@@ -46,6 +46,14 @@ protected:
                                           static_cast<uint16_t>(modulus_.size()), mechanism);
     }
 
+    static int Encrypt(const std::vector<uint8_t>& message, std::vector<uint8_t>& cipher, uint32_t* length,
+                       const CK_MECHANISM* mechanism)
+    {
+        return EncryptWithSessionPublicKey(message.data(), static_cast<uint32_t>(message.size()), cipher.data(), length,
+                                           exponent_.data(), static_cast<uint32_t>(exponent_.size()), modulus_.data(),
+                                           static_cast<uint32_t>(modulus_.size()), mechanism);
+    }
+
     static std::vector<uint8_t> RawDecrypt(const std::vector<uint8_t>& cipher)
     {
         Botan::PK_Decryptor_EME decryptor(*privateKey_, rng_, "Raw");
@@ -114,10 +122,7 @@ TEST_F(RsaTest, EncryptAndDecipherPkcs1)
     CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
     std::vector<uint8_t> cipher(128);
     uint32_t length = 128;
-    ASSERT_EQ(EncryptWithSessionPublicKey(message.data(), 5, cipher.data(), &length, exponent_.data(),
-                                          static_cast<uint32_t>(exponent_.size()), modulus_.data(),
-                                          static_cast<uint32_t>(modulus_.size()), &mechanism),
-              CRYPTO_OK);
+    ASSERT_EQ(Encrypt(message, cipher, &length, &mechanism), CRYPTO_OK);
     ASSERT_EQ(length, 128u);
     Botan::PK_Decryptor_EME decryptor(*privateKey_, rng_, "EME-PKCS1-v1_5");
     const auto plain = decryptor.decrypt(cipher);
@@ -133,10 +138,7 @@ TEST_F(RsaTest, EncryptAndDecipherPkcs1)
     EXPECT_EQ(length, 5u);
 
     length = 127;
-    EXPECT_EQ(EncryptWithSessionPublicKey(message.data(), 5, cipher.data(), &length, exponent_.data(),
-                                          static_cast<uint32_t>(exponent_.size()), modulus_.data(),
-                                          static_cast<uint32_t>(modulus_.size()), &mechanism),
-              CRYPTO_BUFFER_TOO_SMALL);
+    EXPECT_EQ(Encrypt(message, cipher, &length, &mechanism), CRYPTO_BUFFER_TOO_SMALL);
 }
 
 TEST_F(RsaTest, OaepThroughTheCardPath)
@@ -149,10 +151,7 @@ TEST_F(RsaTest, OaepThroughTheCardPath)
         CK_MECHANISM mechanism{CKM_RSA_PKCS_OAEP, &params, sizeof params};
         std::vector<uint8_t> cipher(128);
         uint32_t length = 128;
-        ASSERT_EQ(EncryptWithSessionPublicKey(message.data(), 6, cipher.data(), &length, exponent_.data(),
-                                              static_cast<uint32_t>(exponent_.size()), modulus_.data(),
-                                              static_cast<uint32_t>(modulus_.size()), &mechanism),
-                  CRYPTO_OK);
+        ASSERT_EQ(Encrypt(message, cipher, &length, &mechanism), CRYPTO_OK);
         // The card hands back the raw block; leading zeros may be missing.
         const auto raw = RawDecrypt(cipher);
         ASSERT_LE(raw.size(), 127u);

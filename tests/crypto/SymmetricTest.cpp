@@ -36,8 +36,6 @@ std::unique_ptr<TripleDES> MakeCipher(const std::string& keyHex)
 TEST(TripleDes, KnownAnswerAndPaddingLengths)
 {
     const auto cipher = MakeCipher(std::string(kDesKey) + kDesKey + kDesKey);
-    EXPECT_EQ(cipher->GetName(), "TripleDES");
-
     const auto one = cipher->Encrypt(Hex(kDesPlain).get());
     ASSERT_EQ(one->length, 16);  // a full block gains a whole padding block
     EXPECT_EQ(ToHex(one.get()).substr(0, 16), kDesCipher);

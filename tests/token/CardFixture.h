@@ -13,16 +13,29 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Logger.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
 #include "token/ApplicationInfoList.h"
+#include "token/CardDetection.h"
 
 namespace token_test {
 
 constexpr const char* kReader = cardsim::kDefaultReaderName;
 constexpr CK_SLOT_ID kFirstSlotId = 10;
+
+// Makes plain slots for the loaded applications, noting their texts when asked.
+inline Brelt::MW::Token::SlotFactory PlainSlots(std::vector<std::string>* texts = nullptr)
+{
+    return [texts](const std::string& reader, const std::string& text, CK_SLOT_ID id,
+                   Brelt::MW::Card::SlotPtr& out) {
+        if (texts != nullptr) texts->push_back(text);
+        out = std::make_shared<Brelt::MW::Card::Slot>(id, reader, text);
+        return CKR_OK;
+    };
+}
 
 class CardFixture : public ::testing::Test {
 protected:

@@ -14,7 +14,6 @@
 using namespace Brelt::MW::Token;
 using namespace token_test;
 using Brelt::MW::Base::HexBinary;
-using Brelt::MW::Card::Slot;
 using Brelt::MW::Card::SlotPtr;
 
 namespace {
@@ -25,18 +24,9 @@ struct Outcome {
     uint32_t own = 7;
 };
 
-SlotFactory MakeSlots(std::vector<std::string>* texts = nullptr)
-{
-    return [texts](const std::string& reader, const std::string& text, CK_SLOT_ID id, SlotPtr& out) {
-        if (texts != nullptr) texts->push_back(text);
-        out = std::make_shared<Slot>(id, reader, text);
-        return CKR_OK;
-    };
-}
-
 class CardLoading : public CardFixture {
 protected:
-    Outcome Load(const SlotFactory& factory = MakeSlots())
+    Outcome Load(const SlotFactory& factory = PlainSlots())
     {
         Outcome outcome;
         outcome.rv = LoadReaderApplications(kReader, slot_.get(), outcome.slots, &outcome.own, factory);
@@ -78,7 +68,7 @@ TEST_F(CardLoading, AdmittedCardsLoadWhatTheCardHolds)
         SetUp();
         Insert(expected.name);
         std::vector<std::string> texts;
-        const Outcome outcome = Load(MakeSlots(&texts));
+        const Outcome outcome = Load(PlainSlots(&texts));
         ASSERT_EQ(outcome.rv, CKR_OK);
         EXPECT_EQ(outcome.own, 1u);
         ASSERT_EQ(outcome.slots.size(), 1u);

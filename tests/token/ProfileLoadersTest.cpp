@@ -183,13 +183,7 @@ TEST_F(ProfileLoaders, CardWithoutEsignRecordsIsNotTakenForQesEac)
     cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(Hex("00A40000022F00"), Fci(21)));
     std::vector<Brelt::MW::Card::SlotPtr> slots;
     uint32_t own = 0;
-    ASSERT_EQ(LoadReaderApplications(kReader, slot_.get(), slots, &own,
-                                     [](const std::string& reader, const std::string& text, CK_SLOT_ID id,
-                                        Brelt::MW::Card::SlotPtr& out) {
-                                         out = std::make_shared<Brelt::MW::Card::Slot>(id, reader, text);
-                                         return CKR_OK;
-                                     }),
-              CKR_OK);
+    ASSERT_EQ(LoadReaderApplications(kReader, slot_.get(), slots, &own, PlainSlots()), CKR_OK);
     EXPECT_EQ(slots.size(), 1u);
     ApplicationInfoPtr application;
     ASSERT_EQ(GetApplicationInfo(kFirstSlotId, application), CKR_OK);
@@ -203,13 +197,7 @@ TEST_F(ProfileLoaders, CertificateReadAndPathSelection)
     Register();
     std::vector<Brelt::MW::Card::SlotPtr> slots;
     uint32_t own = 0;
-    ASSERT_EQ(LoadReaderApplications(kReader, slot_.get(), slots, &own,
-                                     [](const std::string& reader, const std::string& text, CK_SLOT_ID id,
-                                        Brelt::MW::Card::SlotPtr& out) {
-                                         out = std::make_shared<Brelt::MW::Card::Slot>(id, reader, text);
-                                         return CKR_OK;
-                                     }),
-              CKR_OK);
+    ASSERT_EQ(LoadReaderApplications(kReader, slot_.get(), slots, &own, PlainSlots()), CKR_OK);
     ApplicationInfoPtr application;
     ASSERT_EQ(GetApplicationInfo(kFirstSlotId, application), CKR_OK);
     const CIOObjectList* certificates = application->FindObjectList(kKindCertificate);
