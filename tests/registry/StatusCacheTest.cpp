@@ -1,9 +1,8 @@
 // Registry records: token ids, lookups of invalidated records, the 15-second
-// purge, slot events, records outliving the purge, the token's keep-alive
-// thread and its hold on an open PIN dialog.
+// purge, slot events, records outliving the purge, and the token's hold on
+// an open PIN dialog.
 
 #include <memory>
-#include <thread>
 
 #include "RegistryFixture.h"
 #include "Dialogs/ui/PinDialogScript.h"
@@ -152,18 +151,6 @@ TEST_F(RegistryTest, InvalidatingTheTokenCancelsTheOpenPinDialog) {
   token->CancelVirtualKeyboard();
   EXPECT_EQ(script->Events().size(), 2u);
   SetPinDialogScript(nullptr);
-}
-
-TEST(TokenKeepAliveTest, ThreadEndsByItselfWhenTheCardStatusFails) {
-  Token token(1, FakeCard(9));
-  ASSERT_EQ(token.StartKeepConThread(), CKR_OK);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (token.IsKeepAliveRunning() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_FALSE(token.IsKeepAliveRunning());
-  EXPECT_EQ(token.CloseKeepConThread(), CKR_OK);
-  // It can be started again, and the token's end stops it.
-  EXPECT_EQ(token.StartKeepConThread(), CKR_OK);
 }
 
 TEST(ReaderEventCountTest, ACardSwappedWithinOnePollIsAReplacement) {
