@@ -6,7 +6,6 @@
 #include "Dialogs/ui/DialogShownHook.h"
 #include "Dialogs/ui/PinErrorDialog.h"
 #include "Dialogs/ui/PinLengthErrorDialog.h"
-#include "Dialogs/ui/PinPadRequestDialog.h"
 #include "Dialogs/ui/VirtualKeyDialog.h"
 #include "Dialogs/ui/VirtualKeyboard.h"
 #include "DialogTestSupport.h"
@@ -159,22 +158,6 @@ TEST_F(Hosted, MessageDialogResults)
     EXPECT_EQ(shown, QStringLiteral("Incorrect PIN value length"));
 }
 
-TEST_F(Hosted, AnyOtherLanguageIsSlovak)
-{
-    VirtualKeyboard other("XX", 1);
-    QString closeText;
-    QString title;
-    AnswerWith<VirtualKeyDialog>([&](VirtualKeyDialog* keyboard) {
-        closeText = keyboard->findChild<QPushButton*>(QStringLiteral("hideButton"))->text();
-        title = keyboard->findChild<QLabel*>(QStringLiteral("label"))->accessibleDescription();
-        ClickButton(keyboard, "hideButton");
-    });
-    auto typed = KeyboardAsync(other);
-    EXPECT_EQ(Await(typed).rv, CKR_FUNCTION_CANCELED);
-    EXPECT_EQ(closeText, QStringLiteral("Zavrieť"));
-    EXPECT_EQ(title, QStringLiteral("Prosím vložte Váš KEP PIN"));
-}
-
 TEST_F(Hosted, CalledOnTheGuiThreadItself)
 {
     AnswerWith<VirtualKeyDialog>([](VirtualKeyDialog* keyboard) {
@@ -185,20 +168,6 @@ TEST_F(Hosted, CalledOnTheGuiThreadItself)
     EXPECT_EQ(vk->ShowVirtKeyDialog(nullptr, &pin), CKR_OK);
     EXPECT_EQ(Text(pin), "97531");
     delete pin;
-}
-
-TEST_F(Hosted, PinPadNoticeOnTheHostGuiThread)
-{
-    std::atomic<bool> shown{false};
-    PinDialogsTesting::SetDialogShownHook([&shown](QDialog* d) { shown = qobject_cast<PinPadRequestDialog*>(d); });
-    auto show = std::async(std::launch::async, [&] { return vk->ShowPinPadDialog(nullptr, 3); });
-    EXPECT_EQ(Await(show), CKR_OK);
-    ASSERT_TRUE(SpinUntil([&] { return shown.load(); }));
-    EXPECT_NE(FindVisible<PinPadRequestDialog>(), nullptr);
-    auto closed = std::async(std::launch::async, [&] { return vk->ClosePinPadDialog(); });
-    EXPECT_EQ(Await(closed), CKR_OK);
-    EXPECT_TRUE(SpinUntil([] { return FindVisible<PinPadRequestDialog>() == nullptr; }));
-    EXPECT_EQ(vk->ClosePinPadDialog(), CKR_OK);
 }
 
 // Closing our backdrop must not end the host application's event loop.

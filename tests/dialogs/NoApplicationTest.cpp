@@ -99,26 +99,6 @@ TEST(NoApplication, KeyboardOnAnyThreadLeavesNothingBehind)
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
-// Two host threads at once: one application at a time, both answered.
-TEST(NoApplication, ConcurrentKeyboardsTakeTurns)
-{
-    Answers answers(QStringLiteral("5555"));
-    VirtualKeyboard first("SK", 3);
-    VirtualKeyboard second("SK", 3);
-    for (VirtualKeyboard* vk : {&first, &second})
-        vk->SetMinMaxPinLength(4, 8);
-    std::string pin1, pin2;
-    CK_RV rv1 = CKR_GENERAL_ERROR, rv2 = CKR_GENERAL_ERROR;
-    std::thread a([&] { rv1 = Keyboard(first, &pin1); });
-    std::thread b([&] { rv2 = Keyboard(second, &pin2); });
-    a.join();
-    b.join();
-    EXPECT_EQ(rv1, CKR_OK);
-    EXPECT_EQ(rv2, CKR_OK);
-    EXPECT_EQ(pin1 + pin2, "55555555");
-    EXPECT_EQ(QCoreApplication::instance(), nullptr);
-}
-
 TEST(NoApplication, PinPadNoticeRunsOnItsOwnThread)
 {
     Answers answers(QStringLiteral("2468"));
@@ -157,15 +137,6 @@ TEST(NoApplication, PinPadNoticeRunsOnItsOwnThread)
 
     // Afterwards a modal dialog brings its own application again.
     EXPECT_EQ(Keyboard(vk, &pin), CKR_OK);
-    EXPECT_EQ(QCoreApplication::instance(), nullptr);
-}
-
-TEST(NoApplication, FacadeLeftWithANoticeStillOpenEndsItsThread)
-{
-    {
-        VirtualKeyboard vk("SK", 3);
-        EXPECT_EQ(vk.ShowPinPadDialog(nullptr, 3), CKR_OK);
-    }
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 

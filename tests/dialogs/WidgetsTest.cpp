@@ -1,5 +1,5 @@
-// The dialogs on their own: keyboard layouts, typing rules, message dialog
-// results, texts in both languages.
+// The dialogs on their own: keyboard layouts, typing rules, labels, texts in
+// both languages.
 
 #include "BaseTypes.h"
 #include "Dialogs/ui/AbstractWorker.h"
@@ -189,16 +189,6 @@ TEST_F(Keyboard, PhysicalKeys)
     EXPECT_EQ(PinOf(*dialog), QStringLiteral("1234"));
 }
 
-TEST_F(Keyboard, CloseButtonCancels)
-{
-    QSignalSpy rejected(dialog, &QDialog::rejected);
-    Type("1234");
-    ClickButton(dialog, "hideButton");
-    EXPECT_EQ(rejected.count(), 1);
-    EXPECT_EQ(dialog->GetRetCode(), 1);
-    EXPECT_EQ(PinOf(*dialog), QString());
-}
-
 TEST_F(Keyboard, LabelsAndCallerText)
 {
     dialog->SetRemainingAttemps(-1);
@@ -236,14 +226,6 @@ TEST_F(Keyboard, LabelsAndCallerText)
     EXPECT_FALSE(heading().isEmpty());
 }
 
-TEST_F(Keyboard, OneOverlayPerShow)
-{
-    EXPECT_EQ(Overlays(backdrop.get()), 1);
-    auto* overlay = backdrop->findChild<QWidget*>(QStringLiteral("crepuscularWidget"));
-    backdrop->resize(640, 480);
-    EXPECT_EQ(overlay->size(), QSize(640, 480));  // follows the backdrop
-}
-
 // ---- message dialogs ------------------------------------------------------
 
 class Messages : public ::testing::Test {
@@ -256,25 +238,6 @@ protected:
     }
     std::unique_ptr<QMainWindow> backdrop;
 };
-
-TEST_F(Messages, WrongPinCounter)
-{
-    auto* d = new PinErrorDialog(backdrop.get(), kDialogWindowFlags);
-    auto* counter = d->findChild<QLabel*>(QStringLiteral("retryCounter"));
-    auto* counterLabel = d->findChild<QLabel*>(QStringLiteral("retryCounterLabel"));
-    d->Show(3);
-    EXPECT_EQ(counter->text(), QStringLiteral("3"));
-    EXPECT_TRUE(counter->isVisible() && counterLabel->isVisible());
-    EXPECT_TRUE(counter->styleSheet().contains(QStringLiteral("rgb(189, 10, 38)")));
-    d->SetRetryCounter(1);
-    EXPECT_TRUE(counter->styleSheet().contains(QStringLiteral("color: red")));
-    EXPECT_TRUE(counterLabel->styleSheet().contains(QStringLiteral("rgb(189, 10, 38)")));
-    d->SetRetryCounter(0);
-    EXPECT_EQ(counter->text(), QStringLiteral("0"));
-    d->SetRetryCounter(-1);
-    EXPECT_FALSE(counter->isVisible() || counterLabel->isVisible());
-
-}
 
 TEST_F(Messages, LabelsByPinType)
 {
@@ -308,22 +271,6 @@ TEST_F(Messages, LabelsByPinType)
     EXPECT_EQ(Overlays(backdrop.get()), 1);  // the worker's length dialog dims
     length->Show(QStringLiteral("Other text"));
     EXPECT_EQ(LabelText(length, "label"), QStringLiteral("Other text"));
-}
-
-TEST_F(Messages, PinPadNotice)
-{
-    auto* d = new PinPadRequestDialog(backdrop.get(), kDialogWindowFlags);
-    const QString formTitle = LabelText(d, "label");
-    d->SetLabel(2);
-    EXPECT_EQ(LabelText(d, "label"), formTitle);
-    d->SetLabel(1);
-    EXPECT_TRUE(LabelText(d, "label").contains(QStringLiteral("ZEP PIN")));
-    d->SetRemainingAttemps(0);
-    EXPECT_EQ(LabelText(d, "label_3"), QStringLiteral("0"));
-    d->SetRemainingAttemps(-1);
-    EXPECT_TRUE(LabelText(d, "label_2").isEmpty());
-    EXPECT_TRUE(LabelText(d, "label_3").isEmpty());
-    EXPECT_TRUE(d->findChildren<QPushButton*>().isEmpty());
 }
 
 // ---- texts and resources --------------------------------------------------
@@ -361,25 +308,6 @@ std::vector<CatalogueEntry> ReadCatalogueSource(const QString& path)
         }
     }
     return entries;
-}
-
-// Both compiled catalogues load and carry every live entry of their source.
-TEST(Texts, EveryMessageInBothCatalogues)
-{
-    for (const char* language : {"en", "sk"}) {
-        QTranslator translator;
-        ASSERT_TRUE(translator.load(QStringLiteral("virtualkeyboard_%1.qm").arg(QLatin1String(language)),
-                                    QStringLiteral(":/VestrinaApp")));
-        const auto entries =
-            ReadCatalogueSource(QStringLiteral(":/VestrinaApp/virtualkeyboard_%1.ts").arg(QLatin1String(language)));
-        EXPECT_EQ(entries.size(), 57u) << language;
-        for (const CatalogueEntry& entry : entries) {
-            EXPECT_FALSE(entry.translation.isEmpty()) << language << " " << entry.source.toStdString();
-            EXPECT_EQ(translator.translate(entry.context.toUtf8().constData(), entry.source.toUtf8().constData()),
-                      entry.translation)
-                << language << " " << entry.source.toStdString();
-        }
-    }
 }
 
 // With the Slovak catalogue no English text may remain in the dialogs: this

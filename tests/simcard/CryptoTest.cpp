@@ -136,49 +136,4 @@ TEST(CardCrypto, LongSignatureNeedsAnExtendedAnswer)
     EXPECT_EQ(card->Transmit(shortForm), Hex("67 00"));
 }
 
-TEST(CardCrypto, SigGDefaultKeyAndUserConsent)
-{
-    auto sigg = cardsim::MakePersonalisation("SIGG50");
-    ASSERT_EQ(sigg->Transmit(kVerifyUserPin), Hex("90 00"));
-    ASSERT_EQ(sigg->Transmit(Hex("00 A4 08 0C 04 3F 00 DF 01")), Hex("90 00"));
-    const Bytes signature = sigg->Transmit(PsoSign(DigestInfo()));
-    ASSERT_EQ(Sw(signature), 0x9000);
-    EXPECT_TRUE(VerifiesWithCertificate(*sigg, Hex("5015 4301"), Data(signature)));
-
-    auto second = cardsim::MakePersonalisation("SIGG50-2ND");
-    ASSERT_EQ(second->Transmit(kVerifyUserPin), Hex("90 00"));
-    ASSERT_EQ(second->Transmit(Hex("00 A4 08 0C 04 3F 00 DF 03")), Hex("90 00"));
-    EXPECT_EQ(second->Transmit(PsoSign(DigestInfo())), Hex("69 82")) << "needs the second PIN";
-    ASSERT_EQ(second->Transmit(Hex("00 20 00 03 08 36 35 34 33 32 31 FF FF")), Hex("90 00"));
-    EXPECT_EQ(Sw(second->Transmit(PsoSign(DigestInfo()))), 0x9000);
-
-    // One signature per verification on a user-consent key.
-    auto consent = cardsim::MakePersonalisation("DEF50-UC");
-    ASSERT_EQ(consent->Transmit(kVerifyUserPin), Hex("90 00"));
-    ASSERT_EQ(consent->Transmit(kSelectPkcs15), Hex("90 00"));
-    ASSERT_EQ(consent->Transmit(Hex("00 22 41 B6 09 84 01 01 95 01 40 80 01 10")), Hex("90 00"));
-    EXPECT_EQ(Sw(consent->Transmit(PsoSign(DigestInfo()))), 0x9000);
-    EXPECT_EQ(consent->Transmit(PsoSign(DigestInfo())), Hex("69 82"));
-    ASSERT_EQ(consent->Transmit(kVerifyUserPin), Hex("90 00"));
-    EXPECT_EQ(Sw(consent->Transmit(PsoSign(DigestInfo()))), 0x9000);
-}
-
-TEST(CardCrypto, ChallengeAndPublicKeyExport)
-{
-    auto card = cardsim::MakePersonalisation("DEF50");
-    EXPECT_EQ(Data(card->Transmit(Hex("00 84 00 00 C8"))).size(), 200u);
-    EXPECT_EQ(card->Transmit(Hex("00 84 00 00")), Hex("67 00"));
-    auto options = card->Options();
-    options.deterministicChallenge = true;
-    card->SetOptions(options);
-    const Bytes first = card->Transmit(Hex("00 84 00 00 10"));
-    card->Reset();
-    EXPECT_EQ(card->Transmit(Hex("00 84 00 00 10")), first);
-
-    ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
-    const Bytes exported = card->Transmit(Hex("00 47 83 00 00 00 05 B6 03 84 01 01 00 00"));
-    EXPECT_EQ(Data(exported), *card->FileContents(Hex("5015 4501")));
-    EXPECT_EQ(card->Transmit(Hex("00 47 82 00 00 00 05 B6 03 84 01 01 00 00")), Hex("69 82"));
-}
-
 }  // namespace

@@ -122,22 +122,6 @@ TEST(CardFileSystem, SelectionRules)
     EXPECT_EQ(strict->Transmit(Hex("00 A4 08 0C 02 DF 01")), Hex("90 00"));
 }
 
-TEST(CardFileSystem, BrokenApplicationAnswers)
-{
-    const Bytes selectWithFcp = Hex("00 A4 04 00 0C A0 00 00 00 63 50 4B 43 53 2D 31 35 00");
-    const Bytes noFid = cardsim::MakePersonalisation("NO-83")->Transmit(selectWithFcp);
-    EXPECT_EQ(Sw(noFid), 0x9000);
-    EXPECT_FALSE(Contains(noFid, Hex("83 02 50 15")));
-    EXPECT_EQ(cardsim::MakePersonalisation("NO-83-EMPTY")->Transmit(selectWithFcp), Hex("90 00"));
-    EXPECT_EQ(cardsim::MakePersonalisation("NO-P15")->Transmit(selectWithFcp), Hex("6A 82"));
-    EXPECT_EQ(cardsim::MakePersonalisation("MUTE")->Transmit(Hex("00 CA 01 82 00")), Hex("6F 00"));
-    EXPECT_FALSE(cardsim::MakePersonalisation("BAD-CIA-MISSING")->FileContents(Hex("5015 5032")));
-    auto badOdf = cardsim::MakePersonalisation("BAD-ODF");
-    const Bytes odf = *badOdf->FileContents(Hex("5015 5031"));
-    EXPECT_TRUE(Contains(odf, Hex("A4 06 30 04 04 02 44 09")));
-    EXPECT_FALSE(badOdf->Records(Hex("5015 4409")));
-}
-
 TEST(CardFileSystem, UpdateBinaryHonoursAccessAndSize)
 {
     auto card = cardsim::MakePersonalisation("DEF50");
@@ -153,43 +137,6 @@ TEST(CardFileSystem, UpdateBinaryHonoursAccessAndSize)
     // Directory files are record EFs: a transparent write is refused.
     ASSERT_EQ(Sw(card->Transmit(Hex("00 A4 00 0C 02 44 04"))), 0x9000);
     EXPECT_EQ(card->Transmit(Hex("00 D6 00 00 01 00")), Hex("69 81"));
-}
-
-TEST(CardFileSystem, ResetClearsVolatileStateOnly)
-{
-    auto card = cardsim::MakePersonalisation("DEF50");
-    ASSERT_EQ(Sw(card->Transmit(kSelectPkcs15)), 0x9000);
-    ASSERT_EQ(Sw(card->Transmit(Hex("00 20 00 01 08 39 39 39 39 FF FF FF FF"))), 0x63C2);
-    ASSERT_EQ(card->Transmit(kVerifyUserPin), Hex("90 00"));
-    ASSERT_EQ(Sw(card->Transmit(Hex("00 20 00 01 08 39 39 39 39 FF FF FF FF"))), 0x63C2);
-    ASSERT_EQ(Sw(card->Transmit(Hex("00 A4 02 00 02 44 01 00"))), 0x9000);
-    ASSERT_EQ(Sw(card->Transmit(Hex("00 B2 00 00 00"))), 0x9000);
-    card->Reset();
-    EXPECT_EQ(card->CurrentDfPath(), Hex("3F00"));
-    EXPECT_FALSE(card->CurrentEf());
-    EXPECT_EQ(card->Pin(1)->retriesLeft, 2) << "retry counters are non-volatile";
-    EXPECT_TRUE(card->SecurityStatus().empty());
-    EXPECT_EQ(card->Transmit(Hex("00 B2 00 02 00")), Hex("69 86")) << "no current EF";
-}
-
-TEST(CardApdu, LengthEncodings)
-{
-    auto card = cardsim::MakePersonalisation("DEF50");
-    EXPECT_EQ(card->Transmit(Hex("00 A4")), Hex("67 00"));
-    EXPECT_EQ(card->Transmit(Hex("00 A4 00 0C 03 50 15")), Hex("67 00")) << "Lc beyond the data";
-    EXPECT_EQ(card->Transmit(Hex("00 A4 00 0C 00 00")), Hex("67 00")) << "truncated extended form";
-    EXPECT_EQ(card->Transmit(Hex("00 A4 00 0C 00 00 02 50 15")), Hex("90 00")) << "extended case 3";
-    EXPECT_EQ(Sw(card->Transmit(Hex("00 A4 04 00 00 00 0C A0 00 00 00 63 50 4B 43 53 2D 31 35 00 00"))), 0x9000);
-    EXPECT_EQ(Data(card->Transmit(Hex("00 84 00 00 00"))).size(), 256u);
-    EXPECT_EQ(Data(card->Transmit(Hex("00 84 00 00 00 01 2C"))).size(), 300u);
-    EXPECT_EQ(card->Transmit(Hex("00 A4 00 0C 00 00 00 00")), Hex("67 00")) << "extended Lc of zero";
-    EXPECT_EQ(card->Transmit(Hex("A0 A4 00 0C")), Hex("6E 00"));
-    EXPECT_EQ(card->Transmit(Hex("0C A4 00 0C")), Hex("68 82"));
-    EXPECT_EQ(card->Transmit(Hex("00 FE 00 00")), Hex("6D 00"));
-
-    auto strict = cardsim::MakePersonalisation("DEF43B-NOEXT");
-    EXPECT_EQ(strict->Transmit(Hex("00 A4 00 0C 00 00 02 50 15")), Hex("67 00"));
-    EXPECT_EQ(strict->Transmit(Hex("00 A4 00 0C 02 50 15")), Hex("90 00"));
 }
 
 }  // namespace

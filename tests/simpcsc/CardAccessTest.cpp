@@ -1,5 +1,4 @@
-// Card handles: transactions across handles, removal and reset seen by
-// handles, SCardStatus and SCardTransmit buffers.
+// Card handles: transactions across handles and removal seen by handles.
 #include "StandInCard.h"
 
 #include <future>
@@ -88,84 +87,6 @@ TEST_F(ReadersTest, RemovalIsReportedUntilReconnect)
               SCARD_E_NO_SMARTCARD);
     EXPECT_EQ(SCardConnect(context, "Q", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &other, &protocol),
               SCARD_E_UNKNOWN_READER);
-}
-
-TEST_F(ReadersTest, OnlyResetDispositionsResetTheCard)
-{
-    auto card = AddReaderWithCard("R");
-    const int resetsAtInsertion = card->resets;
-    const SCARDHANDLE first = Connect("R");
-    const SCARDHANDLE second = Connect("R");
-    ASSERT_EQ(SCardBeginTransaction(first), SCARD_S_SUCCESS);
-    ASSERT_EQ(SCardEndTransaction(first, SCARD_LEAVE_CARD), SCARD_S_SUCCESS);
-    DWORD protocol = 0;
-    ASSERT_EQ(SCardReconnect(first, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_LEAVE_CARD,
-                             &protocol),
-              SCARD_S_SUCCESS);
-    EXPECT_EQ(card->resets, resetsAtInsertion);
-
-    ASSERT_EQ(SCardBeginTransaction(first), SCARD_S_SUCCESS);
-    ASSERT_EQ(SCardEndTransaction(first, SCARD_RESET_CARD), SCARD_S_SUCCESS);
-    EXPECT_EQ(card->resets, resetsAtInsertion + 1);
-    Bytes response;
-    EXPECT_EQ(Send(first, kSelectMf, response), SCARD_S_SUCCESS);
-    EXPECT_EQ(Send(second, kSelectMf, response), SCARD_W_RESET_CARD);
-    ASSERT_EQ(SCardReconnect(second, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_LEAVE_CARD,
-                             &protocol),
-              SCARD_S_SUCCESS);
-    EXPECT_EQ(Send(second, kSelectMf, response), SCARD_S_SUCCESS);
-}
-
-TEST_F(ReadersTest, StatusAndTransmitRespectBufferSizes)
-{
-    AddReaderWithCard("Reader with a long name");
-    const SCARDHANDLE handle = Connect("Reader with a long name");
-    char name[200];
-    DWORD nameLength = sizeof name;
-    DWORD state = 0;
-    DWORD protocol = 0;
-    BYTE atr[32];
-    DWORD atrLength = sizeof atr;
-    ASSERT_EQ(SCardStatus(handle, name, &nameLength, &state, &protocol, atr, &atrLength),
-              SCARD_S_SUCCESS);
-    EXPECT_STREQ(name, "Reader with a long name");
-    EXPECT_EQ(nameLength, 24u);
-    EXPECT_EQ(state, 0x00010034u);
-    EXPECT_EQ(protocol, DWORD(SCARD_PROTOCOL_T1));
-    EXPECT_EQ(atrLength, 4u);
-    nameLength = 5;
-    EXPECT_EQ(SCardStatus(handle, name, &nameLength, nullptr, nullptr, nullptr, nullptr),
-              SCARD_E_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(nameLength, 24u);
-
-    // GET CHALLENGE of 256 bytes: 258 bytes of answer.
-    const Bytes challenge = {0x00, 0x84, 0x00, 0x00, 0x00};
-    Bytes response(100);
-    DWORD length = DWORD(response.size());
-    EXPECT_EQ(SCardTransmit(handle, SCARD_PCI_T1, challenge.data(), DWORD(challenge.size()),
-                            nullptr, response.data(), &length),
-              SCARD_E_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(length, 258u);
-    EXPECT_EQ(Send(handle, challenge, response), SCARD_S_SUCCESS);
-    EXPECT_EQ(response.size(), 258u);
-    EXPECT_EQ(SCardTransmit(handle, SCARD_PCI_T1, nullptr, 4, nullptr, response.data(), &length),
-              SCARD_E_INVALID_PARAMETER);
-}
-
-TEST_F(ReadersTest, ReleasingTheContextEndsItsHandles)
-{
-    AddReaderWithCard("R");
-    SCARDCONTEXT other = 0;
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &other), SCARD_S_SUCCESS);
-    SCARDHANDLE handle = 0;
-    DWORD protocol = 0;
-    ASSERT_EQ(SCardConnect(other, "R", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &handle, &protocol),
-              SCARD_S_SUCCESS);
-    ASSERT_EQ(SCardBeginTransaction(handle), SCARD_S_SUCCESS);
-    EXPECT_EQ(SCardReleaseContext(other), SCARD_S_SUCCESS);
-    EXPECT_EQ(SCardIsValidContext(other), SCARD_E_INVALID_HANDLE);
-    EXPECT_EQ(SCardBeginTransaction(handle), SCARD_E_INVALID_HANDLE);
-    EXPECT_EQ(SCardBeginTransaction(Connect("R")), SCARD_S_SUCCESS);  // lock was freed
 }
 
 }  // namespace

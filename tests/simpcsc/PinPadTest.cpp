@@ -1,5 +1,5 @@
-// Simulated PIN pads: feature lists, the APDUs built from PIN_VERIFY and
-// PIN_MODIFY structures, and the keypad's own answers.
+// Simulated PIN pads: the APDUs built from PIN_VERIFY and PIN_MODIFY
+// structures.
 #include "StandInCard.h"
 
 #include <reader.h>
@@ -59,33 +59,6 @@ protected:
     Bytes LastCommand(const std::string& reader) { return Transcript(reader).back().command; }
 };
 
-TEST_F(PinPadTest, FeatureListsFollowTheReaderKind)
-{
-    AddReaderWithCard("Plain");
-    AddReaderWithCard("Direct", PinPad::Direct);
-    AddReaderWithCard("Many", PinPad::ManyFeatures);
-    Bytes features;
-    EXPECT_EQ(Control(Connect("Plain"), CM_IOCTL_GET_FEATURE_REQUEST, {}, features, 66),
-              SCARD_S_SUCCESS);
-    EXPECT_TRUE(features.empty());
-
-    const SCARDHANDLE direct = Connect("Direct");
-    ASSERT_EQ(Control(direct, CM_IOCTL_GET_FEATURE_REQUEST, {}, features, 66), SCARD_S_SUCCESS);
-    EXPECT_EQ(ToHex(features), "06 04 42 33 00 06 07 04 42 33 00 07");
-    // The Windows encoding of the same request.
-    ASSERT_EQ(Control(direct, 0x313520, {}, features, 66), SCARD_S_SUCCESS);
-    EXPECT_EQ(features.size(), 12u);
-
-    const SCARDHANDLE many = Connect("Many");
-    EXPECT_EQ(Control(many, CM_IOCTL_GET_FEATURE_REQUEST, {}, features, 66),
-              SCARD_E_INSUFFICIENT_BUFFER);
-    ASSERT_EQ(Control(many, CM_IOCTL_GET_FEATURE_REQUEST, {}, features, 264), SCARD_S_SUCCESS);
-    EXPECT_EQ(features.size(), 72u);
-
-    EXPECT_EQ(Control(Connect("Plain"), kVerifyDirect, VerifyStructure(2, 8, 4, 0xFF), features),
-              SCARD_E_UNSUPPORTED_FEATURE);
-}
-
 TEST_F(PinPadTest, VerifyInsertsTheTypedPinIntoThePinBlock)
 {
     AddReaderWithCard("Pad", PinPad::Direct);
@@ -109,41 +82,6 @@ TEST_F(PinPadTest, VerifyInsertsTheTypedPinIntoThePinBlock)
     EXPECT_EQ(PendingPinPadEntries("Pad"), 0u);
 }
 
-TEST_F(PinPadTest, KeypadAnswersWithoutTheCard)
-{
-    AddReaderWithCard("Pad", PinPad::Direct);
-    const SCARDHANDLE handle = Connect("Pad");
-    const Bytes structure = VerifyStructure(0x02, 8, 4, 0xFF);
-    const struct {
-        PinEntry entry;
-        const char* sw;
-    } cases[] = {
-        {PinEntry::Cancelled(), "64 01"},
-        {PinEntry::TimedOut(), "64 00"},
-        {PinEntry::Typing("123"), "64 03"},
-        {PinEntry::Typing("123456789"), "64 03"},
-    };
-    for (const auto& c : cases) {
-        ScriptPinPad("Pad", c.entry);
-        Bytes answer;
-        ASSERT_EQ(Control(handle, kVerifyDirect, structure, answer), SCARD_S_SUCCESS);
-        EXPECT_EQ(ToHex(answer), c.sw);
-    }
-    Bytes answer;
-    Bytes badLength = structure;
-    badLength[15] = 99;  // ulDataLength disagrees with the data
-    ASSERT_EQ(Control(handle, kVerifyDirect, badLength, answer), SCARD_S_SUCCESS);
-    EXPECT_EQ(ToHex(answer), "6B 80");
-    ASSERT_EQ(Control(handle, kVerifyDirect, Bytes(structure.begin(), structure.begin() + 10),
-                      answer),
-              SCARD_S_SUCCESS);
-    EXPECT_EQ(ToHex(answer), "6B 80");
-    EXPECT_EQ(Control(handle, kVerifyDirect, structure, answer, 1), SCARD_E_INSUFFICIENT_BUFFER);
-    for (const TranscriptEntry& entry : Transcript("Pad")) {
-        EXPECT_TRUE(entry.command.empty()) << ToString(entry);  // nothing reached the card
-    }
-}
-
 TEST_F(PinPadTest, ModifyPlacesOldAndNewPin)
 {
     AddReaderWithCard("Pad", PinPad::Direct);
@@ -159,24 +97,6 @@ TEST_F(PinPadTest, ModifyPlacesOldAndNewPin)
     ScriptPinPad("Pad", PinEntry::Mismatched("1234", "5678"));
     ASSERT_EQ(Control(handle, kModifyDirect, ModifyStructure(3, 8, 4), answer), SCARD_S_SUCCESS);
     EXPECT_EQ(ToHex(answer), "64 02");
-}
-
-TEST_F(PinPadTest, StartFinishPairsUp)
-{
-    AddReaderWithCard("Pad", PinPad::StartFinish);
-    const SCARDHANDLE handle = Connect("Pad");
-    const DWORD start = SCARD_CTL_CODE(0x330000 + FEATURE_VERIFY_PIN_START);
-    const DWORD finish = SCARD_CTL_CODE(0x330000 + FEATURE_VERIFY_PIN_FINISH);
-    Bytes answer;
-    EXPECT_EQ(Control(handle, finish, {}, answer), SCARD_E_INVALID_VALUE);
-    EXPECT_EQ(Control(handle, kVerifyDirect, VerifyStructure(2, 8, 4, 0xFF), answer),
-              SCARD_E_UNSUPPORTED_FEATURE);
-    ScriptPinPad("Pad", PinEntry::Typing("9876"));
-    ASSERT_EQ(Control(handle, start, VerifyStructure(2, 8, 4, 0xFF), answer, 0), SCARD_S_SUCCESS);
-    EXPECT_TRUE(answer.empty());
-    ASSERT_EQ(Control(handle, finish, {}, answer), SCARD_S_SUCCESS);
-    EXPECT_EQ(ToHex(answer), "90 00");
-    EXPECT_EQ(ToHex(LastCommand("Pad")), "00 20 00 01 08 39 38 37 36 FF FF FF FF");
 }
 
 }  // namespace

@@ -22,30 +22,6 @@ protected:
     }
 };
 
-TEST_F(StatusChangeTest, ListsReadersInAnAllocatedMultiString)
-{
-    LPSTR names = nullptr;
-    DWORD length = SCARD_AUTOALLOCATE;
-    EXPECT_EQ(SCardListReaders(context, nullptr, reinterpret_cast<LPSTR>(&names), &length),
-              SCARD_E_NO_READERS_AVAILABLE);
-    EXPECT_EQ(names, nullptr);
-
-    AddReader("A");
-    AddReader("Reader B");
-    length = SCARD_AUTOALLOCATE;
-    ASSERT_EQ(SCardListReaders(context, nullptr, reinterpret_cast<LPSTR>(&names), &length),
-              SCARD_S_SUCCESS);
-    ASSERT_EQ(length, 12u);
-    EXPECT_EQ(std::memcmp(names, "A\0Reader B\0\0", 12), 0);
-    EXPECT_EQ(SCardFreeMemory(context, names), SCARD_S_SUCCESS);
-
-    char small[5];
-    length = sizeof small;
-    EXPECT_EQ(SCardListReaders(context, nullptr, small, &length), SCARD_E_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(length, 12u);
-    EXPECT_EQ(SCardListReaders(context + 99, nullptr, small, &length), SCARD_E_INVALID_HANDLE);
-}
-
 TEST_F(StatusChangeTest, UnawareCallerGetsCurrentStateAtOnce)
 {
     AddReaderWithCard("Full");
@@ -97,43 +73,6 @@ TEST_F(StatusChangeTest, CounterRevealsAQuickRemoveAndReinsert)
     InsertIcc("R", RemoveCard("R"));
     ASSERT_EQ(SCardGetStatusChange(context, 0, &state, 1), SCARD_S_SUCCESS);
     EXPECT_EQ(state.dwEventState, 0x00030022u);
-}
-
-TEST_F(StatusChangeTest, UnknownAndVanishingReaders)
-{
-    AddReader("R");
-    SCARD_READERSTATE states[] = {StateOf("R"), StateOf("Nobody")};
-    EXPECT_EQ(SCardGetStatusChange(context, 0, states, 2), SCARD_E_UNKNOWN_READER);
-
-    SCARD_READERSTATE state = StateOf("R");
-    ASSERT_EQ(SCardGetStatusChange(context, 0, &state, 1), SCARD_S_SUCCESS);
-    state.dwCurrentState = state.dwEventState;
-    auto waiter = std::async(std::launch::async,
-                             [&] { return SCardGetStatusChange(context, 20000, &state, 1); });
-    std::this_thread::sleep_for(20ms);
-    RemoveReader("R");
-    ASSERT_EQ(waiter.get(), SCARD_S_SUCCESS);
-    EXPECT_EQ(state.dwEventState,
-              DWORD(SCARD_STATE_UNKNOWN | SCARD_STATE_UNAVAILABLE | SCARD_STATE_CHANGED));
-}
-
-TEST_F(StatusChangeTest, ArgumentLimitsAndCancel)
-{
-    AddReader("R");
-    std::vector<SCARD_READERSTATE> many(17, StateOf("R"));
-    EXPECT_EQ(SCardGetStatusChange(context, 0, many.data(), 17), SCARD_E_INVALID_PARAMETER);
-    EXPECT_EQ(SCardGetStatusChange(context, 0, many.data(), 16), SCARD_S_SUCCESS);
-    EXPECT_EQ(SCardGetStatusChange(context, 1000, nullptr, 0), SCARD_S_SUCCESS);
-
-    SCARD_READERSTATE state = StateOf("R");
-    ASSERT_EQ(SCardGetStatusChange(context, 0, &state, 1), SCARD_S_SUCCESS);
-    state.dwCurrentState = state.dwEventState;
-    auto waiter = std::async(std::launch::async,
-                             [&] { return SCardGetStatusChange(context, INFINITE, &state, 1); });
-    while (waiter.wait_for(5ms) == std::future_status::timeout) {
-        SCardCancel(context);
-    }
-    EXPECT_EQ(waiter.get(), SCARD_E_CANCELLED);
 }
 
 }  // namespace
