@@ -7,6 +7,7 @@
 #include <cardsim/Card.h>
 #include <cardsim/Readers.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -47,12 +48,9 @@ class LoginTest : public ::testing::Test {
     script_ = std::make_shared<QueuedPinDialogScript>();
     SetPinDialogScript(script_);
     ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
-    CK_ULONG count = 0;
-    ASSERT_EQ(C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-    ASSERT_GE(count, 1u);
-    std::vector<CK_SLOT_ID> slots(count);
-    ASSERT_EQ(C_GetSlotList(CK_TRUE, slots.data(), &count), CKR_OK);
-    slot_ = slots.front();
+    CK_ULONG count = 1;  // one reader, one slot
+    ASSERT_EQ(C_GetSlotList(CK_TRUE, &slot_, &count), CKR_OK);
+    ASSERT_EQ(count, 1u);
   }
 
   CK_SESSION_HANDLE Open(CK_FLAGS flags = kRW)
@@ -69,7 +67,6 @@ class LoginTest : public ::testing::Test {
     return info;
   }
   static CK_STATE State(CK_SESSION_HANDLE handle) { return Info(handle).state; }
-  static CK_ULONG DeviceError(CK_SESSION_HANDLE handle) { return Info(handle).ulDeviceError; }
 
   static CK_RV LoginWith(CK_SESSION_HANDLE handle, const char* pin, CK_USER_TYPE type = CKU_USER)
   {
@@ -81,22 +78,26 @@ class LoginTest : public ::testing::Test {
   std::vector<std::string> Commands()
   {
     std::vector<std::string> commands;
-    for (const auto& entry : cardsim::Transcript(reader_)) {
-      commands.push_back(entry.call + ": " + cardsim::ToHex(entry.command));
-    }
+    for (const auto& entry : cardsim::Transcript(reader_)) commands.push_back(entry.call + ": " + cardsim::ToHex(entry.command));
     cardsim::ClearTranscript(reader_);
     return commands;
   }
 
   static bool AnyContains(const std::vector<std::string>& lines, const std::string& part)
   {
-    for (const auto& line : lines) {
-      if (line.find(part) != std::string::npos) return true;
-    }
-    return false;
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
   }
 
-  // The handle of the application's first private key.
+  // Makes the session's signing key the application's first private key,
+  // one that demands the PIN for every use.
+  std::shared_ptr<Brelt::MW::Pkcs11::Session> ArmContextLogin(CK_SESSION_HANDLE handle)
+  {
+    auto state = SessionOf(handle);
+    if (state) state->signContext.hKey = FirstPrivateKey();
+    if (state) state->signContext.alwaysAuthenticate = true;
+    return state;
+  }
+
   CK_OBJECT_HANDLE FirstPrivateKey()
   {
     Brelt::MW::Token::ApplicationInfoPtr application;

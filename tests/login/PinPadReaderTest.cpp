@@ -26,38 +26,13 @@ TEST_P(PinPadLoginTest, PinEnteredOnThePad)
   EXPECT_EQ(State(session), CKS_RW_USER_FUNCTIONS);
 }
 
-TEST_P(PinPadLoginTest, WrongPinOnThePadAsksAgain)
-{
-  Start("DEF50", kPinPadReader, GetParam());
-  const CK_SESSION_HANDLE session = Open();
-  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Typing("9999"));
-  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Typing("1234"));
-  script_->AddInvalidPinAnswer(CKR_OK);
-  ASSERT_EQ(LoginWith(session, nullptr), CKR_OK);
-  EXPECT_EQ(script_->Events(), (Events{"pinpad(3)", "pinpad-closed", "invalid(3,-1)", "pinpad(3)", "pinpad-closed"}));
-}
-
-TEST_P(PinPadLoginTest, CancelAndTimeoutOnThePad)
-{
-  Start("DEF50", kPinPadReader, GetParam());
-  const CK_SESSION_HANDLE session = Open();
-  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Cancelled());
-  EXPECT_EQ(LoginWith(session, nullptr), CKR_FUNCTION_CANCELED);
-  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::TimedOut());
-  EXPECT_EQ(LoginWith(session, nullptr), CKR_FUNCTION_CANCELED);
-  EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
-  EXPECT_EQ(card_->Pin(1)->retriesLeft, 3);
-}
-
 TEST_P(PinPadLoginTest, ContextSpecificLoginOnThePad)
 {
   Start("DEF50", kPinPadReader, GetParam());
   const CK_SESSION_HANDLE session = Open();
   ASSERT_EQ(LoginWith(session, "1234"), CKR_OK);
-  auto state = SessionOf(session);
+  const auto state = ArmContextLogin(session);
   ASSERT_TRUE(state);
-  state->signContext.hKey = FirstPrivateKey();
-  state->signContext.alwaysAuthenticate = true;
   EXPECT_EQ(LoginWith(session, "1234", CKU_CONTEXT_SPECIFIC), CKR_FUNCTION_FAILED)
       << "a typed PIN needs a secure channel";
   ASSERT_EQ(LoginWith(session, nullptr, CKU_CONTEXT_SPECIFIC), CKR_OK);
@@ -71,9 +46,7 @@ TEST_P(PinPadLoginTest, BlockedPinOnAContextLoginLogsOut)
   const CK_SESSION_HANDLE session = Open();
   const CK_SESSION_HANDLE other = Open(kRO);
   ASSERT_EQ(LoginWith(session, "1234"), CKR_OK);
-  auto state = SessionOf(session);
-  state->signContext.hKey = FirstPrivateKey();
-  state->signContext.alwaysAuthenticate = true;
+  ArmContextLogin(session);
   for (int i = 0; i < 3; ++i) cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Typing("9999"));
   script_->AddInvalidPinAnswer(CKR_OK);
   script_->AddInvalidPinAnswer(CKR_OK);
@@ -86,18 +59,6 @@ TEST_P(PinPadLoginTest, BlockedPinOnAContextLoginLogsOut)
 INSTANTIATE_TEST_SUITE_P(Readers, PinPadLoginTest,
                          ::testing::Values(cardsim::PinPad::Direct, cardsim::PinPad::StartFinish,
                                            cardsim::PinPad::ManyFeatures));
-
-TEST_F(LoginTest, ReaderWithOnlyHalfAPinPadUsesTheKeyboard)
-{
-  Start("DEF50", kPinPadReader, cardsim::PinPad::VerifyDirectOnly);
-  const CK_SESSION_HANDLE session = Open();
-  CK_TOKEN_INFO info{};
-  ASSERT_EQ(C_GetTokenInfo(slot_, &info), CKR_OK);
-  EXPECT_EQ(info.flags & CKF_PROTECTED_AUTHENTICATION_PATH, 0u);
-  script_->AddPin("1234");
-  ASSERT_EQ(LoginWith(session, nullptr), CKR_OK);
-  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)"}));
-}
 
 TEST_F(LoginTest, PinPadAnswerOfTheWrongLengthIsAFailure)
 {

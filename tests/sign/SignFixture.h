@@ -11,6 +11,7 @@
 #include <cardsim/Card.h>
 #include <cardsim/Readers.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,7 +63,6 @@ protected:
     // Inserts the card and initialises the library; the card's one slot.
     void Load(const std::string& personalisation, cardsim::PinPad pinPad = cardsim::PinPad::None)
     {
-        personalisation_ = personalisation;
         cardsim::AddReader(kReader, pinPad);
         card_ = cardsim::InsertCard(kReader, personalisation);
         ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
@@ -93,37 +93,27 @@ protected:
         return session;
     }
 
-    // Handles of the token's objects of one list kind, in list order.
-    std::vector<CK_OBJECT_HANDLE> Objects(Brelt::MW::Token::CioFileKind kind)
+    // Handles of the token's private keys, in list order.
+    std::vector<CK_OBJECT_HANDLE> PrivateKeys()
     {
         std::vector<CK_OBJECT_HANDLE> handles;
         Brelt::MW::Token::ApplicationInfoPtr application;
         EXPECT_EQ(Brelt::MW::Token::GetApplicationInfo(static_cast<uint32_t>(slot_), application), CKR_OK);
         if (!application) return handles;
-        if (auto* list = application->FindObjectList(kind)) {
+        if (auto* list = application->FindObjectList(Brelt::MW::Token::kKindRsaPrivateKey)) {
             for (const auto& object : list->objects) handles.push_back(object->handle);
         }
         return handles;
     }
 
-    std::vector<CK_OBJECT_HANDLE> PrivateKeys() { return Objects(Brelt::MW::Token::kKindRsaPrivateKey); }
-
-    // The public key of certificate `index` (1-based, file 43 0n under 5015).
-    std::unique_ptr<Botan::Public_Key> CertificateKey(uint8_t index)
+    // Whether certificate `index` (1-based, file 43 0n under 5015) verifies the signature.
+    bool Verifies(uint8_t index, const std::vector<uint8_t>& data, const std::vector<uint8_t>& signature)
     {
         const auto der = card_->FileContents({0x50, 0x15, 0x43, index});
-        if (!der) return nullptr;
+        if (!der) return false;
         Botan::DataSource_Memory source(der->data(), der->size());
-        Botan::X509_Certificate certificate(source);
-        return certificate.load_subject_public_key();
-    }
-
-    bool Verifies(uint8_t certificate, const std::vector<uint8_t>& data, const std::vector<uint8_t>& signature)
-    {
-        const auto key = CertificateKey(certificate);
-        if (!key) return false;
-        Botan::PK_Verifier verifier(*key, "EMSA3(Raw)");
-        return verifier.verify_message(data, signature);
+        const auto key = Botan::X509_Certificate(source).load_subject_public_key();
+        return Botan::PK_Verifier(*key, "EMSA3(Raw)").verify_message(data, signature);
     }
 
     // Card commands since the last call, as hex text.
@@ -137,9 +127,8 @@ protected:
 
     static bool AnyStartsWith(const std::vector<std::string>& commands, const std::string& prefix)
     {
-        for (const auto& command : commands)
-            if (command.rfind(prefix, 0) == 0) return true;
-        return false;
+        return std::any_of(commands.begin(), commands.end(),
+                           [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
     }
 
     // Whether the module holds a PC/SC transaction on the card (another
@@ -150,7 +139,6 @@ protected:
         return slot && slot->IsTransactionOpen();
     }
 
-    std::string personalisation_;
     std::shared_ptr<cardsim::Card> card_;
     CK_SLOT_ID slot_ = 0;
 };

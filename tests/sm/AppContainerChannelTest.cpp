@@ -92,31 +92,6 @@ TEST_F(AppContainerChannel, OpensTheChannelAndProtectsCommandsThroughSendApdu)
     ASSERT_EQ(ReadCardFile(&status_, &slot_, 0x01, 0x1C, &read), CKR_OK);
     EXPECT_EQ(read, *card->FileContents({0x01, 0x1C}));
     for (const auto& command : Commands()) EXPECT_EQ(command.substr(0, 2), "0C") << command;
-
-    // A file that does not exist: the card's status word comes through.
-    EXPECT_NE(ReadCardFile(&status_, &slot_, 0x7F, 0x7F), CKR_OK);
-    EXPECT_EQ(status_, 0x6A82u);
-}
-
-TEST_F(AppContainerChannel, AnswerWithBadChecksumIsRefused)
-{
-    auto card = ZepCard();
-    bool tamper = false;
-    InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card), [&tamper](const cardsim::Bytes&, cardsim::Bytes a) {
-        if (tamper && a.size() > 4) a[a.size() - 3] ^= 0x01;  // last MAC byte
-        return a;
-    }));
-    g_protector = Open();
-    ASSERT_TRUE(g_protector);
-    SetApduProtectorLookup(&TestLookup);
-    tamper = true;
-    ApduCommand command;
-    ApduResponse response;
-    SetApdu(&command, 0x00, 0x84, 0x00, 0x00, 8, kSwSuccess);
-    EXPECT_EQ(SendApdu(&slot_, &command, &response, &status_, 0, 0), CKR_FUNCTION_FAILED);
-    EXPECT_EQ(response.sw, 0x9000);
-    EXPECT_EQ(response.length, 0);
-    EXPECT_EQ(response.data, nullptr);
 }
 
 TEST_F(AppContainerChannel, OpeningFailsWithoutContext)
@@ -128,15 +103,9 @@ TEST_F(AppContainerChannel, OpeningFailsWithoutContext)
     EXPECT_FALSE(Open());
     EXPECT_EQ(status_, 0x6300u);
     EXPECT_FALSE(card->SecureMessagingActive());
-
     const auto key = ContainerKey();
     EXPECT_FALSE(CitizenAuthenticate(&status_, nullptr, 0x95, key.data(), 16, 0x17));
     EXPECT_FALSE(CitizenAuthenticate(&status_, &slot_, 0x95, nullptr, 16, 0x17));
-    EXPECT_EQ(MutualAuthenticateSessionKey(&status_, &slot_, 0x95, key.data(), 16, 32, 0x17, nullptr),
-              CKR_FUNCTION_FAILED);
-    std::unique_ptr<uint8_t[]> derived;
-    uint16_t derivedLength = 0;
-    EXPECT_EQ(DeriveSessionKey(nullptr, key.data(), 16, &derived, &derivedLength), CKR_ARGUMENTS_BAD);
 
     // A card without the container fails the SELECT.
     Insert("DEF50");
