@@ -46,19 +46,8 @@ inline CK_RV SignInit(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key)
 
 class SignTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        cardsim::RemoveAllReaders();
-        cardsim::ClearFaults();
-        Brelt::MW::Card::InstallCardApplications(nullptr);
-    }
-
-    void TearDown() override
-    {
-        C_Finalize(nullptr);
-        cardsim::ClearFaults();
-        cardsim::RemoveAllReaders();
-    }
+    void SetUp() override { TearDown(), Brelt::MW::Card::InstallCardApplications(nullptr); }
+    void TearDown() override { C_Finalize(nullptr), cardsim::ClearFaults(), cardsim::RemoveAllReaders(); }
 
     // Inserts the card and initialises the library; the card's one slot.
     void Load(const std::string& personalisation, cardsim::PinPad pinPad = cardsim::PinPad::None)
@@ -66,10 +55,9 @@ protected:
         cardsim::AddReader(kReader, pinPad);
         card_ = cardsim::InsertCard(kReader, personalisation);
         ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
-        CK_ULONG count = 0;
-        ASSERT_EQ(C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
-        ASSERT_EQ(count, 1u) << personalisation;
+        CK_ULONG count = 1;
         ASSERT_EQ(C_GetSlotList(CK_TRUE, &slot_, &count), CKR_OK);
+        ASSERT_EQ(count, 1u) << personalisation;
     }
 
     CK_SESSION_HANDLE Open(CK_FLAGS flags = CKF_SERIAL_SESSION)
