@@ -4,6 +4,7 @@
 
 #include "LoginFixture.h"
 #include "card/SecureMessaging.h"
+#include "card/Slot.h"
 
 namespace logintest {
 namespace {
