@@ -22,8 +22,6 @@ using Brelt::Crypto::EcDomain;
 
 constexpr const char* kBrainpoolP256 = "1.3.36.3.3.2.8.1.1.7";
 
-std::string HexOf(const HexBinary* h) { return h ? h->ToString() : "null"; }
-
 class ChipAuthenticationTest : public SimulatedReaderTest {
 protected:
     void SetUp() override { StatusCache::Initialize(); }
@@ -126,24 +124,6 @@ TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
     EXPECT_FALSE(StatusCache::CreateSecureMessaging(slot.get(), &session));
     EXPECT_FALSE(StatusCache::GetSecureMessaging(*slot));
     StatusCache::RemoveAllSlots();
-}
-
-TEST(ChipAuthenticationSteps, MseDataPaddingAndKeyDerivation)
-{
-    const HexBinary point{std::string("04") + std::string(128, 'A')};
-    EXPECT_THROW(BuildMseSetAtData(&point, 256), std::exception);
-    const HexBinary secret31{std::string(62, '1')};
-    EXPECT_EQ(HexOf(ZeroPadding(&secret31, kBrainpoolP256).get()), "00" + std::string(62, '1'));
-
-    // TR-03110 key derivation with SHA-1 (independently computed).
-    const HexBinary seed{std::string(64, '0')};
-    const auto keys = DeriveKeyFromKSeed(&seed);
-    ASSERT_TRUE(keys);
-    EXPECT_EQ(HexOf(keys->first.get()), "E30A76DAEC16B27664F6A8460F1647E2");
-    EXPECT_EQ(HexOf(keys->second.get()), "3AD00393E1013305AA8D1C3B7ECE3864");
-    const HexBinary seed48{std::string(96, '0')};
-    EXPECT_EQ(DeriveKeyFromKSeed(&seed48), nullptr);
-    EXPECT_EQ(DeriveKeyFromKSeed(nullptr), nullptr);
 }
 
 }  // namespace
