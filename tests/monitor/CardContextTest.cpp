@@ -18,16 +18,6 @@ using Brelt::MW::Card::StatusCache;
 
 constexpr const char* kMutexFile = "/dev/shm/sem.eID_mutex";
 
-TEST(CardMutexTest, CreatedForEveryUser) {
-  RemoveCardMutex();
-  const mode_t oldMask = umask(022);
-  PassThroughCardMutex();
-  umask(oldMask);
-  struct stat info {};
-  ASSERT_EQ(stat(kMutexFile, &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0666u);
-}
-
 TEST(CardMutexTest, StuckOrBrokenMutexDoesNotBlockTheCard) {
   RemoveCardMutex();
   {

@@ -33,23 +33,6 @@ TEST(MechanismListTest, OffersRsaPkcsOnceWhenTheCardListsRsa) {
   EXPECT_EQ(MechanismsOf(application), kDigests);
 }
 
-TEST(MechanismInfoTest, DigestsAndKeySizes) {
-  ApplicationFacts application;
-  application.rsaModulusBits = {3072, 0, 2048};
-  const CK_MECHANISM_INFO digest = MechanismInfoOf(application, CKM_SHA256);
-  EXPECT_EQ(digest.flags, static_cast<CK_FLAGS>(CKF_DIGEST));
-  EXPECT_EQ(digest.ulMinKeySize, 0u);
-  EXPECT_EQ(digest.ulMaxKeySize, 0u);
-
-  const CK_MECHANISM_INFO rsa = MechanismInfoOf(application, CKM_RSA_PKCS);
-  EXPECT_EQ(rsa.ulMinKeySize, 2048u);
-  EXPECT_EQ(rsa.ulMaxKeySize, 3072u);
-  EXPECT_EQ(rsa.flags, 0u);  // no RSA algorithm listed
-
-  application.rsaModulusBits.clear();
-  EXPECT_EQ(MechanismInfoOf(application, CKM_RSA_PKCS).ulMaxKeySize, 0u);
-}
-
 TEST(MechanismInfoTest, FlagsFromSupportedOperations) {
   ApplicationFacts application;
   // Bit 1 (sign) and bit 7 (key generation): sign implies verify, key

@@ -1,7 +1,7 @@
 // The registry against the simulated readers: the card probe of a slot
 // lookup (reset cards are reconnected, swapped cards never), no probe while a
-// transaction is open, the keep-alive thread on a real card handle, the
-// transactions a closed session still held, and the GET DATA probe.
+// transaction is open, the keep-alive thread on a real card handle, and the
+// transactions a closed session still held.
 
 #include <cardsim/Readers.h>
 
@@ -144,20 +144,6 @@ TEST_F(CardRegistryTest, OpeningASessionEndsOnlyTheTransactionItBegan) {
   ASSERT_EQ(slot->EndCardTransaction(), SCARD_S_SUCCESS);
   EXPECT_EQ(SCardBeginTransaction(otherCard_), SCARD_S_SUCCESS);
   EXPECT_EQ(SCardEndTransaction(otherCard_, SCARD_LEAVE_CARD), SCARD_S_SUCCESS);
-}
-
-TEST_F(CardRegistryTest, PingSendsGetDataAndLeavesTheDeviceErrorAlone) {
-  auto slot = AddSlot(1, slotCard_, kReader);
-  CK_SESSION_HANDLE handle = 0;
-  ASSERT_EQ(OpenSession(*slot, &handle, CKF_SERIAL_SESSION), CKR_OK);
-  auto session = StatusCache::GetSession(handle);
-  session->SetDeviceError(0x6982);
-  cardsim::ClearTranscript(kReader);
-  Brelt::MW::Card::PingCardGetData(*session);
-  const auto transcript = cardsim::Transcript(kReader);
-  ASSERT_EQ(transcript.size(), 1u);
-  EXPECT_EQ(cardsim::ToHex(transcript[0].command), "00 CA 01 83 00");
-  EXPECT_EQ(session->DeviceError(), 0x6982u);
 }
 
 }  // namespace

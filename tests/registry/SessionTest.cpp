@@ -1,5 +1,5 @@
-// Sessions: state rules, handles, closing, counts, the transactions held by
-// operations, failed opening, and the operation records.
+// Sessions: state rules, handles, closing, failed opening, and the copies
+// of mechanism parameters.
 
 #include <cstring>
 #include <set>
@@ -10,7 +10,6 @@
 #include "pkcs11/OperationContext.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/SessionOperations.h"
-#include "pkcs11/TransactionKeepAlive.h"
 
 namespace registry_test {
 namespace {
@@ -92,29 +91,6 @@ TEST_F(SessionTest, ClosedHandlesStayInvalidAfterManyNewSessions) {
   EXPECT_EQ(GetSessionByHandle(0, none), CKR_SESSION_HANDLE_INVALID);
 }
 
-TEST_F(SessionTest, CountsOfTheTokenInformation) {
-  auto slot = AddSlot(1, FakeCard(1));
-  Open(*slot, kRO);
-  Open(*slot, kRO);
-  auto rw = StatusCache::GetSession(Open(*slot, kRW));
-  EXPECT_EQ(GetNumOfSessions(1, SessionCount::All), 3u);
-  EXPECT_EQ(GetNumOfSessions(1, SessionCount::ReadWrite), 1u);
-  rw->SetState(CKS_RW_SO_FUNCTIONS);
-  EXPECT_EQ(GetNumOfSessions(1, SessionCount::SecurityOfficer), 1u);
-  StatusCache::InvalidateAllSessions();
-  EXPECT_EQ(GetNumOfSessions(1, SessionCount::All), 0u);
-}
-
-TEST_F(SessionTest, InfoCarriesTheLastCardStatus) {
-  auto slot = AddSlot(4, FakeCard(1));
-  auto session = StatusCache::GetSession(Open(*slot, kRW));
-  session->SetDeviceError(0x6982);
-  CK_SESSION_INFO info{};
-  ASSERT_EQ(GetSessionInfo(*session, &info), CKR_OK);
-  EXPECT_EQ(info.slotID, 4u);
-  EXPECT_EQ(info.ulDeviceError, 0x6982u);
-}
-
 TEST_F(SessionTest, ASessionInUseOutlivesItsClosing) {
   auto slot = AddSlot(1, FakeCard(1));
   SessionPtr inCall = StatusCache::GetSession(Open(*slot, kRW));
@@ -128,24 +104,6 @@ TEST_F(SessionTest, ASessionInUseOutlivesItsClosing) {
   EXPECT_EQ(inCall->Info().state, CKS_RW_PUBLIC_SESSION);
   inCall.reset();
   EXPECT_TRUE(view.expired());
-}
-
-TEST_F(SessionTest, EachHeldTransactionIsTakenExactlyOnce) {
-  auto slot = AddSlot(1, FakeCard(1));
-  auto session = StatusCache::GetSession(Open(*slot, kRO));
-  EXPECT_FALSE(session->TakeHeldTransaction(HeldTransaction::Find)) << "never end what is not held";
-
-  EXPECT_TRUE(session->NoteTransactionHeld(HeldTransaction::Find));
-  EXPECT_FALSE(session->NoteTransactionHeld(HeldTransaction::Find)) << "a second search began another one";
-  EXPECT_TRUE(session->NoteTransactionHeld(HeldTransaction::Sign));
-  EXPECT_TRUE(session->TakeHeldTransaction(HeldTransaction::Find));
-  EXPECT_FALSE(session->TakeHeldTransaction(HeldTransaction::Find));
-  EXPECT_TRUE(session->HoldsTransaction(HeldTransaction::Sign));
-
-  session->NoteTransactionHeld(HeldTransaction::Decrypt);
-  EXPECT_EQ(session->TakeAllHeldTransactions(), 2);
-  EXPECT_EQ(session->TakeAllHeldTransactions(), 0);
-  EXPECT_FALSE(session->TakeHeldTransaction(HeldTransaction::Sign));
 }
 
 TEST(OperationContextTest, MechanismCopiesOwnTheirParameters) {
@@ -175,32 +133,6 @@ TEST(OperationContextTest, MechanismCopiesOwnTheirParameters) {
 
   params.pSourceData = nullptr;
   EXPECT_EQ(CopyMechanism(&oaep), nullptr);
-}
-
-TEST(OperationContextTest, ResetEndsTheOperationButKeepsTheModulusSize) {
-  OperationContext context;
-  CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
-  context.mechanism = CopyMechanism(&mechanism);
-  context.hKey = 0x10002;
-  context.modulusBits = 2048;
-  context.data.assign(10, 1);
-  context.alwaysAuthenticate = context.contextLoginDone = true;
-  EXPECT_TRUE(IsOperationActive(context));
-  ResetOperation(context);
-  EXPECT_FALSE(IsOperationActive(context));
-  EXPECT_EQ(context.mechanism, nullptr);
-  EXPECT_TRUE(context.data.empty());
-  EXPECT_FALSE(context.alwaysAuthenticate || context.contextLoginDone);
-  EXPECT_EQ(context.modulusBits, 2048);
-}
-
-TEST(KeepAliveTest, OnlyTheWindowsVersionsWithIdleTimeoutsNeedIt) {
-  EXPECT_FALSE(KeepAliveNeededForWindowsVersion(6, 1));
-  EXPECT_TRUE(KeepAliveNeededForWindowsVersion(6, 2));
-  EXPECT_TRUE(KeepAliveNeededForWindowsVersion(6, 3));
-  EXPECT_TRUE(KeepAliveNeededForWindowsVersion(10, 0));
-  EXPECT_FALSE(KeepAliveNeededForWindowsVersion(5, 1));
-  EXPECT_FALSE(IsTransactionKeepAliveNeeded());
 }
 
 }  // namespace

@@ -116,23 +116,6 @@ TEST_F(RegistryTest, SlotEventsReportRemovalsFirstAndEachEventOnce) {
   EXPECT_EQ(StatusCache::GetSlotIDWithEventOccured(nullptr), CKR_NO_EVENT);
 }
 
-TEST(RegistryWithoutInstanceTest, EveryLookupAnswersEmpty) {
-  StatusCache::Dispose();
-  EXPECT_FALSE(StatusCache::GetLibraryInitialized());
-  EXPECT_EQ(StatusCache::GetSlot(1), nullptr);
-  EXPECT_EQ(StatusCache::GetSession(1), nullptr);
-  EXPECT_EQ(StatusCache::GetOrCreateToken(FakeCard(1)), 0u);
-  EXPECT_TRUE(StatusCache::GetAllSlotIDs(false).empty());
-  CK_SLOT_ID id = 0;
-  EXPECT_EQ(StatusCache::GetSlotIDWithEventOccured(&id), CKR_NO_EVENT);
-  StatusCache::InvalidateContent();
-  StatusCache::Initialize();
-  EXPECT_TRUE(StatusCache::GetLibraryInitialized());
-  StatusCache::InvalidateContent();
-  EXPECT_FALSE(StatusCache::GetLibraryInitialized());
-  StatusCache::Dispose();
-}
-
 TEST_F(RegistryTest, InvalidatingTheTokenCancelsTheOpenPinDialog) {
   auto script = std::make_shared<QueuedPinDialogScript>();
   SetPinDialogScript(script);
