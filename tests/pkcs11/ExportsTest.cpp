@@ -1,5 +1,4 @@
-// Answers of the exported functions by library state and argument, and the
-// function table.
+// Answers of the exported functions by library state and argument.
 
 #include <cstring>
 #include <functional>
@@ -153,45 +152,6 @@ TEST_F(ExportsTest, NullPointersAndBadArgumentsAreRefused) {
       {"C_GenerateRandom 256 bytes", [&] { return C_GenerateRandom(kSession, s.out, 256); }, CKR_ARGUMENTS_BAD},
   };
   for (const auto& c : cases) EXPECT_EQ(c.invoke(), c.expected) << c.what;
-}
-
-#define BRELT_FOR_EACH_EXPORT(X)                                                                                   \
-  X(C_Initialize) X(C_Finalize) X(C_GetInfo) X(C_GetFunctionList) X(C_GetSlotList) X(C_GetSlotInfo)              \
-  X(C_GetTokenInfo) X(C_GetMechanismList) X(C_GetMechanismInfo) X(C_InitToken) X(C_InitPIN) X(C_SetPIN)          \
-  X(C_OpenSession) X(C_CloseSession) X(C_CloseAllSessions) X(C_GetSessionInfo) X(C_GetOperationState)            \
-  X(C_SetOperationState) X(C_Login) X(C_Logout) X(C_CreateObject) X(C_CopyObject) X(C_DestroyObject)             \
-  X(C_GetObjectSize) X(C_GetAttributeValue) X(C_SetAttributeValue) X(C_FindObjectsInit) X(C_FindObjects)         \
-  X(C_FindObjectsFinal) X(C_EncryptInit) X(C_Encrypt) X(C_EncryptUpdate) X(C_EncryptFinal) X(C_DecryptInit)      \
-  X(C_Decrypt) X(C_DecryptUpdate) X(C_DecryptFinal) X(C_DigestInit) X(C_Digest) X(C_DigestUpdate) X(C_DigestKey) \
-  X(C_DigestFinal) X(C_SignInit) X(C_Sign) X(C_SignUpdate) X(C_SignFinal) X(C_SignRecoverInit) X(C_SignRecover)  \
-  X(C_VerifyInit) X(C_Verify) X(C_VerifyUpdate) X(C_VerifyFinal) X(C_VerifyRecoverInit) X(C_VerifyRecover)       \
-  X(C_DigestEncryptUpdate) X(C_DecryptDigestUpdate) X(C_SignEncryptUpdate) X(C_DecryptVerifyUpdate)              \
-  X(C_GenerateKey) X(C_GenerateKeyPair) X(C_WrapKey) X(C_UnwrapKey) X(C_DeriveKey) X(C_SeedRandom)              \
-  X(C_GenerateRandom) X(C_GetFunctionStatus) X(C_CancelFunction) X(C_WaitForSlotEvent)
-
-// The table is read as raw memory by applications: version 2.20, then the 68
-// pointers in the standard's order with the platform's natural alignment.
-TEST(FunctionListTest, VersionAndEntriesInStandardOrder) {
-  CK_FUNCTION_LIST_PTR list = nullptr;
-  ASSERT_EQ(C_GetFunctionList(&list), CKR_OK) << "works before C_Initialize";
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->version.major, 2);
-  EXPECT_EQ(list->version.minor, 20);
-
-  using Entry = void (*)();
-  const Entry expected[] = {
-#define BRELT_ENTRY(name) reinterpret_cast<Entry>(&name),
-      BRELT_FOR_EACH_EXPORT(BRELT_ENTRY)
-#undef BRELT_ENTRY
-  };
-  ASSERT_EQ(std::size(expected), 68u);
-  ASSERT_EQ(sizeof(CK_FUNCTION_LIST), sizeof(void*) + 68 * sizeof(void*));
-  const auto* entries = reinterpret_cast<const unsigned char*>(list) + sizeof(void*);
-  for (size_t i = 0; i < std::size(expected); ++i) {
-    Entry entry;
-    std::memcpy(&entry, entries + i * sizeof(void*), sizeof(entry));
-    EXPECT_EQ(entry, expected[i]) << "entry " << i;
-  }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The registry against the simulated readers: the card probe of a slot
 // lookup (reset cards are reconnected, swapped cards never), no probe while a
-// transaction is open, the keep-alive thread on a real card handle, and the
-// transactions a closed session still held.
+// transaction is open, and the keep-alive thread on a real card handle.
 
 #include <cardsim/Readers.h>
 
@@ -12,14 +11,10 @@
 #include "card/ApduTransport.h"
 #include "card/CardProbe.h"
 #include "card/Token.h"
-#include "pkcs11/InternalOperations.h"
-#include "pkcs11/Session.h"
-#include "pkcs11/SessionOperations.h"
 
 namespace registry_test {
 namespace {
 
-using namespace Brelt::MW::Pkcs11;
 using Brelt::MW::Card::SendGetDataApdu;
 using Brelt::MW::Card::Token;
 
@@ -111,39 +106,6 @@ TEST_F(CardRegistryTest, KeepAliveRunsUntilClosedOrTheCardGoes) {
   while (token.IsKeepAliveRunning() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(token.IsKeepAliveRunning());
-}
-
-TEST_F(CardRegistryTest, ClosingASessionEndsTheTransactionsItsOperationsHeld) {
-  auto slot = AddSlot(1, slotCard_, kReader);
-  CK_SESSION_HANDLE handle = 0;
-  ASSERT_EQ(OpenSession(*slot, &handle, CKF_SERIAL_SESSION), CKR_OK);
-  auto session = StatusCache::GetSession(handle);
-  // A search and a signature were begun and never finished.
-  ASSERT_EQ(slot->BeginCardTransaction(), SCARD_S_SUCCESS);
-  session->NoteTransactionHeld(HeldTransaction::Find);
-  ASSERT_EQ(slot->BeginCardTransaction(), SCARD_S_SUCCESS);
-  session->NoteTransactionHeld(HeldTransaction::Sign);
-
-  ASSERT_EQ(CloseSession(*session), CKR_OK);
-  EXPECT_EQ(slot->OpenTransactionCount(), 0);
-  // Another process can use the card again.
-  EXPECT_EQ(SCardBeginTransaction(otherCard_), SCARD_S_SUCCESS);
-  EXPECT_EQ(SCardEndTransaction(otherCard_, SCARD_LEAVE_CARD), SCARD_S_SUCCESS);
-}
-
-TEST_F(CardRegistryTest, OpeningASessionEndsOnlyTheTransactionItBegan) {
-  auto slot = AddSlot(1, slotCard_, kReader);
-  CK_SESSION_HANDLE handle = 0;
-  ASSERT_EQ(OpenSession(CK_SLOT_ID{1}, CKF_SERIAL_SESSION, &handle), CKR_OK);
-  EXPECT_EQ(slot->OpenTransactionCount(), 0);
-
-  // A signature of another session holds the card: opening keeps it held.
-  ASSERT_EQ(slot->BeginCardTransaction(), SCARD_S_SUCCESS);
-  ASSERT_EQ(OpenSession(CK_SLOT_ID{1}, CKF_SERIAL_SESSION, &handle), CKR_OK);
-  EXPECT_EQ(slot->OpenTransactionCount(), 1);
-  ASSERT_EQ(slot->EndCardTransaction(), SCARD_S_SUCCESS);
-  EXPECT_EQ(SCardBeginTransaction(otherCard_), SCARD_S_SUCCESS);
-  EXPECT_EQ(SCardEndTransaction(otherCard_, SCARD_LEAVE_CARD), SCARD_S_SUCCESS);
 }
 
 }  // namespace
