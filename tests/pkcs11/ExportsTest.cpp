@@ -97,19 +97,22 @@ TEST_F(ExportsTest, AnswersFollowTheLibraryState) {
   const auto calls = WorkingExports(scratch);
   for (const char* state : {"before C_Initialize", "initialised", "after C_Finalize"}) {
     const bool initialised = std::strcmp(state, "initialised") == 0;
-    if (initialised) ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+    if (initialised) {
+      ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+    }
     CK_INFO info;
     EXPECT_EQ(C_GetInfo(&info), initialised ? CKR_OK : CKR_CRYPTOKI_NOT_INITIALIZED) << state;
     for (const Call& call : UnsupportedExports())
       EXPECT_EQ(call.invoke(), CKR_FUNCTION_NOT_SUPPORTED) << call.name << ", " << state;
     for (const Call& call : calls) {
       const CK_RV rv = call.invoke();
-      if (initialised)
-        EXPECT_TRUE(rv == CKR_SLOT_ID_INVALID || rv == CKR_SESSION_HANDLE_INVALID) << call.name << " answered " << rv;
-      else
-        EXPECT_EQ(rv, CKR_CRYPTOKI_NOT_INITIALIZED) << call.name << ", " << state;
+      const bool expected = initialised ? rv == CKR_SLOT_ID_INVALID || rv == CKR_SESSION_HANDLE_INVALID
+                                        : rv == CKR_CRYPTOKI_NOT_INITIALIZED;
+      EXPECT_TRUE(expected) << call.name << " answered " << rv << ", " << state;
     }
-    if (initialised) ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+    if (initialised) {
+      ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+    }
   }
 }
 
