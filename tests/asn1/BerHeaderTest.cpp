@@ -29,36 +29,6 @@ const std::string kInvalidTagValue = "Exception at .\\source\\Ber, Line: 84, Inv
 
 }  // namespace
 
-TEST(BerHeader, ReadsWellFormedHeaders)
-{
-    struct Case {
-        const char* hex;
-        int tagLength, lengthFieldSize;
-        uint32_t valueLength, tag;
-    };
-    const Case cases[] = {
-        {"0401AA", 1, 1, 1, 0x04},
-        {"307F", 1, 1, 0x7F, 0x30},
-        {"5F2903010203", 2, 1, 3, 0x5F29},
-        {"7F4981FF", 2, 2, 0xFF, 0x7F49},
-        {"308201000000", 1, 3, 256, 0x30},
-        {"30820000", 1, 3, 0, 0x30},
-    };
-    for (const Case& c : cases) {
-        HexBinary tlv(c.hex);
-        EXPECT_EQ(GetTagLength(&tlv), c.tagLength) << c.hex;
-        EXPECT_EQ(GetLengthFieldSize(&tlv), c.lengthFieldSize) << c.hex;
-        EXPECT_EQ(GetValueLength(&tlv), c.valueLength) << c.hex;
-        EXPECT_EQ(GetTag(&tlv), c.tag) << c.hex;
-    }
-    HexBinary longTag("1F81810100");
-    EXPECT_EQ(GetTagLength(&longTag), 4);
-    EXPECT_EQ(ErrorOf([&] { GetTag(&longTag); }), kInvalidTagValue);
-    HexBinary wideLength("30830100000000");
-    EXPECT_EQ(GetLengthFieldSize(&wideLength), 4);
-    EXPECT_EQ(ErrorOf([&] { GetValueLength(&wideLength); }), kInvalidLength);
-}
-
 TEST(BerHeader, HeadersRunningPastTheBufferThrow)
 {
     HexBinary empty;

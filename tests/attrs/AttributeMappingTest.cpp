@@ -1,16 +1,14 @@
-// Attribute getters and setters of keys and certificates, flag bits, template
-// look-ups and the BER-TLV walker.
+// Attribute getters and setters of keys and certificates, template look-ups
+// and the BER-TLV walker.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <tuple>
 
 #include "TokenObjects.h"
 #include "token/AttributeGetters.h"
 #include "token/AttributeTemplate.h"
 #include "token/BerTlv.h"
-#include "token/BitStringFlags.h"
 
 using namespace attrstest;
 
@@ -31,30 +29,6 @@ Answer Ask(TokenFixture& t, CIOObject* object, CK_ATTRIBUTE_TYPE type, CK_ULONG 
     const CK_RV rv = getter(t.source, object->handle, object, type, sizeQuery ? nullptr : buffer.data(), &length);
     if (rv == CKR_OK && !sizeQuery && length != CK_UNAVAILABLE_INFORMATION) buffer.resize(length);
     return {rv, length, buffer};
-}
-
-CK_ULONG AsUlong(const Answer& a)
-{
-    CK_ULONG value = 0;
-    EXPECT_EQ(a.length, sizeof(CK_ULONG));
-    std::memcpy(&value, a.bytes.data(), sizeof(value));
-    return value;
-}
-
-TEST(BerTlv, WalksTemplateChildren)
-{
-    const uint8_t fcp[] = {0x62, 0x07, 0x82, 0x01, 0x01, 0x83, 0x02, 0x2F, 0x00};
-    uint16_t position = 0, end = 0;
-    EXPECT_EQ(FindTlvTag(fcp, sizeof fcp, 0x83, &position, &end), 5);
-    position = end = 0;
-    EXPECT_EQ(FindTlvTag(fcp, sizeof fcp, 0x84, &position, &end), kTlvInvalid);
-
-    // Repeated tags are found one after another.
-    const uint8_t list[] = {0x30, 0x08, 0x86, 0x02, 0xEF, 0x01, 0x86, 0x02, 0xEF, 0x05};
-    position = end = 0;
-    EXPECT_EQ(FindTlvTag(list, sizeof list, 0x86, &position, &end), 2);
-    EXPECT_EQ(FindTlvTag(list, sizeof list, 0x86, &position, &end), 6);
-    EXPECT_EQ(FindTlvTag(list, sizeof list, 0x86, &position, &end), kTlvInvalid);
 }
 
 TEST(BerTlv, RefusesCutOrMalformedHeaders)
@@ -78,109 +52,6 @@ TEST(BerTlv, RefusesCutOrMalformedHeaders)
     PutTlvLength(out, 200, &at);
     PutTlvLength(out, 300, &at);
     EXPECT_EQ(ToHex(out, at), "5F2081C882012C");
-}
-
-TEST(BitStringFlags, UsedBitsOnlyAndUnusedTailGrows)
-{
-    const auto flags = Hex("0780");
-    bool value = false;
-    EXPECT_TRUE(GetFlagAtIndex(flags->data, flags->length, 0, &value));
-    EXPECT_TRUE(value);
-    EXPECT_FALSE(GetFlagAtIndex(flags->data, flags->length, 1, &value));
-    EXPECT_FALSE(GetFlagAtIndex(flags->data, 0, 0, &value));
-
-    auto usage = Hex("0780");
-    EXPECT_TRUE(SetFlagAtIndex(usage->data, usage->length, 6, true));
-    EXPECT_EQ(usage->ToString(), "0182");
-    EXPECT_FALSE(SetFlagAtIndex(usage->data, usage->length, 8, true));
-}
-
-TEST(CertificateAttributes, ValueSizesShortBuffersAndUnavailable)
-{
-    TokenFixture t;
-    const auto& der = TestCertificate::Get().der;
-
-    Answer a = Ask(t, t.signCert, CKA_VALUE, 0, true);
-    EXPECT_EQ(a.rv, CKR_OK);
-    EXPECT_EQ(a.length, der.size());
-    a = Ask(t, t.signCert, CKA_VALUE, der.size() - 1);
-    EXPECT_EQ(a.rv, CKR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(a.length, CK_UNAVAILABLE_INFORMATION);
-    a = Ask(t, t.signCert, CKA_VALUE, 4096);
-    ASSERT_EQ(a.rv, CKR_OK);
-    EXPECT_EQ(a.bytes, der);
-    EXPECT_EQ(t.certificateReads, 1) << "the certificate file is read once per object";
-
-    for (bool sizeQuery : {true, false}) {
-        a = Ask(t, t.signCert, CKA_CHECK_VALUE, 16, sizeQuery);
-        EXPECT_EQ(a.rv, CKR_OK);
-        EXPECT_EQ(a.length, CK_UNAVAILABLE_INFORMATION);
-        if (!sizeQuery) {
-            EXPECT_EQ(a.bytes[0], 0xEE) << "nothing written";
-        }
-    }
-
-    EXPECT_EQ(AsUlong(Ask(t, t.signCert, CKA_CLASS)), CKO_CERTIFICATE);
-    EXPECT_EQ(Ask(t, t.signCert, CKA_START_DATE).bytes, std::vector<uint8_t>({'2', '0', '2', '1', '0', '7', '0', '5'}));
-    EXPECT_EQ(Ask(t, t.signCert, CKA_END_DATE).bytes, std::vector<uint8_t>({'2', '0', '2', '1', '1', '1', '3', '0'}));
-    EXPECT_EQ(ToHex(Ask(t, t.signCert, CKA_SERIAL_NUMBER).bytes.data(), 3), "0A0B0C");
-    EXPECT_EQ(Ask(t, t.signCert, CKA_MODULUS).rv, CKR_ATTRIBUTE_TYPE_INVALID);
-
-    // No file path: the certificate fields are unavailable.
-    EXPECT_EQ(Ask(t, t.caCert, CKA_VALUE).length, CK_UNAVAILABLE_INFORMATION);
-}
-
-TEST(CertificateAttributes, ReadErrorIsTypeInvalidInBothForms)
-{
-    TokenFixture t;
-    t.certificateReadResult = CKR_FUNCTION_FAILED;
-    EXPECT_EQ(Ask(t, t.signCert, CKA_VALUE, 0, true).rv, CKR_ATTRIBUTE_TYPE_INVALID);
-    EXPECT_EQ(Ask(t, t.signCert, CKA_VALUE).rv, CKR_ATTRIBUTE_TYPE_INVALID);
-    t.certificateReadResult = CKR_DEVICE_ERROR;
-    EXPECT_EQ(Ask(t, t.signCert, CKA_SUBJECT).rv, CKR_DEVICE_ERROR);
-}
-
-TEST(KeyAttributes, EveryKindAnswersItsTable)
-{
-    TokenFixture t;
-    EXPECT_EQ(AsUlong(Ask(t, t.signKey, CKA_CLASS)), CKO_PRIVATE_KEY);
-    EXPECT_EQ(AsUlong(Ask(t, t.signKey, CKA_MODULUS_BITS)), 2048u);
-    // Usage bits decide sign/decrypt; the private key never leaves the card.
-    t.authKey->GetCommonObjectRecord()->authId = Hex("02");
-    const std::tuple<CIOObject*, CK_ATTRIBUTE_TYPE, uint8_t> flags[] = {
-        {t.signKey, CKA_SIGN, CK_TRUE},          {t.signKey, CKA_DECRYPT, CK_FALSE},
-        {t.authKey, CKA_DECRYPT, CK_TRUE},       {t.signKey, CKA_SENSITIVE, CK_TRUE},
-        {t.signKey, CKA_EXTRACTABLE, CK_FALSE},  {t.signKey, CKA_KEY_FILE_ID, 0x01},
-        {t.signKey, CKA_SECONDARY_AUTH, CK_FALSE}, {t.authKey, CKA_SECONDARY_AUTH, CK_TRUE},
-        {t.signKey, CKA_PRIVATE, CK_TRUE},       {t.signCert, CKA_PRIVATE, CK_FALSE},
-    };
-    for (const auto& [object, type, expected] : flags)
-        EXPECT_EQ(Ask(t, object, type).bytes, std::vector<uint8_t>{expected}) << std::hex << type;
-    EXPECT_EQ(Ask(t, t.signKey, CKA_PRIVATE_EXPONENT).length, CK_UNAVAILABLE_INFORMATION);
-
-    // The modulus of a private key comes from the certificate with its iD.
-    const Answer modulus = Ask(t, t.signKey, CKA_MODULUS);
-    ASSERT_EQ(modulus.rv, CKR_OK);
-    EXPECT_EQ(modulus.bytes, Botan::BigInt::encode(TestCertificate::Get().key->get_n()));
-    EXPECT_EQ(Ask(t, t.authKey, CKA_MODULUS).length, CK_UNAVAILABLE_INFORMATION) << "no certificate with iD 0102";
-
-    EXPECT_EQ(AsUlong(Ask(t, t.publicKey, CKA_CLASS)), CKO_PUBLIC_KEY);
-    EXPECT_EQ(Ask(t, t.publicKey, CKA_VERIFY).bytes, std::vector<uint8_t>{CK_TRUE});
-    EXPECT_EQ(Ask(t, t.publicKey, CKA_MODULUS).length, CK_UNAVAILABLE_INFORMATION) << "no key file reader";
-    // A PIN object has no attributes.
-    EXPECT_EQ(GetAttributeGetter(kTypePin), nullptr);
-    EXPECT_EQ(GetAttributeGetter(kTypeDataObject), nullptr);
-}
-
-TEST(KeyAttributes, AttributesOfTheOtherKeyKindAreTypeInvalidForSizeQueriesToo)
-{
-    TokenFixture t;
-    for (bool sizeQuery : {true, false}) {
-        EXPECT_EQ(Ask(t, t.publicKey, CKA_SENSITIVE, 8, sizeQuery).rv, CKR_ATTRIBUTE_TYPE_INVALID);
-        EXPECT_EQ(Ask(t, t.signKey, CKA_ENCRYPT, 8, sizeQuery).rv, CKR_ATTRIBUTE_TYPE_INVALID);
-        EXPECT_EQ(Ask(t, t.signKey, CKA_ENCRYPT, 8, sizeQuery).length, CK_UNAVAILABLE_INFORMATION);
-    }
-    EXPECT_EQ(Ask(t, t.signKey, CKA_VALUE_LEN).rv, CKR_ATTRIBUTE_TYPE_INVALID);
 }
 
 TEST(KeyAttributes, UserConsentOfAnyCountNeedsAuthentication)
@@ -289,18 +160,6 @@ TEST(AttributeTemplate, HostileTemplatesAreRefusedBeforeAnyRead)
     ASSERT_TRUE(ReadUlongValue(copy.attributes[0], &copied));
     EXPECT_EQ(copied, CKO_CERTIFICATE);
     EXPECT_EQ(Template_Copy(nullptr, 0, copy), CKR_ARGUMENTS_BAD);
-}
-
-TEST(ConvertToData, ValidityTexts)
-{
-    CK_DATE date{};
-    ASSERT_TRUE(ConvertToData("2021/7/5 10:11:12 UTC", &date));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&date), sizeof date), "20210705");
-    ASSERT_TRUE(ConvertToData("2021/11/30 23:59:59 UTC", &date));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&date), sizeof date), "20211130");
-    EXPECT_FALSE(ConvertToData("2021/11/30", &date));
-    EXPECT_FALSE(ConvertToData("1 2", &date));
-    EXPECT_FALSE(ConvertToData("", &date));
 }
 
 }  // namespace

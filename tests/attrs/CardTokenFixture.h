@@ -84,14 +84,6 @@ protected:
         return cardsim::ToHex(answer);
     }
 
-    std::vector<std::string> Commands()
-    {
-        std::vector<std::string> commands;
-        for (const auto& entry : cardsim::Transcript(kReader)) commands.push_back(cardsim::ToHex(entry.command));
-        cardsim::ClearTranscript(kReader);
-        return commands;
-    }
-
     std::shared_ptr<cardsim::Card> card_;
     Brelt::MW::Card::SlotPtr slot_;
     SCARDCONTEXT context_ = 0;

@@ -1,8 +1,6 @@
 // Token information and the card-level object operations against the
 // simulated cards.
 
-#include <botan/rsa.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -74,46 +72,24 @@ TEST_P(TokenInfoTest, FromTheCardBeforeAndAfterThePinIsVerified)
         EXPECT_GT(info.ulTotalPublicMemory, 0u);
         EXPECT_EQ(info.flags & ~CKF_PROTECTED_AUTHENTICATION_PATH,
                   CKF_RNG | CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED);
-        EXPECT_EQ(info.ulSessionCount, 0u) << "the session counts are the PKCS#11 layer's";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     AdmittedCards, TokenInfoTest,
     ::testing::Values(Expected{"DEF50", "V50;;2k", {0xC9, 0x01}, true}, Expected{"DEF50-3K", "V50;;3k", {0xC9, 0x01}, true},
-                      Expected{"DEF50-UC", "V50;;2k", {0xC9, 0x01}, true},
-                      Expected{"DEF50-KREF81", "V50;;2k", {0xC9, 0x01}, true},
-                      Expected{"DEF50-PIN63CX", "V50;;2k", {0xC9, 0x01}, true},
                       Expected{"DEF44", "CardOS V4.4", {0xC8, 0x0D}, false},
-                      Expected{"DEF44-UC", "CardOS V4.4", {0xC8, 0x0D}, false},
                       // Its OS query goes without Le and gets no data: it runs as CardOS 5.0.
                       Expected{"DEF44-STRICT", "V50;;2k", {0xC8, 0x0D}, true},
                       Expected{"DEF43B", "CardOS V4.3B", {0xC8, 0x08}, false},
-                      Expected{"DEF43B-NOEXT", "CardOS V4.3B", {0xC8, 0x08}, false},
-                      Expected{"SIGG50", "V50;;2k", {0xC9, 0x01}, true}, Expected{"SIGG50-2ND", "V50;;2k", {0xC9, 0x01}, true},
-                      Expected{"SIGG50-STRICT", "V50;;2k", {0xC9, 0x01}, true},
-                      Expected{"SIGG44", "CardOS V4.4", {0xC8, 0x0D}, false},
-                      Expected{"X509-ONLY", "V50;;2k", {0xC9, 0x01}, true},
-                      Expected{"X509-ONLY44", "CardOS V4.4", {0xC8, 0x0D}, false},
-                      Expected{"LONG-ATR", "V50;;2k", {0xC9, 0x01}, true}),
+                      Expected{"SIGG50-2ND", "V50;;2k", {0xC9, 0x01}, true},
+                      Expected{"X509-ONLY44", "CardOS V4.4", {0xC8, 0x0D}, false}),
     [](const auto& info) {
         std::string name = info.param.personalisation;
         for (char& c : name)
             if (c == '-') c = '_';
         return name;
     });
-
-TEST_F(CardTokenTest, TokenInfoMemoryAndSerialOfTheDefaultCard)
-{
-    Load("DEF50");
-    CK_TOKEN_INFO info;
-    ASSERT_EQ(GetTokenInfoEF(*slot_, &info), CKR_OK);
-    EXPECT_EQ(Field(info.serialNumber, sizeof info.serialNumber), "123456789ABCDEF0");
-    EXPECT_EQ(info.ulTotalPublicMemory, 0x80u * 1024);
-    EXPECT_EQ(info.ulFreePrivateMemory, 0x7D00u);
-    EXPECT_EQ(info.hardwareVersion.major, 5);
-    EXPECT_FALSE(info.flags & CKF_PROTECTED_AUTHENTICATION_PATH) << "no PIN pad in this reader";
-}
 
 TEST_F(CardTokenTest, TokenInfoWithShortOrOddCardAnswers)
 {
@@ -143,94 +119,6 @@ TEST_F(CardTokenTest, TokenInfoWithShortOrOddCardAnswers)
     EXPECT_EQ(GetTokenInfoEF(*slot_, &info), CKR_FUNCTION_FAILED);
     cardsim::InjectFault(kReader, cardsim::Fault::StatusWordFor({0x00, 0xCA, 0x01, 0x8A}, 0x6A, 0x88));
     EXPECT_NE(GetTokenInfoEF(*slot_, &info), CKR_OK);
-}
-
-TEST_F(CardTokenTest, RandomDataIsNeverPartlyFilled)
-{
-    Load("DEF50");
-    CK_ULONG status = 0;
-    std::vector<uint8_t> random(32, 0);
-    ASSERT_EQ(GenerateRandomData(slot_->SlotId(), &status, random.data(), 32), CKR_OK);
-    EXPECT_NE(random, std::vector<uint8_t>(32, 0));
-
-    std::vector<uint8_t> untouched(32, 0x5A);
-    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x00, 0x84}, {1, 2, 3, 4, 0x90, 0x00}));
-    EXPECT_EQ(GenerateRandomData(slot_->SlotId(), &status, untouched.data(), 32), CKR_FUNCTION_FAILED);
-    EXPECT_EQ(untouched, std::vector<uint8_t>(32, 0x5A));
-    EXPECT_EQ(GenerateRandomData(999, &status, untouched.data(), 32), CKR_FUNCTION_FAILED);
-}
-
-TEST_F(CardTokenTest, PublicKeysFromTheCardMatchTheCardsKeys)
-{
-    Load("DEF50");
-    ApplicationInfoPtr application;
-    ASSERT_EQ(GetApplicationInfo(uint32_t(slot_->SlotId()), application), CKR_OK);
-    ASSERT_TRUE(application);
-
-    RsaPublicValues fromFile;
-    uint16_t bits = 0;
-    ASSERT_EQ(ReadPublicKey(slot_->SlotId(), 0x00040000, fromFile, &bits), CKR_OK);
-    EXPECT_EQ(bits, 2048);
-    const Botan::RSA_PrivateKey* key = card_->Key({0x3F, 0x00, 0x50, 0x15}, 0x01);
-    ASSERT_NE(key, nullptr);
-    EXPECT_EQ(fromFile.modulus, Botan::BigInt::encode(key->get_n()));
-    EXPECT_EQ(fromFile.exponent, Botan::BigInt::encode(key->get_e()));
-
-    CIOObject* privateKey = nullptr;
-    ASSERT_EQ(FindObjectByHandle(&application->ObjectLists, &privateKey, nullptr, 0x00030000), CKR_OK);
-    RsaPublicValues fromKey;
-    CK_ULONG status = 0;
-    ASSERT_EQ(FindRSAPublicKey(slot_->SlotId(), &status, *privateKey, fromKey), CKR_OK);
-    EXPECT_EQ(fromKey.modulus, fromFile.modulus);
-    CIOObject* certificate = nullptr;
-    ASSERT_EQ(FindObjectByHandle(&application->ObjectLists, &certificate, nullptr, 0x00070000), CKR_OK);
-    EXPECT_EQ(FindRSAPublicKey(slot_->SlotId(), &status, *certificate, fromKey), CKR_OBJECT_HANDLE_INVALID);
-
-    EXPECT_EQ(ReadPublicKey(slot_->SlotId(), 0x00030000, fromFile, &bits), CKR_OBJECT_HANDLE_INVALID);
-    // A key file without its modulus tag.
-    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x00, 0xB0}, {0x7F, 0x49, 0x03, 0x82, 0x01, 0x03, 0x90, 0x00}));
-    EXPECT_EQ(ReadPublicKey(slot_->SlotId(), 0x00040000, fromFile, &bits), CKR_WRAPPED_KEY_INVALID);
-}
-
-TEST_F(CardTokenTest, CardSideDeletionAndCreation)
-{
-    Load("DEF50");
-    ApplicationInfoPtr application;
-    ASSERT_EQ(GetApplicationInfo(uint32_t(slot_->SlotId()), application), CKR_OK);
-    CK_ULONG status = 0;
-
-    EXPECT_EQ(GetFreeCertFID(slot_->SlotId(), &status, nullptr, 0, 0x02, 0x43), 3) << "4301 and 4302 are in use";
-    EXPECT_EQ(GetFreeCertFID(slot_->SlotId(), &status, nullptr, 0, 0x02, 0x99), 0);
-    cardsim::InjectFault(kReader, cardsim::Fault::StatusWordFor({0x80, 0x16}, 0x6A, 0x82));
-    EXPECT_EQ(GetFreeCertFID(slot_->SlotId(), &status, nullptr, 0, 0x02, 0x43), 0xFFFF);
-
-    // A key without a usable file path is refused before any command.
-    CIOObject* key = nullptr;
-    ASSERT_EQ(FindObjectByHandle(&application->ObjectLists, &key, nullptr, 0x00030001), CKR_OK);
-    key->AsRSAKeyAttributes()->path = std::make_unique<Brelt::MW::Base::HexBinary>(std::string("4B"));
-    Commands();
-    EXPECT_EQ(DestroyPrivKey(slot_->SlotId(), &status, 0x00030001), CKR_FUNCTION_FAILED);
-    EXPECT_TRUE(Commands().empty());
-
-    // A key file that is deactivated already counts as deactivated.
-    cardsim::InjectFault(kReader, cardsim::Fault::StatusWordFor({0x00, 0x04}, 0x62, 0x83));
-    const CK_RV destroyed = DestroyPrivKey(slot_->SlotId(), &status, 0x00030000);
-    bool sentDeactivate = false;
-    for (const auto& command : Commands()) sentDeactivate |= command.rfind("00 04 00 00", 0) == 0;
-    EXPECT_TRUE(sentDeactivate);
-    CIOObject* gone = nullptr;
-    if (destroyed == CKR_OK) {
-        EXPECT_EQ(FindObjectByHandle(&application->ObjectLists, &gone, nullptr, 0x00030000), CKR_OBJECT_HANDLE_INVALID);
-    }
-    EXPECT_EQ(DestroyPrivKey(slot_->SlotId(), &status, 0x00039999), CKR_OBJECT_HANDLE_INVALID);
-    EXPECT_EQ(DestroyCertificate(slot_->SlotId(), &status, 0x00079999), CKR_OBJECT_HANDLE_INVALID);
-
-    // This layout has no certificate DF DFF0: creation fails and adds nothing.
-    const size_t certificates = GetNumCIOObjectsOfType(&application->ObjectLists, kKindCertificate);
-    auto certificate = std::make_unique<CertificateObject>(0, nullptr);
-    const Brelt::MW::Base::HexBinary data(std::string("3003020100"));
-    EXPECT_NE(CreateCertificate(slot_->SlotId(), &status, std::move(certificate), data), CKR_OK);
-    EXPECT_EQ(GetNumCIOObjectsOfType(&application->ObjectLists, kKindCertificate), certificates);
 }
 
 TEST_F(CardTokenTest, TransactionGuardsCountAndRefuseUnknownSlots)

@@ -5,9 +5,6 @@
 
 #include <cardsim/Readers.h>
 
-#include <string>
-#include <vector>
-
 #include "card/CardApplications.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
@@ -47,38 +44,6 @@ protected:
     CK_SLOT_ID slot_ = 0;
     CK_SESSION_HANDLE session_ = 0;
 };
-
-TEST_F(ExportsTest, TokenInformationLeavesNoTransactionOpen)
-{
-    CK_TOKEN_INFO info{};
-    ASSERT_EQ(C_GetTokenInfo(slot_, &info), CKR_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.serialNumber), 16), "123456789ABCDEF0");
-    EXPECT_EQ(info.ulSessionCount, 1u);
-    EXPECT_EQ(info.ulRwSessionCount, 0u);
-    EXPECT_EQ(OpenTransactions(), 0);
-    EXPECT_EQ(C_GetTokenInfo(slot_, nullptr), CKR_ARGUMENTS_BAD);
-    EXPECT_EQ(C_GetTokenInfo(999, &info), CKR_SLOT_ID_INVALID);
-}
-
-TEST_F(ExportsTest, SearchThroughTheExports)
-{
-    CK_OBJECT_CLASS certificate = CKO_CERTIFICATE;
-    CK_ATTRIBUTE byClass{CKA_CLASS, &certificate, sizeof certificate};
-    ASSERT_EQ(C_FindObjectsInit(session_, &byClass, 1), CKR_OK);
-    EXPECT_EQ(OpenTransactions(), 1);
-    CK_OBJECT_HANDLE handles[4];
-    CK_ULONG found = 0;
-    ASSERT_EQ(C_FindObjects(session_, handles, 4, &found), CKR_OK);
-    EXPECT_EQ(found, 2u);
-    EXPECT_EQ(OpenTransactions(), 0);
-    EXPECT_EQ(C_FindObjectsFinal(session_), CKR_OK);
-
-    std::vector<CK_BYTE> value(4096);
-    CK_ATTRIBUTE read{CKA_VALUE, value.data(), value.size()};
-    EXPECT_EQ(C_GetAttributeValue(session_, handles[0], &read, 1), CKR_OK);
-    EXPECT_GT(read.ulValueLen, 100u);
-    EXPECT_EQ(OpenTransactions(), 0);
-}
 
 TEST_F(ExportsTest, HostileArgumentsGetClearCodes)
 {

@@ -2,11 +2,7 @@
 
 #include <botan/rsa.h>
 
-#include <algorithm>
-#include <cstring>
-
 #include "CardTokenFixture.h"
-#include "pkcs11/CryptoSlot.h"
 #include "pkcs11/InternalOperations.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/SessionOperations.h"
@@ -25,20 +21,6 @@ protected:
         ASSERT_EQ(GetSessionByHandle(hSession_, session_), CKR_OK);
     }
 
-    void LogIn() { session_->SetState(session_->IsReadWrite() ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS); }
-
-    std::vector<CK_OBJECT_HANDLE> Find(std::vector<CK_ATTRIBUTE> attributes)
-    {
-        EXPECT_EQ(FindObjectsInit(hSession_, attributes.empty() ? nullptr : attributes.data(), attributes.size()),
-                  CKR_OK);
-        std::vector<CK_OBJECT_HANDLE> handles(32);
-        CK_ULONG found = 0;
-        EXPECT_EQ(FindObjects(hSession_, handles.data(), handles.size(), &found), CKR_OK);
-        EXPECT_EQ(FindObjectsFinal(hSession_), CKR_OK);
-        handles.resize(found);
-        return handles;
-    }
-
     std::vector<uint8_t> Value(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
     {
         CK_ATTRIBUTE query{type, nullptr, 0};
@@ -47,15 +29,6 @@ protected:
         std::vector<uint8_t> value(query.ulValueLen);
         query.pValue = value.data();
         EXPECT_EQ(GetAttributeValue(hSession_, object, &query, 1), CKR_OK);
-        return value;
-    }
-
-    CK_ULONG UlongValue(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
-    {
-        const auto bytes = Value(object, type);
-        CK_ULONG value = 0;
-        EXPECT_EQ(bytes.size(), sizeof value);
-        std::memcpy(&value, bytes.data(), std::min(bytes.size(), sizeof value));
         return value;
     }
 
@@ -85,26 +58,6 @@ protected:
     CK_SESSION_HANDLE hSession_ = 0;
     SessionPtr session_;
 };
-
-TEST_F(ObjectCallsTest, ListsAndReadsTheCardsObjects)
-{
-    Open();
-    EXPECT_EQ(Find({}), (std::vector<CK_OBJECT_HANDLE>{0x40000, 0x40001, 0x70000, 0x70001})) << "keys are private";
-    LogIn();
-    EXPECT_EQ(Find({}).size(), 6u);
-
-    const auto certificate = card_->FileContents({0x3F, 0x00, 0x50, 0x15, 0x43, 0x01});
-    ASSERT_TRUE(certificate);
-    EXPECT_EQ(Value(0x70000, CKA_VALUE), *certificate);
-    EXPECT_EQ(Value(0x30000, CKA_MODULUS), Modulus());
-    EXPECT_EQ(Value(0x40000, CKA_MODULUS), Modulus());
-    EXPECT_EQ(UlongValue(0x30000, CKA_MODULUS_BITS), 2048u);
-
-    CK_OBJECT_CLASS privateKey = CKO_PRIVATE_KEY;
-    CK_BYTE id[] = {0x02};
-    EXPECT_EQ(Find({{CKA_CLASS, &privateKey, sizeof privateKey}, {CKA_ID, id, 1}}),
-              std::vector<CK_OBJECT_HANDLE>{0x30001});
-}
 
 TEST_F(ObjectCallsTest, SearchHoldsTheCardTransactionUntilTheFirstFind)
 {
@@ -136,50 +89,6 @@ TEST_F(ObjectCallsTest, SearchHoldsTheCardTransactionUntilTheFirstFind)
     EXPECT_EQ(FindObjects(hSession_, &handle, 1, &found), CKR_OPERATION_NOT_INITIALIZED);
 }
 
-TEST_F(ObjectCallsTest, SessionKeysAreCreatedReadChangedAndDestroyed)
-{
-    Open();
-    const CK_OBJECT_HANDLE key = CreatePublicKey();
-    EXPECT_EQ(key, 0x80040000u);
-    EXPECT_EQ(Value(key, CKA_MODULUS), Modulus());
-    EXPECT_EQ(Value(key, CKA_TOKEN), std::vector<uint8_t>{CK_FALSE});
-    EXPECT_EQ(Value(key, CKA_VERIFY), std::vector<uint8_t>{CK_TRUE});
-    EXPECT_EQ(UlongValue(key, CKA_MODULUS_BITS), 2048u);
-    CK_BBOOL no = CK_FALSE;
-    EXPECT_EQ(Find({{CKA_TOKEN, &no, 1}}), std::vector<CK_OBJECT_HANDLE>{key});
-
-    std::string label = "Renamed";
-    CK_ATTRIBUTE rename{CKA_LABEL, label.data(), label.size()};
-    EXPECT_EQ(SetAttributeValue(hSession_, key, &rename, 1), CKR_OK);
-    EXPECT_EQ(Value(key, CKA_LABEL), std::vector<uint8_t>(label.begin(), label.end()));
-    CK_ATTRIBUTE setVerify{CKA_VERIFY, &no, 1};
-    EXPECT_EQ(SetAttributeValue(hSession_, key, &setVerify, 1), CKR_ATTRIBUTE_TYPE_INVALID);
-
-    EXPECT_EQ(DestroyObject(hSession_, key), CKR_OK);
-    CK_ATTRIBUTE query{CKA_LABEL, nullptr, 0};
-    EXPECT_EQ(GetAttributeValue(hSession_, key, &query, 1), CKR_OBJECT_HANDLE_INVALID);
-    EXPECT_EQ(DestroyObject(hSession_, key), CKR_OBJECT_HANDLE_INVALID);
-    EXPECT_NE(CreatePublicKey(), key) << "a destroyed handle is never given again";
-}
-
-TEST_F(ObjectCallsTest, TokenObjectsAreReadOnlyAndPrivateOnesHidden)
-{
-    Open();
-    std::string label = "x";
-    CK_ATTRIBUTE rename{CKA_LABEL, label.data(), label.size()};
-    EXPECT_EQ(SetAttributeValue(hSession_, 0x70000, &rename, 1), CKR_ATTRIBUTE_READ_ONLY);
-    EXPECT_EQ(DestroyObject(hSession_, 0x70000), CKR_OBJECT_HANDLE_INVALID);
-    CK_ATTRIBUTE query{CKA_LABEL, nullptr, 0};
-    EXPECT_EQ(GetAttributeValue(hSession_, 0x30000, &query, 1), CKR_OBJECT_HANDLE_INVALID) << "private, not logged in";
-    EXPECT_EQ(GetAttributeValue(hSession_, 0x100070000ULL, &query, 1), CKR_OBJECT_HANDLE_INVALID);
-    EXPECT_EQ(GetAttributeValue(hSession_, 0x70000, &query, ~CK_ULONG{0}), CKR_ARGUMENTS_BAD);
-
-    CK_SESSION_HANDLE readOnly = 0;
-    ASSERT_EQ(AddSession(slot_->SlotId(), CKF_SERIAL_SESSION, &readOnly), CKR_OK);
-    EXPECT_EQ(SetAttributeValue(readOnly, 0x70000, &rename, 1), CKR_SESSION_READ_ONLY);
-    EXPECT_EQ(DestroyObject(readOnly, 0x70000), CKR_SESSION_READ_ONLY);
-}
-
 TEST_F(ObjectCallsTest, TemplatesWithUnknownTypesAndShortBuffersFillTheRest)
 {
     Open();
@@ -198,7 +107,7 @@ TEST_F(ObjectCallsTest, TemplatesWithUnknownTypesAndShortBuffersFillTheRest)
     EXPECT_EQ(id[0], 0x01);
 
     // Size queries of attributes the object kind lacks do not spoil the rest.
-    LogIn();
+    session_->SetState(CKS_RW_USER_FUNCTIONS);
     CK_ATTRIBUTE sizes[] = {{CKA_ENCRYPT, nullptr, 0}, {CKA_SIGN, nullptr, 0}};
     EXPECT_EQ(GetAttributeValue(hSession_, 0x30000, sizes, 2), CKR_ATTRIBUTE_TYPE_INVALID);
     EXPECT_EQ(sizes[0].ulValueLen, CK_UNAVAILABLE_INFORMATION);
@@ -237,18 +146,6 @@ TEST_F(ObjectCallsTest, HostileCreationTemplatesAreRefused)
     std::string tooLong(256, 'L');
     CK_ATTRIBUTE longLabel{CKA_LABEL, tooLong.data(), tooLong.size()};
     EXPECT_EQ(SetAttributeValue(hSession_, key, &longLabel, 1), CKR_ATTRIBUTE_VALUE_INVALID);
-}
-
-TEST_F(ObjectCallsTest, CryptoSlotFollowsTheDecipherFlagOfTheRsaMechanism)
-{
-    Open();
-    bool crypto = true;
-    ASSERT_EQ(IsCryptoSlot(slot_->SlotId(), &crypto), CKR_OK);
-    CK_MECHANISM_INFO info{};
-    ASSERT_EQ(GetMechanismInfo(slot_->SlotId(), CKM_RSA_PKCS, &info), CKR_OK);
-    EXPECT_EQ(crypto, (info.flags & CKF_DECRYPT) != 0);
-    EXPECT_NE(IsCryptoSlot(4242, &crypto), CKR_OK);
-    EXPECT_FALSE(crypto);
 }
 
 }  // namespace

@@ -52,14 +52,6 @@ struct Search {
 
 using Handles = std::vector<CK_OBJECT_HANDLE>;
 
-TEST(ObjectSearch, EmptyTemplateFindsSessionKeysThenKeysPublicKeysAndCertificates)
-{
-    Search s;
-    const CK_OBJECT_HANDLE sessionKey = s.AddSessionKey("Session key");
-    EXPECT_EQ(sessionKey, 0x80040000u);
-    EXPECT_EQ(s.Find({}), (Handles{sessionKey, 0x30000, 0x30001, 0x40000, 0x70000, 0x70001}));
-}
-
 TEST(ObjectSearch, ByClassIdLabelKeyTypeAndCombinations)
 {
     Search s;
@@ -87,18 +79,6 @@ TEST(ObjectSearch, ByClassIdLabelKeyTypeAndCombinations)
     // A CK_ULONG value given in 4 bytes matches nothing.
     uint32_t shortType = CKK_RSA;
     EXPECT_EQ(s.Find({{CKA_KEY_TYPE, &shortType, sizeof shortType}}), Handles{});
-}
-
-TEST(ObjectSearch, TokenFlagAndPublicSessions)
-{
-    Search s;
-    const CK_OBJECT_HANDLE sessionKey = s.AddSessionKey("Session key");
-    CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
-    EXPECT_EQ(s.Find({{CKA_TOKEN, &no, 1}}), Handles{sessionKey});
-    EXPECT_EQ(s.Find({{CKA_TOKEN, &yes, 1}}).size(), 5u);
-
-    s.scope.sessionState = CKS_RO_PUBLIC_SESSION;
-    EXPECT_EQ(s.Find({}), (Handles{sessionKey, 0x40000, 0x70000, 0x70001})) << "private keys hidden";
 }
 
 TEST(ObjectSearch, ResumesAfterTheLastObjectEvenWhenObjectsGo)
@@ -147,19 +127,6 @@ TEST(ObjectSearch, HostileTemplatesAndStates)
     ASSERT_EQ(FindObjectsInit(s.context, nullptr, 0), CKR_OK);
     s.token.source.hasApplication = false;
     EXPECT_EQ(FindObjects(s.context, s.scope, &handle, 1, &found), CKR_FUNCTION_FAILED);
-}
-
-TEST(ObjectSearch, CardLostWhileReadingEndsWithGeneralError)
-{
-    Search s;
-    s.token.certificateReadResult = CKR_TOKEN_NOT_PRESENT;
-    std::string subject = "x";
-    std::vector<CK_OBJECT_HANDLE> handles(4);
-    CK_ULONG found = 9;
-    CK_ATTRIBUTE bySubject[] = {{CKA_SUBJECT, subject.data(), subject.size()}};
-    ASSERT_EQ(FindObjectsInit(s.context, bySubject, 1), CKR_OK);
-    EXPECT_EQ(FindObjects(s.context, s.scope, handles.data(), 4, &found), CKR_GENERAL_ERROR);
-    EXPECT_EQ(found, 0u);
 }
 
 TEST(ObjectHandles, DestroyedHandlesAreRefusedAndNeverReused)

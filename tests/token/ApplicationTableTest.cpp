@@ -80,41 +80,6 @@ TEST_F(ApplicationTable, PurgeAfterSixteenSecondsKeepsHeldEntriesAlive)
     EXPECT_NE(GlobalApplicationList().at(3)->Timestamp, nullptr);
 }
 
-TEST_F(ApplicationTable, ToStringNamesEveryField)
-{
-    const auto application = Add(1);
-    application->CardOS = CardOSv50;
-    application->Profile = SigGProfile;
-    EXPECT_EQ(application->ToString(),
-              "DescriptiveString=NULL, Aid=A000000063504B43532D3135, Fid=NULL, IasAid=NULL, "
-              "CardOStype=CardOSv5.0, CardProfile=SigGProfile, Timestamp=NULL");
-    application->Profile = 7;
-    EXPECT_NE(application->ToString().find("CardProfile=Not recognized.."), std::string::npos);
-    const HexBinary threeBytes(std::string("123456"));
-    EXPECT_EQ(HexDataToInt(&threeBytes), 0x3456);
-}
-
-TEST(GetEFData, JoinsEntriesAndAppendsTerminator)
-{
-    ApplicationInfo application;
-    Bytes out;
-    EXPECT_EQ(GetEFData(application, kKindCertificate, out), CKR_OK);
-    EXPECT_EQ(out, nullptr);
-
-    const Der file = Cat({CertEntry("01"), CertEntry("02")});
-    const HexBinary data = ToHex(file);
-    auto list = std::make_unique<CIOObjectList>(kKindCertificate);
-    ASSERT_EQ(ParseCIOFile(&data, *list, DefaultProfile), CKR_OK);
-    application.ObjectLists.push_back(std::move(list));
-    ASSERT_EQ(GetEFData(application, kKindCertificate, out), CKR_OK);
-    EXPECT_EQ(FromHex(out.get()), Cat({file, Hex("00")}));
-
-    // An empty list writes the terminator alone.
-    application.ObjectLists.push_back(std::make_unique<CIOObjectList>(kKindPin));
-    ASSERT_EQ(GetEFData(application, kKindPin, out), CKR_OK);
-    EXPECT_EQ(FromHex(out.get()), Hex("00"));
-}
-
 TEST(GetEFData, RefusesFilesBeyondTheLargestCardFile)
 {
     ApplicationInfo application;

@@ -1,6 +1,5 @@
 // The loaders of one application per EF.DIR record (transparent directory
-// files), fed through scripted card answers; card-path operations of the
-// application table.
+// files), fed through scripted card answers.
 
 #include <gtest/gtest.h>
 
@@ -8,9 +7,6 @@
 
 #include "CardFixture.h"
 #include "DerBuild.h"
-#include "X509Certificate.h"
-#include "card/CardCommands.h"
-#include "token/ApplicationOperations.h"
 #include "token/CardDetection.h"
 
 using namespace Brelt::MW::Token;
@@ -134,45 +130,6 @@ TEST_F(ProfileLoaders, SigZepEpLoaderAdmitsOnlyWhatThePinCheckPasses)
     EXPECT_EQ(admitted.at(kFirstSlotId)->Profile, SigZepEpProfile);
 }
 
-TEST_F(ProfileLoaders, ApplicationsWithoutCiaDataAreDropped)
-{
-    Insert("ZEP50");
-    // Only the application answers; the card has no CIAInfo in it, so the
-    // application is dropped and the loader goes on.
-    Der select = Hex("00A404000B");
-    select.insert(select.end(), kCiaAid.begin(), kCiaAid.end());
-    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(select, Answer(Tlv(0x62, {Prim(0x83, "1F01")}))));
-    ApplicationInfoList local;
-    EXPECT_EQ(LoadAppsInfo_QesEac(slot_.get(), CardOSv50, QesEacProfile, Records(), local), CKR_OK);
-    EXPECT_TRUE(local.empty());
-}
-
-TEST_F(ProfileLoaders, ProfileRules)
-{
-    EXPECT_FALSE(CheckSupportedCards(CardOSv50, SigZepEpProfile));
-    EXPECT_FALSE(CheckSupportedCards(CardOSv50, QesEacProfile));
-    EXPECT_FALSE(CheckSupportedCards(UnknownCardOS, DefaultProfile));
-    EXPECT_TRUE(CheckSupportedCards(CardOSv44, SigZepEpProfile));
-    EXPECT_TRUE(CheckSupportedCards(CardOSv50, SigGProfile));
-
-    EXPECT_TRUE(IsCiaBreltApplication(std::make_unique<HexBinary>("E828BD080FD70300001101").get()));
-    EXPECT_FALSE(IsCiaBreltApplication(std::make_unique<HexBinary>("E828BD080FD703000011").get()));
-    EXPECT_TRUE(IsCiaApplication(std::make_unique<HexBinary>("E828BD080F01").get()));
-    EXPECT_FALSE(IsCiaApplication(std::make_unique<HexBinary>("E828BD080F").get()));
-
-    // The ESIGN AID or a leading part of it marks the profile; a record
-    // without an AID, or with an empty one, does not.
-    EfDirRecords records(3);
-    records[1].aid = std::make_unique<HexBinary>();
-    records[2].aid = std::make_unique<HexBinary>("A000000167455349474E00");
-    uint32_t flag = 7;
-    ASSERT_EQ(IsQesEacProfile(records, &flag), CKR_OK);
-    EXPECT_EQ(flag, 0u);
-    records[2].aid = std::make_unique<HexBinary>("A00000016745");
-    ASSERT_EQ(IsQesEacProfile(records, &flag), CKR_OK);
-    EXPECT_EQ(flag, 1u);
-}
-
 TEST_F(ProfileLoaders, CardWithoutEsignRecordsIsNotTakenForQesEac)
 {
     // An EF.DIR record without 4F beside the PKCS#15 application.
@@ -189,102 +146,4 @@ TEST_F(ProfileLoaders, CardWithoutEsignRecordsIsNotTakenForQesEac)
     ASSERT_EQ(GetApplicationInfo(kFirstSlotId, application), CKR_OK);
     ASSERT_NE(application, nullptr);
     EXPECT_EQ(application->Profile, DefaultProfile);
-}
-
-TEST_F(ProfileLoaders, CertificateReadAndPathSelection)
-{
-    Insert("DEF50");
-    Register();
-    std::vector<Brelt::MW::Card::SlotPtr> slots;
-    uint32_t own = 0;
-    ASSERT_EQ(LoadReaderApplications(kReader, slot_.get(), slots, &own, PlainSlots()), CKR_OK);
-    ApplicationInfoPtr application;
-    ASSERT_EQ(GetApplicationInfo(kFirstSlotId, application), CKR_OK);
-    const CIOObjectList* certificates = application->FindObjectList(kKindCertificate);
-    ASSERT_NE(certificates, nullptr);
-    const HexBinary& path = *certificates->objects.at(0)->AsCertificateAttributes()->path;
-    Brelt::Crypto::CertificateHolder certificate;
-    ASSERT_EQ(ReadCertObject(kFirstSlotId, path, certificate), CKR_OK);
-    ASSERT_NE(certificate, nullptr);
-    Der fullPath = Hex("3F005015");
-    const Der tail = FromHex(path);
-    fullPath.insert(fullPath.end(), tail.end() - 2, tail.end());
-    EXPECT_EQ(certificate->encoding, *cardsim::CardIn(kReader)->FileContents(fullPath));
-    EXPECT_EQ(ReadCertObject(99, path, certificate), CKR_SLOT_ID_INVALID);
-
-    cardsim::ClearTranscript(kReader);
-    uint8_t fileId[2] = {0, 0};
-    uint32_t fileIdLength = 0;
-    ASSERT_EQ(SelectDFFromPath(slot_.get(), HexBinary(std::string("3F0050154401")), fileId, &fileIdLength), CKR_OK);
-    EXPECT_EQ(fileId[0], 0x44);
-    EXPECT_EQ(fileId[1], 0x01);
-    ASSERT_EQ(Brelt::MW::Card::SelectMF(slot_.get()), CKR_OK);
-    ASSERT_EQ(SelectDFFromPath(slot_.get(), HexBinary(std::string("50154401")), fileId, &fileIdLength), CKR_OK);
-    const auto transcript = cardsim::Transcript(kReader);
-    ASSERT_EQ(transcript.size(), 3u);
-    EXPECT_EQ(transcript[0].command, Hex("00A4080C025015"));
-    EXPECT_EQ(transcript[2].command, Hex("00A4090C025015"));
-    EXPECT_EQ(SelectDFFromPath(slot_.get(), HexBinary(std::string("501544")), fileId, &fileIdLength),
-              CKR_FUNCTION_FAILED);
-
-    // Write-back refusals name their reason.
-    const CardFileWriter never = [](const HexBinary&, const HexBinary&, uint32_t) { return CKR_GENERAL_ERROR; };
-    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, 0, 0, never), CKR_FUNCTION_FAILED);
-    std::erase_if(application->ObjectLists, [](const auto& list) { return list->kind == kKindEcPublicKey; });
-    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, kKindEcPublicKey, 0, never), CKR_FUNCTION_FAILED);
-    // A record-structured directory file gives no file size to write into.
-    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, kKindCertificate, 0, never), CKR_FUNCTION_FAILED);
-
-    // A transparent file: too small refuses before writing, large enough is written whole.
-    Bytes expected;
-    ASSERT_EQ(GetEFData(*application, kKindCertificate, expected), CKR_OK);
-    const Der selectCdf = Cat({Hex("00A4000002"), FromHex(*certificates->path)});
-    int writes = 0;
-    const CardFileWriter record = [&](const HexBinary& filePath, const HexBinary& data, uint32_t flag) {
-        ++writes;
-        EXPECT_TRUE(filePath.Equals(certificates->path.get()));
-        EXPECT_TRUE(data.Equals(expected.get()));
-        EXPECT_EQ(flag, 1u);
-        return CKR_OK;
-    };
-    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(selectCdf, Fci(expected->length - 1)));
-    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, kKindCertificate, 1, record), CKR_DEVICE_MEMORY);
-    EXPECT_EQ(writes, 0);
-    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith(selectCdf, Fci(expected->length)));
-    EXPECT_EQ(WriteObjectInfo(kFirstSlotId, kKindCertificate, 1, record), CKR_OK);
-    EXPECT_EQ(writes, 1);
-    const std::string log = Log();
-    EXPECT_NE(log.find("UnknownObject info cannot be written to card"), std::string::npos);
-    EXPECT_NE(log.find("Could not find fileId of type: 6"), std::string::npos);
-}
-
-TEST_F(ProfileLoaders, RefreshReplacesTheApplicationOfTheSameAid)
-{
-    Insert("DEF50");
-    Register();
-    auto old = std::make_shared<ApplicationInfo>();
-    old->Aid = std::make_unique<HexBinary>(kCiaAid.data(), static_cast<int32_t>(kCiaAid.size()), true);
-    old->CardOS = CardOSv50;
-    old->Profile = DefaultProfile;
-    auto pins = std::make_unique<CIOObjectList>(kKindPin);
-    auto pin = std::make_unique<PINAuthenticationObject>(0x00010000, nullptr);
-    pin->AsPasswordAttributes()->minLength = 5;
-    pin->AsPasswordAttributes()->maxLength = 9;
-    pins->objects.push_back(std::move(pin));
-    old->ObjectLists.push_back(std::move(pins));
-    GlobalApplicationList()[kFirstSlotId] = old;
-
-    const Der efDir = Tlv(0x61, {Tlv(0x4F, {kCiaAid}), Prim(0x50, "5A4550")});
-    ScriptApplication(&efDir);
-    ASSERT_EQ(RefreshAppInfo(slot_.get(), [](const Brelt::MW::Card::Slot*, const ApplicationInfo&) { return true; }),
-              CKR_OK);
-    ApplicationInfoPtr fresh;
-    ASSERT_EQ(GetApplicationInfo(kFirstSlotId, fresh), CKR_OK);
-    ASSERT_NE(fresh, old);
-    EXPECT_EQ(fresh->Profile, DefaultProfile);
-    EXPECT_EQ(fresh->CiaInfo->label->ToCharString(), "ZEP");
-    const PasswordAttributes* refreshed = fresh->FindObjectList(kKindPin)->objects.at(0)->AsPasswordAttributes();
-    EXPECT_EQ(refreshed->minLength, 5u);
-    EXPECT_EQ(refreshed->maxLength, 9u);
-    EXPECT_EQ(refreshed->pwdReference, 3);
 }
