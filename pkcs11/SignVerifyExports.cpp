@@ -18,6 +18,16 @@ CK_RV CheckRsaPkcsMechanism(const CK_MECHANISM* pMechanism, CK_OBJECT_HANDLE hKe
   return CKR_OK;
 }
 
+// Every sign and verify export checks in the same order: library initialised,
+// arguments sound (argumentCheck), then the session handle.
+CK_RV CheckCall(CK_SESSION_HANDLE hSession, CK_RV argumentCheck) {
+  if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  if (argumentCheck != CKR_OK) return argumentCheck;
+  return FindSession(hSession);
+}
+
+CK_RV PointersPresent(bool present) { return present ? CKR_OK : CKR_ARGUMENTS_BAD; }
+
 void TraceSignatureOutput(CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
   TraceOutputHeader();
   TraceNumber("*pulSignatureLen", *pulSignatureLen);
@@ -33,9 +43,7 @@ CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJ
     TraceHandle("hSession", hSession);
     TraceMechanism("pMechanism", pMechanism);
     TraceHandle("hKey", hKey);
-    if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (CK_RV rv = CheckRsaPkcsMechanism(pMechanism, hKey); rv != CKR_OK) return rv;
-    if (CK_RV rv = FindSession(hSession); rv != CKR_OK) return rv;
+    if (CK_RV rv = CheckCall(hSession, CheckRsaPkcsMechanism(pMechanism, hKey)); rv != CKR_OK) return rv;
     return SignInit(hSession, pMechanism, hKey);
   });
 }
@@ -47,9 +55,8 @@ CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, 
     TraceBuffer("pData", pData, ulDataLen);
     TracePointer("pSignature", pSignature);
     TracePointer("pulSignatureLen", pulSignatureLen);
-    if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (pData == nullptr || pulSignatureLen == nullptr) return CKR_ARGUMENTS_BAD;
-    if (CK_RV rv = FindSession(hSession); rv != CKR_OK) return rv;
+    const CK_RV check = CheckCall(hSession, PointersPresent(pData != nullptr && pulSignatureLen != nullptr));
+    if (check != CKR_OK) return check;
 
     const CK_RV rv = Sign(hSession, pData, ulDataLen, pSignature, pulSignatureLen);
     if (rv == CKR_OK) TraceSignatureOutput(pSignature, pulSignatureLen);
@@ -61,9 +68,7 @@ CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPar
   return RunExport("C_SignUpdate", &TokenMutex(), [&]() -> CK_RV {
     TraceHandle("hSession", hSession);
     TraceBuffer("pPart", pPart, ulPartLen);
-    if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (pPart == nullptr) return CKR_ARGUMENTS_BAD;
-    if (CK_RV rv = FindSession(hSession); rv != CKR_OK) return rv;
+    if (CK_RV rv = CheckCall(hSession, PointersPresent(pPart != nullptr)); rv != CKR_OK) return rv;
     return SignUpdate(hSession, pPart, ulPartLen);
   });
 }
@@ -73,9 +78,7 @@ CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_P
     TraceHandle("hSession", hSession);
     TracePointer("pSignature", pSignature);
     TracePointer("pulSignatureLen", pulSignatureLen);
-    if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (pulSignatureLen == nullptr) return CKR_ARGUMENTS_BAD;
-    if (CK_RV rv = FindSession(hSession); rv != CKR_OK) return rv;
+    if (CK_RV rv = CheckCall(hSession, PointersPresent(pulSignatureLen != nullptr)); rv != CKR_OK) return rv;
 
     const CK_RV rv = SignFinal(hSession, pSignature, pulSignatureLen);
     if (rv == CKR_OK) TraceSignatureOutput(pSignature, pulSignatureLen);
@@ -88,9 +91,7 @@ CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_O
     TraceHandle("hSession", hSession);
     TraceMechanism("pMechanism", pMechanism);
     TraceHandle("hKey", hKey);
-    if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (CK_RV rv = CheckRsaPkcsMechanism(pMechanism, hKey); rv != CKR_OK) return rv;
-    if (CK_RV rv = FindSession(hSession); rv != CKR_OK) return rv;
+    if (CK_RV rv = CheckCall(hSession, CheckRsaPkcsMechanism(pMechanism, hKey)); rv != CKR_OK) return rv;
     return VerifyInit(hSession, pMechanism, hKey);
   });
 }
@@ -101,9 +102,8 @@ CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen
     TraceHandle("hSession", hSession);
     TraceBuffer("pData", pData, ulDataLen);
     TraceBuffer("pSignature", pSignature, ulSignatureLen);
-    if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (pData == nullptr || pSignature == nullptr) return CKR_ARGUMENTS_BAD;
-    if (CK_RV rv = FindSession(hSession); rv != CKR_OK) return rv;
+    const CK_RV check = CheckCall(hSession, PointersPresent(pData != nullptr && pSignature != nullptr));
+    if (check != CKR_OK) return check;
     return Verify(hSession, pData, ulDataLen, pSignature, ulSignatureLen);
   });
 }
@@ -112,9 +112,7 @@ CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulP
   return RunExport("C_VerifyUpdate", &TokenMutex(), [&]() -> CK_RV {
     TraceHandle("hSession", hSession);
     TraceBuffer("pPart", pPart, ulPartLen);
-    if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (pPart == nullptr) return CKR_ARGUMENTS_BAD;
-    if (CK_RV rv = FindSession(hSession); rv != CKR_OK) return rv;
+    if (CK_RV rv = CheckCall(hSession, PointersPresent(pPart != nullptr)); rv != CKR_OK) return rv;
     return VerifyUpdate(hSession, pPart, ulPartLen);
   });
 }
@@ -123,9 +121,7 @@ CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG
   return RunExport("C_VerifyFinal", &TokenMutex(), [&]() -> CK_RV {
     TraceHandle("hSession", hSession);
     TraceBuffer("pSignature", pSignature, ulSignatureLen);
-    if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (pSignature == nullptr) return CKR_ARGUMENTS_BAD;
-    if (CK_RV rv = FindSession(hSession); rv != CKR_OK) return rv;
+    if (CK_RV rv = CheckCall(hSession, PointersPresent(pSignature != nullptr)); rv != CKR_OK) return rv;
     return VerifyFinal(hSession, pSignature, ulSignatureLen);
   });
 }
