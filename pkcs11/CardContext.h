@@ -27,4 +27,26 @@ void RemoveCardMutex();
 // take it is logged and passed over: the PC/SC transaction is the guard.
 void PassThroughCardMutex();
 
+// A card context opened without the lock for the length of one call.
+class ProfileContext {
+public:
+    explicit ProfileContext(Session& session) : session_(session) {}
+    ~ProfileContext()
+    {
+        if (open_) ReleaseCardContext(session_, false);
+    }
+    ProfileContext(const ProfileContext&) = delete;
+    ProfileContext& operator=(const ProfileContext&) = delete;
+    CK_RV Open()
+    {
+        const CK_RV rv = EstablishCardContext(session_, false);
+        open_ = rv == CKR_OK;
+        return rv;
+    }
+
+private:
+    Session& session_;
+    bool open_ = false;
+};
+
 }  // namespace Brelt::MW::Pkcs11

@@ -105,34 +105,12 @@ void EndDecryptOperationQuietly(Session& session) noexcept
     }
 }
 
-// A card context opened without the lock for the length of one call.
-class ProfileScope {
-public:
-    explicit ProfileScope(Session& session) : session_(session) {}
-    ~ProfileScope()
-    {
-        if (open_) ReleaseCardContext(session_, false);
-    }
-    ProfileScope(const ProfileScope&) = delete;
-    ProfileScope& operator=(const ProfileScope&) = delete;
-    CK_RV Open()
-    {
-        const CK_RV rv = EstablishCardContext(session_, false);
-        open_ = rv == CKR_OK;
-        return rv;
-    }
-
-private:
-    Session& session_;
-    bool open_ = false;
-};
-
 template <typename Body>
 CK_RV InProfileContext(CK_SESSION_HANDLE hSession, Body&& body)
 {
     SessionPtr session;
     if (CK_RV rv = GetSessionByHandle(hSession, session); rv != CKR_OK) return rv;
-    ProfileScope scope(*session);
+    ProfileContext scope(*session);
     if (CK_RV rv = scope.Open(); rv != CKR_OK) return rv;
     return body(*session);
 }

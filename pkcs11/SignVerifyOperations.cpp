@@ -102,28 +102,6 @@ void EndSignOperationQuietly(Session& session) noexcept
     }
 }
 
-// A card context opened without the lock for the length of one call.
-class ProfileContext {
-public:
-    explicit ProfileContext(Session& session) : session_(session) {}
-    ~ProfileContext()
-    {
-        if (open_) ReleaseCardContext(session_, false);
-    }
-    ProfileContext(const ProfileContext&) = delete;
-    ProfileContext& operator=(const ProfileContext&) = delete;
-    CK_RV Open()
-    {
-        const CK_RV rv = EstablishCardContext(session_, false);
-        open_ = rv == CKR_OK;
-        return rv;
-    }
-
-private:
-    Session& session_;
-    bool open_ = false;
-};
-
 }  // namespace
 
 CK_RV CheckTokenPresent(const Session& session, const char* function)
