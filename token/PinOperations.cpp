@@ -119,6 +119,32 @@ CK_RV ContextLoginRoute(const Pkcs11::Session& session, PinRoute& route)
   return CKR_OK;
 }
 
+// What every PIN presentation starts from: the slot, its token info, and the
+// slot's application with the IAS application selected on the card.
+struct PinTarget {
+  Card::SlotPtr slot;
+  CK_TOKEN_INFO tokenInfo{};
+  ApplicationInfoPtr application;
+};
+
+CK_RV PreparePinTarget(FunctionTrace& trace, Pkcs11::Session& session, PinTarget& target)
+{
+  const char* const name = trace.Function();
+  target.slot = StatusCache::GetSlot(session.SlotId());
+  const Card::SlotPtr& slot = target.slot;
+  if (!slot) return Failed(trace, name, __LINE__, CKR_FUNCTION_FAILED);
+  if (CK_RV rv = GetTokenInfoEF(*slot, &target.tokenInfo); rv != CKR_OK) return Failed(trace, name, __LINE__, rv);
+  if (!StatusCache::GetToken(slot->TokenId())) return Failed(trace, name, __LINE__, CKR_FUNCTION_FAILED);
+  if (CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), target.application); rv != CKR_OK) {
+    return Failed(trace, name, __LINE__, rv);
+  }
+  if (!target.application) return Failed(trace, name, __LINE__, CKR_FUNCTION_FAILED);
+  if (CK_RV rv = SelectIasApplication(session, *slot, *target.application); rv != CKR_OK) {
+    return Failed(trace, name, __LINE__, rv);
+  }
+  return CKR_OK;
+}
+
 }  // namespace
 
 int GetPinRetryCounter(uint16_t sw)
@@ -183,19 +209,10 @@ CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinRefe
 {
   static constexpr const char* kName = "PresentCIAPin_DefaultProfile";
   FunctionTrace trace(kName);
-  const Card::SlotPtr slot = StatusCache::GetSlot(session.SlotId());
-  if (!slot) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
-  CK_TOKEN_INFO tokenInfo{};
-  if (CK_RV rv = GetTokenInfoEF(*slot, &tokenInfo); rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
-  if (!StatusCache::GetToken(slot->TokenId())) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
-  ApplicationInfoPtr application;
-  if (CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application); rv != CKR_OK) {
-    return Failed(trace, kName, __LINE__, rv);
-  }
-  if (!application) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
-  if (CK_RV rv = SelectIasApplication(session, *slot, *application); rv != CKR_OK) {
-    return Failed(trace, kName, __LINE__, rv);
-  }
+  PinTarget target;
+  if (CK_RV rv = PreparePinTarget(trace, session, target); rv != CKR_OK) return rv;
+  const Card::SlotPtr& slot = target.slot;
+  const CK_TOKEN_INFO& tokenInfo = target.tokenInfo;
 
   if (IsPinGiven(pinBytes)) {
     LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is defined =>send direct command to card");
@@ -331,19 +348,11 @@ CK_RV PresentCIAPin_SigZepEp(Pkcs11::Session& session, const Card::PinReference&
 {
   static constexpr const char* kName = "PresentCIAPin_SigZepEp";
   FunctionTrace trace(kName);
-  const Card::SlotPtr slot = StatusCache::GetSlot(session.SlotId());
-  if (!slot) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
-  CK_TOKEN_INFO tokenInfo{};
-  if (CK_RV rv = GetTokenInfoEF(*slot, &tokenInfo); rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
-  if (!StatusCache::GetToken(slot->TokenId())) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
-  ApplicationInfoPtr application;
-  if (CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application); rv != CKR_OK) {
-    return Failed(trace, kName, __LINE__, rv);
-  }
-  if (!application) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
-  if (CK_RV rv = SelectIasApplication(session, *slot, *application); rv != CKR_OK) {
-    return Failed(trace, kName, __LINE__, rv);
-  }
+  PinTarget target;
+  if (CK_RV rv = PreparePinTarget(trace, session, target); rv != CKR_OK) return rv;
+  const Card::SlotPtr& slot = target.slot;
+  const CK_TOKEN_INFO& tokenInfo = target.tokenInfo;
+  const ApplicationInfoPtr& application = target.application;
 
   if (IsPinGiven(pinBytes)) {
     LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is defined =>send direct command to card");
