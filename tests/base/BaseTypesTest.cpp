@@ -28,17 +28,6 @@ std::string ThrownText(const std::function<void()>& action)
 
 }  // namespace
 
-TEST(HexBinaryTest, ParsesHexTextInEitherCase)
-{
-    HexBinary buffer(std::string("0a1B"));
-    ASSERT_EQ(buffer.length, 2);
-    EXPECT_EQ(buffer[0], 0x0A);
-    EXPECT_EQ(buffer[1], 0x1B);
-    EXPECT_EQ(buffer.ToString(), "0A1B");
-    EXPECT_EQ(HexBinary(std::string("")).length, 0);
-    EXPECT_EQ(HexBinary().ToString(), "");
-}
-
 TEST(HexBinaryTest, RejectsMalformedHexText)
 {
     auto messageOf = [](const std::string& text) {
@@ -88,22 +77,6 @@ TEST(HexBinaryTest, RangeChecksItsBounds)
     EXPECT_EQ(ThrownText([] { (void)HexBinary()[0]; }), "Index outside of array bound");
 }
 
-TEST(HexBinaryTest, EqualsAndCompare)
-{
-    const HexBinary a(std::string("0102"));
-    const HexBinary b(std::string("010203"));
-    const HexBinary empty1;
-    const HexBinary empty2(std::string(""));
-    EXPECT_TRUE(empty1.Equals(&empty2));
-    EXPECT_FALSE(a.Equals(nullptr));
-    EXPECT_TRUE(a.Equals(&a));
-    EXPECT_FALSE(a.Equals(&b));
-    EXPECT_LT(a.Compare(b), 0);
-    EXPECT_GT(b.Compare(a), 0);
-    EXPECT_EQ(a.Compare(HexBinary(std::string("0102"))), 0);
-    EXPECT_LT(HexBinary(std::string("09")).Compare(HexBinary(std::string("0A"))), 0);
-}
-
 TEST(HexBinaryTest, AppendCopyFromAndCopies)
 {
     HexBinary buffer;
@@ -141,15 +114,3 @@ TEST(HexBinaryTest, RefusesInconsistentConstructorArguments)
     EXPECT_THROW(HexBinary(&byte, -1, true), std::invalid_argument);
 }
 
-TEST(BotanConversionTest, RoundTrips)
-{
-    EXPECT_EQ(std::unique_ptr<HexBinary>(Brelt::MW::Base::BigIntToHexBinary(Botan::BigInt(0)))->length, 0);
-    EXPECT_EQ(Hex(std::unique_ptr<HexBinary>(Brelt::MW::Base::BigIntToHexBinary(Botan::BigInt(0x100))).get()), "0100");
-    const HexBinary bytes(std::string("00FF01"));
-    std::unique_ptr<Botan::BigInt> number(Brelt::MW::Base::HexBinaryToBigInt(bytes));
-    EXPECT_EQ(*number, Botan::BigInt(0xFF01));
-    std::unique_ptr<Botan::secure_vector<uint8_t>> vector(Brelt::MW::Base::HexBinaryToSecureVector(bytes));
-    EXPECT_EQ(vector->size(), 3u);
-    EXPECT_EQ(Hex(std::unique_ptr<HexBinary>(Brelt::MW::Base::SecureVectorToHexBinary(*vector)).get()), "00FF01");
-    EXPECT_EQ(Hex(std::unique_ptr<HexBinary>(Brelt::MW::Base::BufferToHexBinary(std::vector<uint8_t>{1, 2})).get()), "0102");
-}

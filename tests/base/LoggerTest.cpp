@@ -139,106 +139,6 @@ TEST_F(LoggerConfigTest, RollingValues)
     }
 }
 
-TEST_F(LoggerConfigTest, EncipheredVariablesTakePrecedence)
-{
-    // The enciphered path wins over the plain one, with its own level variable.
-    SetVariable("BRELT_PKCS11_LOG_PATH", LogPath("secret.log"));
-    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
-    SetVariable("COPYRIGHT_BRELT_PKCS11_L", "5");
-    InitLogger();
-    LogSettings settings = CurrentLogSettings();
-    EXPECT_EQ(settings.path, LogPath("secret.log"));
-    EXPECT_EQ(settings.level, 2);
-    EXPECT_TRUE(settings.encipheredSelected);
-    CloseLogger();
-
-    SetVariable("BRELT_PKCS11_LOG_LEVEL", "3");
-    InitLogger();
-    EXPECT_EQ(CurrentLogSettings().level, 3);
-    CloseLogger();
-
-    // The level variable alone selects the enciphered log but is not read:
-    // the plain variables give path and level.
-    unsetenv("BRELT_PKCS11_LOG_PATH");
-    SetVariable("BRELT_PKCS11_LOG_LEVEL", "1");
-    InitLogger();
-    settings = CurrentLogSettings();
-    EXPECT_EQ(settings.path, LogPath());
-    EXPECT_EQ(settings.level, 5);
-    EXPECT_TRUE(settings.encipheredSelected);
-    CloseLogger();
-
-    // The plain level without a plain path is ignored.
-    unsetenv("BRELT_PKCS11_LOG_LEVEL");
-    unsetenv("COPYRIGHT_BRELT_PKCS11_P");
-    SetVariable("COPYRIGHT_BRELT_PKCS11_L", "0");
-    InitLogger();
-    settings = CurrentLogSettings();
-    EXPECT_EQ(settings.path, BRELT_DEFAULT_LOG_PATH);
-    EXPECT_FALSE(settings.encipheredSelected);
-}
-
-TEST_F(LoggerConfigTest, LongPathIsCutAndUnusablePathFallsBack)
-{
-    // 300 characters; the first 254 name a file the test folder can hold.
-    const std::string longPath = LogPath(std::string(299 - folder_.string().size(), 'q'));
-    ASSERT_EQ(longPath.size(), 300u);
-    const std::string cutPath = longPath.substr(0, 254);
-    WriteBytes(cutPath, kMiB, 'c');
-    SetVariable("COPYRIGHT_BRELT_PKCS11_P", longPath);
-    SetVariable("COPYRIGHT_BRELT_PKCS11_D", "1");
-    InitLogger();
-    EXPECT_EQ(CurrentLogSettings().path, cutPath);
-    CloseLogger();
-    // Size rolling names its files after the first 251 characters.
-    EXPECT_TRUE(ReadFile(longPath.substr(0, 251) + ".0") == std::string(kMiB, 'c'));
-    EXPECT_EQ(ReadFile(cutPath).rfind("=====", 0), 0u);
-
-    // A path that cannot be opened falls back to the default path.
-    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath("missing-folder/pkcs11.log"));
-    InitLogger();
-    EXPECT_EQ(CurrentLogSettings().path, BRELT_DEFAULT_LOG_PATH);
-}
-
-namespace {
-
-class ReversingCipher : public LogRecordCipher {
-public:
-    std::vector<unsigned char> EncipherRecord(const char* text, size_t length) override
-    {
-        std::vector<unsigned char> bytes(text, text + length);
-        std::reverse(bytes.begin(), bytes.end());
-        bytes.insert(bytes.begin(), '<');
-        bytes.push_back('>');
-        return bytes;
-    }
-};
-
-}  // namespace
-
-TEST_F(LoggerConfigTest, EncipheredLogWritesEveryRecordThroughTheCipher)
-{
-    SetVariable("BRELT_PKCS11_LOG_PATH", LogPath());
-    SetVariable("COPYRIGHT_BRELT_PKCS11_T", "0");
-    // Without a cipher the records are written in plain.
-    SetLogRecordCipherFactory(nullptr);
-    InitLogger();
-    EXPECT_FALSE(CurrentLogSettings().enciphered);
-    LogMessage(1, false, nullptr, 0, true, "plain %d", 1);
-    CloseLogger();
-    EXPECT_NE(ReadFile(LogPath()).find("plain 1\n"), std::string::npos);
-
-    fs::remove(LogPath());
-    SetLogRecordCipherFactory([]() -> std::unique_ptr<LogRecordCipher> { return std::make_unique<ReversingCipher>(); });
-    InitLogger();
-    EXPECT_TRUE(CurrentLogSettings().enciphered);
-    LogMessage(1, false, nullptr, 0, true, "abc");
-    CloseLogger();
-    const std::string text = ReadFile(LogPath());
-    EXPECT_NE(text.find("<\ncba>"), std::string::npos);
-    EXPECT_EQ(text.find("abc"), std::string::npos);
-}
-
 using LogRecordTest = LogTest;
 
 TEST_F(LogRecordTest, RecordLayout)
@@ -269,28 +169,6 @@ TEST_F(LogRecordTest, OversizedRecordIsCut)
     EXPECT_EQ(body.rfind("F(), line 1: hhh", 0), 0u);
 }
 
-TEST_F(LogRecordTest, ClosedLoggerWritesNothing)
-{
-    StartPlainLog(5);
-    CloseLogger();
-    const std::string before = ReadFile(LogPath());
-    CloseLogger();
-    LogMessage(1, false, nullptr, 0, true, "after close");
-    EXPECT_FALSE(IsLogLevelEnabled(1));
-    EXPECT_EQ(GetErrorText(2), nullptr);
-    EXPECT_EQ(ReadFile(LogPath()), before);
-}
-
-TEST_F(LogRecordTest, ErrorAndNameTexts)
-{
-    StartPlainLog(1);
-    EXPECT_EQ(std::string(GetErrorText(0x8010000AUL)).rfind("[8010000Ah] ", 0), 0u);
-    EXPECT_EQ(std::string(GetErrorText(2)), "[00000002h] No such file or directory");
-    EXPECT_EQ(std::string(GetErrorText(0x1234567890UL)).rfind("[1234567890h] ", 0), 0u);
-    EXPECT_STREQ(LogLevelToString(6), "[6] UNKNOWN LOG LEVEL");
-    EXPECT_STREQ(RollTypeToString(-1), "[-1] UNKNOWN LOG TYPE");
-}
-
 using LogRollingTest = LogTest;
 
 TEST_F(LogRollingTest, DayRollingRenamesYesterdaysFile)
@@ -314,23 +192,6 @@ TEST_F(LogRollingTest, DayRollingRenamesYesterdaysFile)
     CloseLogger();
     EXPECT_GT(ReadFile(LogPath()).size(), current.size());
     EXPECT_EQ(ReadFile(rolled), std::string(10, 'y'));
-}
-
-TEST_F(LogRollingTest, SizeRollingWithOneRolledFile)
-{
-    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
-    SetVariable("COPYRIGHT_BRELT_PKCS11_D", "1");
-    WriteBytes(LogPath(), kMiB, 'a');
-    InitLogger();  // the first record rolls the full file
-    CloseLogger();
-    EXPECT_TRUE(ReadFile(LogPath() + ".0") == std::string(kMiB, 'a'));
-    EXPECT_EQ(ReadFile(LogPath()).rfind("=====", 0), 0u);
-
-    WriteBytes(LogPath(), kMiB, 'b');
-    InitLogger();
-    CloseLogger();
-    EXPECT_TRUE(ReadFile(LogPath() + ".0") == std::string(kMiB, 'b'));
-    EXPECT_FALSE(fs::exists(LogPath() + ".1"));
 }
 
 TEST_F(LogRollingTest, SizeRollingKeepsAgeOrderWithManyFiles)
@@ -369,21 +230,6 @@ TEST_F(LogRollingTest, SizeRollingKeepsAgeOrderWithManyFiles)
         fs::remove_all(folder_);
         fs::create_directory(folder_);
     }
-}
-
-TEST_F(LogRollingTest, FailedRenameKeepsTheLog)
-{
-    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
-    SetVariable("COPYRIGHT_BRELT_PKCS11_D", "1");
-    // A non-empty folder where the rolled file should go makes the rename fail.
-    fs::create_directories(LogPath() + ".0/blocker");
-    WriteBytes(LogPath(), kMiB, 'k');
-    InitLogger();
-    LogMessage(1, false, nullptr, 0, true, "still here");
-    CloseLogger();
-    const std::string text = ReadFile(LogPath());
-    EXPECT_TRUE(text.compare(0, kMiB, std::string(kMiB, 'k')) == 0);
-    EXPECT_NE(text.find("still here\n"), std::string::npos);
 }
 
 TEST_F(LogRecordTest, ThreadsNeverInterleaveRecords)

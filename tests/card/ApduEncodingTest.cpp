@@ -70,27 +70,3 @@ TEST(ApduEncoding, ShortAndExtendedForms)
     EXPECT_EQ(std::vector<uint8_t>(longest.end() - 2, longest.end()), Bytes("FFFE"));
 }
 
-TEST(ApduRecords, DataIsCopiedAdoptedOrCleared)
-{
-    EXPECT_EQ(SetApduData(nullptr, 1, nullptr, 1), CKR_FUNCTION_FAILED);
-    ApduCommand command;
-    SetApdu(&command, 0x80, 0x10, 0x01, 0x02, kNoLe, kSwSuccess);
-    const uint8_t pin[] = {'1', '2', '3', '4'};
-    ASSERT_EQ(SetApduData(&command, sizeof pin, pin, 1), CKR_OK);
-    EXPECT_NE(command.data.get(), pin);
-    EXPECT_EQ(std::string(command.data.get(), command.data.get() + 4), "1234");
-    ASSERT_EQ(SetApduData(&command, 3, nullptr, 1), CKR_OK);  // zero-filled copy
-    EXPECT_EQ(std::vector<uint8_t>(command.data.get(), command.data.get() + 3), Bytes("000000"));
-    uint8_t* adopted = new uint8_t[2]{0xAB, 0xCD};
-    ASSERT_EQ(SetApduData(&command, 2, adopted, 0), CKR_OK);
-    EXPECT_EQ(command.data.get(), adopted);
-    ASSERT_EQ(SetApduData(&command, 0, pin, 1), CKR_OK);
-    EXPECT_EQ(command.data, nullptr);
-    EXPECT_EQ(command.lc, 0);
-
-    ApduCommand* held = new ApduCommand();
-    SetApduData(held, 2, pin, 1);
-    DeleteApduCommand(&held);
-    EXPECT_EQ(held, nullptr);
-    DeleteApduCommand(&held);
-}

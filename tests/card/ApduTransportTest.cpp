@@ -123,17 +123,6 @@ TEST_F(ApduTransportTest, AnswerLongerThanTheLengthFieldIsRefused)
     EXPECT_EQ(response.length, 0xFFFF);
 }
 
-TEST_F(ApduTransportTest, GetDataProbe)
-{
-    Insert("DEF50");
-    EXPECT_EQ(SendGetDataApdu(handle_), CKR_OK);
-    EXPECT_EQ(Commands(), std::vector<std::string>{"00 CA 01 83"});
-    cardsim::InjectFault(kReader, Fault::OneByteAnswer());
-    EXPECT_EQ(SendGetDataApdu(handle_), CKR_FUNCTION_FAILED);
-    cardsim::InjectFault(kReader, Fault::TransmitError(SCARD_F_COMM_ERROR));
-    EXPECT_EQ(SendGetDataApdu(handle_), CKR_DEVICE_ERROR);
-}
-
 namespace {
 
 // Wraps by setting the secure-messaging bits of CLA; reports a checksum

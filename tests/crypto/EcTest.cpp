@@ -50,21 +50,6 @@ TEST(Ecdh, Rfc7027BrainpoolP256r1Vector)
     EXPECT_EQ(ToHex(agreement.Derive(0).get()), "89AFC39D41D3B327814B80940B042590F96556EC91E6AE7939BCE31F3A18BF2B");
 }
 
-TEST(Ecdh, GeneratedPairsAgreeBothWays)
-{
-    const EcDomain domain("1.3.36.3.3.2.8.1.1.11");  // brainpoolP384r1
-    const EcPrivateKeyHolder mine = GenerateEcKeyPair(domain);
-    const EcPrivateKeyHolder theirs = GenerateEcKeyPair(domain);
-    const EcPublicKeyHolder myPublic = MakeEcPublicKey(mine);
-    const EcPublicKeyHolder theirPublic = MakeEcPublicKeyFromPoint(domain, GetEcPublicPoint(theirs).get());
-    EXPECT_TRUE(GetEcPublicPoint(myPublic)->Equals(GetEcPublicPoint(mine).get()));
-    EXPECT_EQ(GetEcPublicPoint(mine)->length, 97);
-    const auto ours = EcdhAgreement(mine, theirPublic, "Raw").Derive(0);
-    const auto same = EcdhAgreement(theirs, myPublic, "Raw").Derive(0);
-    EXPECT_EQ(ours->length, 48);
-    EXPECT_TRUE(ours->Equals(same.get()));
-}
-
 TEST(Ecdh, InvalidPointsThrow)
 {
     const EcDomain domain(kBrainpoolP256r1);

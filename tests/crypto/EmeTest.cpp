@@ -21,26 +21,6 @@ TEST(Oaep, RoundTripForEveryHashAndLabel)
     }
 }
 
-TEST(Oaep, ShortBlocksAreLeftPaddedAndLongOnesRefused)
-{
-    const OAEP oaep("SHA-256", 1024, "");
-    const auto message = Hex("CAFE");
-    // Encode until the block starts with a zero byte, then drop it.
-    for (int attempt = 0; attempt < 2000; ++attempt) {
-        const auto block = oaep.Encode(message.get());
-        ASSERT_NE(block, nullptr);
-        if (block->data[0] != 0)
-            continue;
-        const auto shortBlock = block->Range(1, block->length - 1);
-        EXPECT_TRUE(oaep.Decode(shortBlock)->Equals(message.get()));
-        delete shortBlock;
-        break;
-    }
-    auto block = oaep.Encode(message.get());
-    auto tooLong = Hex("00" + block->ToString());
-    EXPECT_EQ(oaep.Decode(tooLong.get()), nullptr);
-}
-
 TEST(Oaep, FailuresAnswerNull)
 {
     const OAEP oaep("SHA-256", 1024, "");

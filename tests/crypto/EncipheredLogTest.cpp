@@ -31,24 +31,6 @@ std::vector<uint8_t> Concat(const std::vector<std::vector<unsigned char>>& recor
 
 }  // namespace
 
-TEST(LogCipherTest, RecordFormat)
-{
-    const auto cipher = MakeLogRecordCipher();
-    ASSERT_NE(cipher, nullptr);
-    const std::string twenty = "12345678901234567890";
-    const auto record = cipher->EncipherRecord(twenty.data(), twenty.size());
-    ASSERT_EQ(record.size(), 26u);
-    EXPECT_EQ(record[0], 0x04);
-    EXPECT_EQ(record[1], 0x18);
-    // The same text gives the same record: every record starts from the zero IV.
-    EXPECT_EQ(cipher->EncipherRecord(twenty.data(), twenty.size()), record);
-    EXPECT_EQ(cipher->EncipherRecord("", 0).size(), 10u);  // one padding block
-
-    const std::string longText(300, 'x');
-    const auto longRecord = cipher->EncipherRecord(longText.data(), longText.size());
-    EXPECT_EQ(cryptotest::ToHex(std::vector<uint8_t>(longRecord.begin(), longRecord.begin() + 4)), "04820130");
-}
-
 TEST(LogCipherTest, ReaderRoundTripAndDamagedFiles)
 {
     const auto cipher = MakeLogRecordCipher();
@@ -78,48 +60,6 @@ TEST(LogCipherTest, ReaderRoundTripAndDamagedFiles)
     EXPECT_FALSE(DecipherLogRecords({0x04, 0x07, 1, 2, 3, 4, 5, 6, 7}).complete);  // not whole blocks
     EXPECT_FALSE(DecipherLogRecords({0x04, 0x08, 1, 2, 3, 4, 5, 6, 7, 8}).complete);  // bad padding
     EXPECT_TRUE(DecipherLogRecords({}).complete);
-}
-
-TEST(LogCipherTest, LoggerWritesRecordsThatDecodeFromManyThreads)
-{
-    const auto dir = std::filesystem::temp_directory_path() / ("brelt-enclog-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const auto path = dir / "pkcs11.log";
-    setenv("BRELT_PKCS11_LOG_PATH", path.c_str(), 1);
-    setenv("BRELT_PKCS11_LOG_LEVEL", "5", 1);
-    setenv("COPYRIGHT_BRELT_PKCS11_T", "0", 1);
-    InitLogger();
-
-    constexpr int kThreads = 6, kMessages = 40;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([t] {
-            for (int m = 0; m < kMessages; ++m)
-                LogMessage(LOG_LEVEL_INFO, false, nullptr, 0, true, "thread %d message %d", t, m);
-        });
-    for (auto& th : threads)
-        th.join();
-    CloseLogger();
-    unsetenv("BRELT_PKCS11_LOG_PATH");
-    unsetenv("BRELT_PKCS11_LOG_LEVEL");
-    unsetenv("COPYRIGHT_BRELT_PKCS11_T");
-
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::filesystem::remove_all(dir);
-    ASSERT_FALSE(file.empty());
-    EXPECT_EQ(file[0], 0x04);
-
-    const LogDecodeResult decoded = DecipherLogRecords(file);
-    ASSERT_TRUE(decoded.complete) << decoded.error << " at " << decoded.failedOffset;
-    const std::multiset<std::string> records(decoded.records.begin(), decoded.records.end());
-    for (int t = 0; t < kThreads; ++t)
-        for (int m = 0; m < kMessages; ++m)
-            EXPECT_EQ(records.count("thread " + std::to_string(t) + " message " + std::to_string(m) + "\n"), 1u);
-    EXPECT_EQ(decoded.records.front(),
-              "============================= START OF LOG ===============================\n");
-    EXPECT_EQ(decoded.records.back(),
-              "============================== END OF LOG ================================\n");
 }
 
 #ifdef BRELT_MODULE_PATH
@@ -152,34 +92,5 @@ TEST(LogCipherTest, ModuleUnloadedAtProcessExitWritesTheEndOfLog)
     ASSERT_FALSE(decoded.records.empty());
     EXPECT_EQ(decoded.records.back(),
               "============================== END OF LOG ================================\n");
-}
-#endif
-
-#ifdef BRELT_LOGDECODE_PATH
-TEST(LogDecodeTool, TurnsALogFileBackIntoText)
-{
-    const auto cipher = MakeLogRecordCipher();
-    ASSERT_NE(cipher, nullptr);
-    std::vector<std::vector<unsigned char>> records;
-    for (const char* text : {"line one\n", "line two\n", "line three\n"})
-        records.push_back(cipher->EncipherRecord(text, std::strlen(text)));
-    auto file = Concat(records);
-
-    const auto dir = std::filesystem::temp_directory_path() / ("brelt-logdecode-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const auto input = dir / "pkcs11.log", output = dir / "pkcs11.txt";
-    auto run = [&](const std::vector<uint8_t>& bytes) {
-        std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
-        const std::string command = std::string(BRELT_LOGDECODE_PATH) + " " + input.string() + " " +
-                                    output.string() + " 2>/dev/null";
-        const int status = std::system(command.c_str());
-        std::ifstream in(output, std::ios::binary);
-        return std::pair{WEXITSTATUS(status), std::string((std::istreambuf_iterator<char>(in)), {})};
-    };
-    EXPECT_EQ(run(file), std::pair(0, std::string("line one\nline two\nline three\n")));
-    file.pop_back();
-    EXPECT_EQ(run(file), std::pair(1, std::string("line one\nline two\n")));
-    std::filesystem::remove_all(dir);
 }
 #endif

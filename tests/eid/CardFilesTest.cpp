@@ -97,23 +97,6 @@ TEST(CardFiles, SimulatedChipAuthenticationCard) {
                                      kTypeChipAuthenticationDomainParameterInfo}));
     EXPECT_TRUE(access.GetRawData()->Equals(&accessBytes));
 
-    EXPECT_EQ(security.GetVersion(), 3u);
-    ASSERT_EQ(security.GetDigestAlgorithms().size(), 1u);
-    EXPECT_EQ(security.GetDigestAlgorithms()[0].algorithm, "2.16.840.1.101.3.4.2.1");
-    EXPECT_EQ(security.GetEncapsulatedContentInfo().GetEContentType(), "0.4.0.127.0.7.3.2.1");
-    EXPECT_EQ(TypesOf(security.GetEncapsulatedContentInfo().GetSecurityInfos()),
-              (std::vector<uint32_t>{kTypeChipAuthenticationInfo, kTypePACEInfo,
-                                     kTypeChipAuthenticationDomainParameterInfo,
-                                     kTypeChipAuthenticationPublicKeyInfo}));
-    // The certificate is not wrapped in a SET, so none is taken.
-    EXPECT_TRUE(security.GetCertificates().empty());
-    ASSERT_EQ(security.GetSignerInfos().size(), 1u);
-    const SignerInfo& signer = *security.GetSignerInfos()[0];
-    EXPECT_EQ(signer.GetVersion(), 1u);
-    EXPECT_NE(signer.GetSid().issuer, nullptr);
-    EXPECT_NE(signer.GetSid().serialNumber, nullptr);
-    EXPECT_EQ(signer.GetSignatureAlgorithm().algorithm, "1.2.840.113549.1.1.11");
-    EXPECT_EQ(signer.GetSignature().length, 256);
 
     EXPECT_TRUE(access.IsConsistentWith(&security));
     EXPECT_TRUE(security.IsConsistentWith(&access));
@@ -145,24 +128,6 @@ TEST(CardFiles, PinLengthOfTheSimulatedCards) {
         EXPECT_EQ(PinLengthFromCardAccess(&bytes), 0u) << bytes.ToString();
     }
     EXPECT_EQ(PinLengthFromCardAccess(nullptr), 0u);
-}
-
-TEST(CardFiles, CardAccessKeepsRecognisedInfosInFileOrder) {
-    // Written in this order, unlike a DER encoder, which sorts a SET.
-    Bytes file{0x31, 0x00};
-    for (const Bytes& element : {IntInfo(kOidPaceEcdhGmAes128, 2, 13),
-                                 IntInfo("0.4.0.127.0.7.2.2.4.2.1", 2, 13),  // PACE with Triple-DES
-                                 Bytes{0x02, 0x01, 0x05},                    // not a SEQUENCE
-                                 IntInfo(kOidCaEcdh3Des, 2, 1)})
-        file.insert(file.end(), element.begin(), element.end());
-    file[1] = static_cast<uint8_t>(file.size() - 2);
-    const HexBinary bytes = Hex(file);
-    const CardAccess access(&bytes);
-    EXPECT_EQ(TypesOf(access.GetSecurityInfos()),
-              (std::vector<uint32_t>{kTypePACEInfo, kTypeChipAuthenticationInfo}));
-    EXPECT_EQ(FindSecurityInfoByType(access.SecurityInfos(), kTypeChipAuthenticationDomainParameterInfo), nullptr);
-    EXPECT_EQ(access.GetChipAuthenticationDomain(), nullptr);
-    EXPECT_EQ(FindSecurityInfoByType(nullptr, kTypePACEInfo), nullptr);
 }
 
 TEST(CardFiles, ConsistencyIgnoresOnlyTheDomainParameters) {
