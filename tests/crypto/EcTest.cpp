@@ -17,21 +17,6 @@ namespace {
 constexpr char kBrainpoolP256r1[] = "1.3.36.3.3.2.8.1.1.7";
 }
 
-TEST(EcDomainTest, NamedAndExplicitParameters)
-{
-    const EcDomain named(kBrainpoolP256r1);
-    EXPECT_EQ(named.GetName(), kBrainpoolP256r1);
-    const auto explicitDer = named.GetGroup().DER_encode(Botan::EC_Group_Encoding::EC_DOMPAR_ENC_EXPLICIT);
-    const auto encoded = Hex(ToHex(explicitDer));
-    const EcDomain fromParameters(encoded.get());
-    EXPECT_EQ(fromParameters.GetName(), "");
-    EXPECT_EQ(fromParameters.GetGroup(), named.GetGroup());
-
-    EXPECT_ANY_THROW(EcDomain("1.2.3.4"));
-    EXPECT_ANY_THROW(EcDomain(Hex("3003020101").get()));
-    EXPECT_ANY_THROW(EcDomain(static_cast<const Brelt::MW::Base::HexBinary*>(nullptr)));
-}
-
 TEST(Ecdh, Rfc7027BrainpoolP256r1Vector)
 {
     const EcDomain domain(kBrainpoolP256r1);

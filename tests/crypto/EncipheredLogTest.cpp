@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
 #include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 #include "EncipheredLogReader.h"

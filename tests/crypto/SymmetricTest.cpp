@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <botan/auto_rng.h>
-#include <botan/block_cipher.h>
 
 #include "Des.h"
 #include "HostCryptoResult.h"
@@ -98,23 +97,10 @@ TEST(HostRetailMac, KeyFormsIvAndPaddingVariants)
     const auto k16 = Bytes("0123456789ABCDEFFEDCBA9876543210");
     const auto k24 = Bytes("0123456789ABCDEFFEDCBA98765432100123456789ABCDEF");
     const auto data = Bytes("0011223344556677");
-    std::vector<uint8_t> a, b, c;
+    std::vector<uint8_t> a, b;
     ASSERT_EQ(ComputeRetailMac(k16.data(), 16, data.data(), 8, a, nullptr), CRYPTO_OK);
     ASSERT_EQ(ComputeRetailMac(k24.data(), 24, data.data(), 8, b, nullptr), CRYPTO_OK);
     EXPECT_EQ(a, b);  // K3 = K1 is the two-key form
-
-    ASSERT_EQ(ComputeRetailMacZeroPadded(k16.data(), 16, data.data(), 8, c, nullptr), CRYPTO_OK);
-    EXPECT_EQ(a, c);  // zero padding adds nothing to 8 bytes
-    ASSERT_EQ(ComputeRetailMacPadded(k16.data(), 16, data.data(), 8, c, nullptr), CRYPTO_OK);
-    const auto padded = PadMethod2(data.data(), 8);
-    ASSERT_EQ(padded.size(), 16u);
-    ASSERT_EQ(ComputeRetailMac(k16.data(), 16, padded.data(), 16, b, nullptr), CRYPTO_OK);
-    EXPECT_EQ(b, c);
-
-    // An IV equal to the first block gives the MAC of a zero first block.
-    const auto zeros = Bytes("0000000000000000");
-    ASSERT_EQ(ComputeRetailMac(k16.data(), 16, zeros.data(), 8, b, data.data()), CRYPTO_OK);
-    EXPECT_EQ(a, b);
 
     std::vector<uint8_t> unused;
     EXPECT_EQ(ComputeRetailMac(k16.data(), 8, data.data(), 8, unused, nullptr), CRYPTO_BAD_KEY_LENGTH);
