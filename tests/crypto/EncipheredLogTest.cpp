@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 #include "EncipheredLogReader.h"
@@ -57,6 +59,48 @@ TEST(LogCipherTest, ReaderRoundTripAndDamagedFiles)
     EXPECT_FALSE(DecipherLogRecords({0x04, 0x07, 1, 2, 3, 4, 5, 6, 7}).complete);  // not whole blocks
     EXPECT_FALSE(DecipherLogRecords({0x04, 0x08, 1, 2, 3, 4, 5, 6, 7, 8}).complete);  // bad padding
     EXPECT_TRUE(DecipherLogRecords({}).complete);
+}
+
+TEST(LogCipherTest, LoggerWritesRecordsThatDecodeFromManyThreads)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("brelt-enclog-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const auto path = dir / "pkcs11.log";
+    setenv("BRELT_PKCS11_LOG_PATH", path.c_str(), 1);
+    setenv("BRELT_PKCS11_LOG_LEVEL", "5", 1);
+    setenv("COPYRIGHT_BRELT_PKCS11_T", "0", 1);
+    InitLogger();
+
+    constexpr int kThreads = 6, kMessages = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int m = 0; m < kMessages; ++m)
+                LogMessage(LOG_LEVEL_INFO, false, nullptr, 0, true, "thread %d message %d", t, m);
+        });
+    for (auto& th : threads)
+        th.join();
+    CloseLogger();
+    unsetenv("BRELT_PKCS11_LOG_PATH");
+    unsetenv("BRELT_PKCS11_LOG_LEVEL");
+    unsetenv("COPYRIGHT_BRELT_PKCS11_T");
+
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove_all(dir);
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(file[0], 0x04);
+
+    const LogDecodeResult decoded = DecipherLogRecords(file);
+    ASSERT_TRUE(decoded.complete) << decoded.error << " at " << decoded.failedOffset;
+    const std::multiset<std::string> records(decoded.records.begin(), decoded.records.end());
+    for (int t = 0; t < kThreads; ++t)
+        for (int m = 0; m < kMessages; ++m)
+            EXPECT_EQ(records.count("thread " + std::to_string(t) + " message " + std::to_string(m) + "\n"), 1u);
+    EXPECT_EQ(decoded.records.front(),
+              "============================= START OF LOG ===============================\n");
+    EXPECT_EQ(decoded.records.back(),
+              "============================== END OF LOG ================================\n");
 }
 
 #ifdef BRELT_MODULE_PATH
