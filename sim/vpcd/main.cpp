@@ -5,6 +5,7 @@
 #include <cardsim/Card.h>
 #include <cardsim/Personalisations.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -29,21 +31,26 @@ using cardsim::vpcd::Control;
 using cardsim::vpcd::VpcdLink;
 
 constexpr const char* kUsage =
-    "Usage: cardsim-vpcd [--host HOST] [--port PORT] [--verbose] [PERSONALISATION]\n"
+    "Usage: cardsim-vpcd [--host HOST] [--port PORT] [--verbose] [--count-file FILE]\n"
+    "                    [PERSONALISATION]\n"
     "       cardsim-vpcd --list   (prints the personalisation names)\n"
     "Serves one simulated card (default DEF50) to pcscd through the vpcd reader\n"
     "driver (default 127.0.0.1:35963, reader \"Virtual PCD 00 00\").\n"
     "Commands on standard input: remove, insert, transcript, clear, quit.\n"
     "Signals: SIGUSR1 prints the transcript, SIGUSR2 removes or re-inserts the\n"
-    "card, SIGINT and SIGTERM stop.\n";
+    "card, SIGINT and SIGTERM stop.\n"
+    "--count-file FILE: FILE always holds the number of APDUs served so far.\n";
 
 constexpr int kReconnectMilliseconds = 200;
+// The transcript keeps only the most recent exchanges of a long session.
+constexpr std::size_t kTranscriptLength = 4096;
 
 struct Options {
     std::string host = "127.0.0.1";
     uint16_t port = 35963;
     bool verbose = false;
     bool list = false;
+    std::string countFile;
     std::string personalisation = cardsim::kDefaultPersonalisation;
 };
 
@@ -73,10 +80,14 @@ bool ParseOptions(int argc, char** argv, Options& options)
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--host" || arg == "--port") && i + 1 < argc) {
+        if ((arg == "--host" || arg == "--port" || arg == "--count-file") && i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--host") {
                 options.host = value;
+                continue;
+            }
+            if (arg == "--count-file") {
+                options.countFile = value;
                 continue;
             }
             char* end = nullptr;
@@ -109,6 +120,14 @@ public:
     Server(Options options, std::unique_ptr<cardsim::Card> card)
         : options_(std::move(options)), card_(std::move(card))
     {
+    }
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+    ~Server()
+    {
+        if (countFd_ >= 0) {
+            ::close(countFd_);
+        }
     }
 
     // Runs until a stop signal or "quit"; returns the exit status.
@@ -240,8 +259,29 @@ private:
             Say("> %s", Hex(*message).c_str());
             Say("< %s", Hex(response).c_str());
         }
+        if (transcript_.size() == kTranscriptLength) {
+            transcript_.pop_front();
+        }
         transcript_.emplace_back(*message, response);
+        CountApdu();
         link_.Send(response);
+    }
+
+    // Rewrites the count file in place, so a reader never sees it empty.
+    void CountApdu()
+    {
+        ++apduCount_;
+        if (options_.countFile.empty()) {
+            return;
+        }
+        if (countFd_ < 0) {
+            countFd_ = ::open(options_.countFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        }
+        char text[32];
+        const int length = std::snprintf(text, sizeof text, "%20llu\n", apduCount_);
+        if (countFd_ >= 0 && ::pwrite(countFd_, text, size_t(length), 0) != length) {
+            Say("cannot write the count file %s", options_.countFile.c_str());
+        }
     }
 
     void HandleControl(Control control)
@@ -262,10 +302,12 @@ private:
     Options options_;
     std::unique_ptr<cardsim::Card> card_;
     VpcdLink link_;
-    std::vector<std::pair<Bytes, Bytes>> transcript_;
+    std::deque<std::pair<Bytes, Bytes>> transcript_;  // the most recent exchanges
     std::string pendingInput_;
     bool inserted_ = true;
     bool running_ = true;
+    unsigned long long apduCount_ = 0;
+    int countFd_ = -1;
 };
 
 }  // namespace

@@ -11,11 +11,12 @@
 #                     the card, SIGUSR1 appends the transcript to ...OUT)
 #   CARDSIM_VPCD_OUT  file with the transcripts printed so far
 #   CARDSIM_VPCD_LOG  file with cardsim-vpcd's messages (the first names the ATR)
+#   CARDSIM_VPCD_COUNT file holding the number of APDUs the card has served
 # Exit status 77 (skip) when the machine cannot run the rig.
 set -euo pipefail
 
 if [[ $# -lt 3 ]]; then
-    sed -n '2,14p' "$0" >&2
+    sed -n '2,15p' "$0" >&2
     exit 2
 fi
 skip=77
@@ -57,7 +58,7 @@ ip link set lo up
 
 pcscd --foreground >"$workdir/pcscd.log" 2>&1 &
 pcscd_pid=$!
-"$vpcd_program" "$personalisation" </dev/null >"$workdir/vpcd.out" 2>"$workdir/vpcd.log" &
+"$vpcd_program" --count-file "$workdir/apdus" "$personalisation" </dev/null >"$workdir/vpcd.out" 2>"$workdir/vpcd.log" &
 vpcd_pid=$!
 
 card_present() {
@@ -77,6 +78,7 @@ fi
 
 status=0
 CARDSIM_VPCD_PID=$vpcd_pid CARDSIM_VPCD_OUT=$workdir/vpcd.out CARDSIM_VPCD_LOG=$workdir/vpcd.log \
+    CARDSIM_VPCD_COUNT=$workdir/apdus \
     "$@" || status=$?
 if [[ $status -ne 0 ]]; then
     echo "--- cardsim-vpcd:"; cat "$workdir/vpcd.log"

@@ -326,7 +326,7 @@ ReaderHub::Exchange ReaderHub::SendToCard(Lock& lock, const std::shared_ptr<Read
             std::copy(fault->bytes.begin(), fault->bytes.end(), exchange.response.end() - 2);
         }
     }
-    card->transcript.push_back(TranscriptEntry{call, command, exchange.response, exchange.result});
+    card->Record(TranscriptEntry{call, command, exchange.response, exchange.result});
     return exchange;
 }
 
@@ -334,8 +334,10 @@ std::vector<TranscriptEntry> ReaderHub::Transcript(const std::string& name)
 {
     Lock lock(mutex_);
     const Reader& reader = ReaderNamed(name);
-    return reader.lastCard != nullptr ? reader.lastCard->transcript
-                                      : std::vector<TranscriptEntry>{};
+    if (reader.lastCard == nullptr) {
+        return {};
+    }
+    return {reader.lastCard->transcript.begin(), reader.lastCard->transcript.end()};
 }
 
 void ReaderHub::ClearTranscript(const std::string& name)

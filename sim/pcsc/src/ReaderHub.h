@@ -19,7 +19,15 @@ namespace cardsim::detail {
 
 struct InsertedCard {
     std::shared_ptr<Icc> icc;
-    std::vector<TranscriptEntry> transcript;
+    std::deque<TranscriptEntry> transcript;  // the last kTranscriptLength exchanges
+
+    void Record(TranscriptEntry entry)
+    {
+        if (transcript.size() == kTranscriptLength) {
+            transcript.pop_front();
+        }
+        transcript.push_back(std::move(entry));
+    }
 };
 
 struct FaultState {

@@ -679,7 +679,7 @@ LONG ReaderHub::PinPadControl(Lock& lock, SCARDHANDLE card, uint8_t feature, con
         answer = exchange.response;
     } else {
         answer = {uint8_t(outcome.readerSw >> 8), uint8_t(outcome.readerSw)};
-        reader->card->transcript.push_back(TranscriptEntry{call + " (keypad)", {}, answer});
+        reader->card->Record(TranscriptEntry{call + " (keypad)", {}, answer});
     }
     if (answer.size() > outputLength) {
         return SCARD_E_INSUFFICIENT_BUFFER;

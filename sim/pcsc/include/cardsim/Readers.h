@@ -91,6 +91,9 @@ struct TranscriptEntry {
     LONG result = SCARD_S_SUCCESS;
 };
 std::string ToString(const TranscriptEntry& entry);
+// A card's transcript keeps only its most recent exchanges, so a long-running
+// simulation does not grow without bound.
+inline constexpr std::size_t kTranscriptLength = 4096;
 std::string ToHex(const Bytes& bytes);  // "00 A4 00 0C"
 
 // One reader of a CARDSIM_CARDS setting.
