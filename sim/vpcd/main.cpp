@@ -4,6 +4,9 @@
 
 #include <cardsim/Card.h>
 #include <cardsim/Personalisations.h>
+#include <cardsim/TestCa.h>
+
+#include <botan/pem.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -34,6 +37,8 @@ constexpr const char* kUsage =
     "Usage: cardsim-vpcd [--host HOST] [--port PORT] [--verbose] [--count-file FILE]\n"
     "                    [PERSONALISATION]\n"
     "       cardsim-vpcd --list   (prints the personalisation names)\n"
+    "       cardsim-vpcd --ca-certificate FILE   (writes the PEM certificate of the CA\n"
+    "                                            that issued the cards' certificates; - for stdout)\n"
     "Serves one simulated card (default DEF50) to pcscd through the vpcd reader\n"
     "driver (default 127.0.0.1:35963, reader \"Virtual PCD 00 00\").\n"
     "Commands on standard input: remove, insert, transcript, clear, quit.\n"
@@ -51,6 +56,7 @@ struct Options {
     bool verbose = false;
     bool list = false;
     std::string countFile;
+    std::string caCertificateFile;
     std::string personalisation = cardsim::kDefaultPersonalisation;
 };
 
@@ -80,7 +86,9 @@ bool ParseOptions(int argc, char** argv, Options& options)
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--host" || arg == "--port" || arg == "--count-file") && i + 1 < argc) {
+        if (arg == "--ca-certificate" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            options.caCertificateFile = argv[++i];
+        } else if ((arg == "--host" || arg == "--port" || arg == "--count-file") && i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--host") {
                 options.host = value;
@@ -113,6 +121,22 @@ bool ParseOptions(int argc, char** argv, Options& options)
         options.personalisation = positional[0];
     }
     return true;
+}
+
+int WriteCaCertificate(const std::string& file)
+{
+    const std::string pem = Botan::PEM_Code::encode(cardsim::TestCaCertificate(), "CERTIFICATE");
+    FILE* out = file == "-" ? stdout : std::fopen(file.c_str(), "w");
+    if (out == nullptr) {
+        std::fprintf(stderr, "cardsim-vpcd: %s: %s\n", file.c_str(), std::strerror(errno));
+        return 1;
+    }
+    const bool written = std::fwrite(pem.data(), 1, pem.size(), out) == pem.size();
+    if ((out == stdout ? std::fflush(out) : std::fclose(out)) != 0 || !written) {
+        std::fprintf(stderr, "cardsim-vpcd: cannot write %s\n", file.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 class Server {
@@ -333,6 +357,9 @@ int main(int argc, char** argv)
             std::printf("%s\n", name.c_str());
         }
         return 0;
+    }
+    if (!options.caCertificateFile.empty()) {
+        return WriteCaCertificate(options.caCertificateFile);
     }
     std::unique_ptr<cardsim::Card> card;
     try {
