@@ -180,7 +180,10 @@ CK_RV SendApdu(const Slot* slot, ApduCommand* command, ApduResponse* response, C
     // failed exchange too.
     const CK_RV unwrapped = protector->UnwrapResponse(*response);
     if (rv == CKR_OK && unwrapped != CKR_OK) {
-        // A protected answer that fails its check is not the card's answer.
+        // A protected answer that fails its check is not the card's answer;
+        // the status word it came with stays in the last-status word, 90 00
+        // included.
+        StoreStatus(lastStatus, response->sw);
         rv = CKR_FUNCTION_FAILED;
         LOG_FAILED("SendApdu", rv);
     }

@@ -11,7 +11,8 @@
 //
 // The last-status word: after an exchange it holds the SCardTransmit result
 // (0 after a good exchange), then the answer's status word when that is not
-// 9000. Callers with a session pass the session's ulDeviceError; a skipped
+// 9000, or whatever it is when a protected answer fails its check. Callers
+// with a session pass the session's ulDeviceError; a skipped
 // command leaves it untouched. A null pointer is allowed (nothing is stored).
 
 #include <winscard.h>

@@ -104,6 +104,12 @@ std::optional<std::map<uint8_t, Bytes>> ParseResponse(const uint8_t* data, size_
     return objects;
 }
 
+// 90 00, or 61 xx (more data to fetch).
+bool IsSuccessStatus(uint16_t sw)
+{
+    return sw == kSwSuccess || (sw & 0xFF00) == 0x6100;
+}
+
 // Refuses the response: its data go, the status word stays.
 CK_RV RefuseResponse(ApduResponse* response)
 {
@@ -172,6 +178,13 @@ CK_RV SecureMessaging::SetSessionKey(const Brelt::Crypto::SessionKeyPair* pair, 
     ssc_.clear();
     if (counterFlag != 0) ssc_.assign(blockSize_, 0x00);
     return trace.Result(CKR_OK);
+}
+
+bool SecureMessaging::SetSSC(const std::vector<uint8_t>& value)
+{
+    if (ssc_.empty() || value.size() != ssc_.size()) return false;
+    ssc_ = value;
+    return true;
 }
 
 bool SecureMessaging::CounterInUse() const
@@ -350,7 +363,13 @@ CK_RV SecureMessaging::DecodeResponse(ApduResponse* response)
         return trace.Result(CKR_ARGUMENTS_BAD);
     }
     if (CounterInUse()) IncrementCounter(static_cast<int32_t>(ssc_.size()) - 1);
-    if (response->length == 0) return trace.Result(CKR_OK);
+    if (response->length == 0) {
+        // A card refuses a protected command in the clear; a success in the
+        // clear is not the card's protected answer (a forged or lost one).
+        if (!IsSuccessStatus(response->sw)) return trace.Result(CKR_OK);
+        LOG_FAILED(kName, kSmResponseRefused);
+        return trace.Result(RefuseResponse(response));
+    }
     if (!response->data) return trace.Result(RefuseResponse(response));
 
     const auto objects = ParseResponse(response->data.get(), response->length);

@@ -52,12 +52,19 @@ public:
     // eight zero bytes. CKR_ARGUMENTS_BAD for a null pair.
     CK_RV SetSessionKey(const Brelt::Crypto::SessionKeyPair* pair, uint32_t counterFlag);
 
+    // Sets the counter of a context installed with one (8 bytes); channels
+    // that start from another value than zero (ICAO 9303 basic access
+    // control) set theirs here. False, and nothing changed, otherwise.
+    bool SetSSC(const std::vector<uint8_t>& value);
+
     // A new protected command; the plain one is not changed. Null when no
     // keys are installed, the mode is unknown, the plain command is
     // inconsistent (Lc without data) or the protected one would not fit.
     std::unique_ptr<ApduCommand> EncodeCommand(const ApduCommand* plain, int32_t mode);
     // Checks and deciphers the response in place. CKR_OK, or
-    // kSmResponseRefused with the response's data removed.
+    // kSmResponseRefused with the response's data removed. A success status
+    // word (90 00, 61 xx) without protected objects is refused; an error
+    // status word without them is the card's answer.
     CK_RV DecodeResponse(ApduResponse* response);
 
     void IncrementSSC();

@@ -85,7 +85,7 @@ void StatusCache::StoreAuthContext(SCARDHANDLE card, SecureMessagingPtr context,
   // card's context before every command.
   if (type == kAuthTypeChipAuthentication) SetApduProtectorLookup(&FindCardProtector);
   RecursiveMutexLock lock(&cache->mutex_);
-  cache->authContexts_[card] = AuthEntry{std::move(context), type};
+  cache->authContexts_[card] = AuthEntry{std::move(context), type, nullptr};
 }
 
 SecureMessagingPtr StatusCache::GetAuthContext(const Pkcs11::Session& session) {
