@@ -26,11 +26,12 @@ protected:
     }
 
     // Inserts a fresh card of the personalisation and connects to it.
-    std::shared_ptr<cardsim::Card> Insert(const std::string& personalisation)
+    std::shared_ptr<cardsim::Card> Insert(const std::string& personalisation,
+                                          cardsim::PinPad pinPad = cardsim::PinPad::None)
     {
         cardsim::RemoveAllReaders();
         cardsim::ClearFaults();
-        cardsim::AddReader(kReader);
+        cardsim::AddReader(kReader, pinPad);
         auto card = cardsim::InsertCard(kReader, personalisation);
         Connect();
         return card;

@@ -3,12 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
-#include "Eme.h"
 #include "card/AppContainerChannel.h"
 #include "card/ApduTransport.h"
 #include "card/CardCommands.h"
+#include "tests/sm/ChannelKeyValues.h"
 #include "tests/sm/SmTestSupport.h"
 
 namespace {
@@ -16,24 +17,15 @@ namespace {
 using namespace Brelt::MW::Card;
 using Brelt::MW::Base::HexBinary;
 
-// The module's session-key derivation key (the enciphered log's key), as
-// the card must hold it.
-cardsim::Bytes DerivationKey()
+cardsim::Bytes KeyBytes(const char* hex)
 {
-    const HexBinary wrapped{std::string(
-        "6213E6554777D1A00BCE32E5BCB4A8819AE1E70442EC66CF5216EF905C49763D"
-        "C30226F7256A98EF325938B64F6519CC8C35D1B131E023F508B0284BC82149B4"
-        "314AF23D9934566F4BAF30B19214D0A8020B6D830A3C47DDDC1E3B83E49381B5"
-        "42A51FEC3B58061B823EB29B874AAEA0AD8D129F25C1E83EA06240E3D0425BD0")};
-    const auto key = Brelt::Crypto::OAEP("SHA-256", 1024, "").Decode(&wrapped);
-    return cardsim::Bytes(key->data, key->data + key->length);
+    const HexBinary key{std::string(hex)};
+    return cardsim::Bytes(key.data, key.data + key.length);
 }
 
-cardsim::Bytes ContainerKey()
-{
-    const auto key = UnwrapAppContainerKey();
-    return key ? cardsim::Bytes(key->data, key->data + key->length) : cardsim::Bytes();
-}
+// The module's keys, as the card must hold them.
+cardsim::Bytes ContainerKey() { return KeyBytes(smtest::kContainerKey); }
+cardsim::Bytes DerivationKey() { return KeyBytes(smtest::kSessionKeyDerivationKey); }
 
 std::shared_ptr<SecureMessaging> g_protector;
 std::shared_ptr<ApduProtector> TestLookup(const Slot&) { return g_protector; }
@@ -92,6 +84,27 @@ TEST_F(AppContainerChannel, OpensTheChannelAndProtectsCommandsThroughSendApdu)
     ASSERT_EQ(ReadCardFile(&status_, &slot_, 0x01, 0x1C, &read), CKR_OK);
     EXPECT_EQ(read, *card->FileContents({0x01, 0x1C}));
     for (const auto& command : Commands()) EXPECT_EQ(command.substr(0, 2), "0C") << command;
+}
+
+// The host challenge is the only fresh input of the host: two openings, even
+// within one second, send different ones, and the application's own rand()
+// sequence does not notice them.
+TEST_F(AppContainerChannel, EveryOpeningSendsAFreshHostChallenge)
+{
+    InsertIcc(cardsim::MakeIcc(ZepCard()));
+    std::srand(4711);
+    const int expected = std::rand();
+    std::srand(4711);
+    std::vector<std::string> challenges;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(Open());
+        const std::string authenticate = NoSpaces(Commands().back());
+        // 00 82 00 95 3E | 7C 2C 82 08 M1 | 81 20 host challenge
+        ASSERT_EQ(authenticate.substr(34, 4), "8120");
+        challenges.push_back(authenticate.substr(38, 64));
+    }
+    EXPECT_NE(challenges[0], challenges[1]);
+    EXPECT_EQ(std::rand(), expected);
 }
 
 TEST_F(AppContainerChannel, OpeningFailsWithoutContext)

@@ -1,7 +1,6 @@
 // Keys of the two secure channels against values computed once outside the
 // project, with Python's hashlib and 'cryptography' packages:
-// - the two keys stored in the module: OAEP decoding (SHA-256, MGF1, empty
-//   label) of the stored 128-byte blocks;
+// - the two keys stored in the module (ChannelKeyValues.h);
 // - the chip-authentication keys: SHA-1(KSeed || 00000001) and
 //   SHA-1(KSeed || 00000002), first 16 bytes each;
 // - the application-container session key: SHA-1(card || host challenge),
@@ -18,14 +17,12 @@
 #include "BaseTypes.h"
 #include "card/AppContainerChannel.h"
 #include "card/ChipAuthentication.h"
+#include "tests/sm/ChannelKeyValues.h"
 
 namespace {
 
 using Brelt::MW::Base::HexBinary;
 using namespace Brelt::MW::Card;
-
-// The application-container key and the session-key derivation key.
-constexpr const char* kContainerKey = "89556789D61AA46306BC6E1FA82E380B";
 
 HexBinary Counting(uint8_t first, size_t length)
 {
@@ -38,9 +35,9 @@ std::string Hex(const std::unique_ptr<HexBinary>& bytes) { return bytes ? bytes-
 
 TEST(ChannelKeys, ApplicationContainerKeys)
 {
-    EXPECT_EQ(Hex(UnwrapAppContainerKey()), kContainerKey);
-    // Card challenge 00..1F, host challenge 20..3F; the result holds the
-    // derivation key AAEA15D7B6CED6541DB368022E627E9F6592D5F0964FA9B9.
+    EXPECT_EQ(Hex(UnwrapAppContainerKey()), smtest::kContainerKey);
+    // Card challenge 00..1F, host challenge 20..3F, under
+    // smtest::kSessionKeyDerivationKey.
     const HexBinary card = Counting(0x00, 32);
     const HexBinary host = Counting(0x20, 32);
     std::unique_ptr<uint8_t[]> key;

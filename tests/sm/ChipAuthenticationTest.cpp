@@ -10,6 +10,7 @@
 #include "card/ApduTransport.h"
 #include "card/CardCommands.h"
 #include "card/ChipAuthentication.h"
+#include "card/PinPad.h"
 #include "card/StatusCache.h"
 #include "pkcs11/Session.h"
 #include "tests/sm/SmTestSupport.h"
@@ -42,6 +43,17 @@ protected:
         auto at = std::search(file->begin(), file->end(), marker.begin(), marker.end());
         EXPECT_NE(at, file->end());
         return HexBinary(&*(at + 3), 65, true);
+    }
+
+    // Slot 7 on the inserted card, registered.
+    SlotPtr RegisterSlot()
+    {
+        auto slot = std::make_shared<Slot>(7, kReader);
+        slot->SetCardHandle(handle_);
+        slot->SetTokenPresent(true);
+        slot->SetTokenId(StatusCache::GetOrCreateToken(handle_));
+        StatusCache::AddNewSlot(slot);
+        return slot;
     }
 
     CK_ULONG status_ = 0;
@@ -87,11 +99,7 @@ TEST_F(ChipAuthenticationTest, OpensTheChannelAndTheRegistryProtectsEveryCommand
 TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
 {
     auto card = Insert("QES50");
-    auto slot = std::make_shared<Slot>(7, kReader);
-    slot->SetCardHandle(handle_);
-    slot->SetTokenPresent(true);
-    slot->SetTokenId(StatusCache::GetOrCreateToken(handle_));
-    StatusCache::AddNewSlot(slot);
+    const SlotPtr slot = RegisterSlot();
     const Brelt::MW::Pkcs11::Session session(7, CKF_SERIAL_SESSION);
 
     const SecureMessagingPtr first = StatusCache::CreateSecureMessaging(slot.get(), &session);
@@ -123,6 +131,116 @@ TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
     StatusCache::AddNewSlot(slot);
     EXPECT_FALSE(StatusCache::CreateSecureMessaging(slot.get(), &session));
     EXPECT_FALSE(StatusCache::GetSecureMessaging(*slot));
+    StatusCache::RemoveAllSlots();
+}
+
+}  // namespace
+
+namespace {
+
+// A card whose EF.CardSecurity lacks the key or the domain, names a curve
+// the module does not know, or does not parse: the opening ends after the
+// file was read, without a context, and nothing is thrown.
+TEST_F(ChipAuthenticationTest, CardSecurityWithoutWhatTheChannelNeedsEndsWithoutContext)
+{
+    // 06 07 <0.4.0.127.0.7.1.2> 02 01 0D: brainpoolP256r1 by its identifier 13.
+    const cardsim::Bytes standardized13 = Hex("06 07 04 00 7F 00 07 01 02 02 01 0D");
+    const struct {
+        const char* what;
+        const char* personalisation;
+        TamperingIcc::Tamper tamper;
+    } cases[] = {
+        {"no public key", "QES50-NOKEY", nullptr},
+        {"no domain parameters", "QES50-NODOMAIN", nullptr},
+        {"unknown standardized domain 12", "QES50", OnIns(0xB0, [&](cardsim::Bytes& a) {
+             for (auto at = a.begin(); (at = std::search(at, a.end(), standardized13.begin(), standardized13.end())) != a.end();)
+                 *(at += standardized13.size() - 1) = 0x0C;
+         })},
+        {"undecodable file", "QES50", OnIns(0xB0, [](cardsim::Bytes& a) { if (a.size() > 2) a[0] = 0x31; })},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::shared_ptr<cardsim::Card> card = cardsim::MakePersonalisation(c.personalisation);
+        if (c.tamper) InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card), c.tamper));
+        else InsertIcc(cardsim::MakeIcc(card));
+        const SlotPtr slot = RegisterSlot();
+        const Brelt::MW::Pkcs11::Session session(7, CKF_SERIAL_SESSION);
+        SecureMessagingPtr context;
+        EXPECT_NO_THROW(context = StatusCache::CreateSecureMessaging(slot.get(), &session));
+        EXPECT_FALSE(context);
+        EXPECT_FALSE(StatusCache::GetSecureMessaging(*slot));
+        EXPECT_FALSE(card->SecureMessagingActive());
+        const auto sent = Commands();
+        ASSERT_FALSE(sent.empty());
+        EXPECT_EQ(sent.back().substr(0, 5), "00 B0") << "nothing after the file";
+        StatusCache::RemoveAllSlots();
+        StatusCache::ClearAuthTable();
+    }
+}
+
+// The counter's low byte wraps many times over on a live channel; both ends
+// carry into the next byte.
+TEST_F(ChipAuthenticationTest, CounterCarriesOverOnALiveChannel)
+{
+    auto card = Insert("QES50");
+    const SlotPtr slot = RegisterSlot();
+    const Brelt::MW::Pkcs11::Session session(7, CKF_SERIAL_SESSION);
+    const SecureMessagingPtr channel = StatusCache::CreateSecureMessaging(slot.get(), &session);
+    ASSERT_TRUE(channel);
+    for (int i = 0; i < 260; ++i) ASSERT_EQ(SelectMF(slot.get()), CKR_OK) << i;
+    EXPECT_EQ(channel->SSC(), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0x02, 0x08}));
+    cardsim::Bytes read;
+    ASSERT_EQ(ReadCardFile(&status_, slot.get(), 0x01, 0x1C, &read), CKR_OK);
+    EXPECT_EQ(read, *card->FileContents({0x01, 0x1C}));
+    StatusCache::RemoveAllSlots();
+}
+
+// To a protected command, a success in the clear is no answer of the card:
+// refused, the status word kept. An error in the clear is the card's answer.
+// The reader's answer to a PIN-pad VERIFY protected in mode 1 is not the
+// card's protected answer and is taken as it comes.
+TEST_F(ChipAuthenticationTest, SuccessWithoutProtectedObjectsIsAFailedCheck)
+{
+    Insert("QES50", cardsim::PinPad::Direct);
+    const SlotPtr slot = RegisterSlot();
+    const Brelt::MW::Pkcs11::Session session(7, CKF_SERIAL_SESSION);
+    const SecureMessagingPtr channel = StatusCache::CreateSecureMessaging(slot.get(), &session);
+    ASSERT_TRUE(channel);
+
+    const struct {
+        cardsim::Bytes answer;
+        uint16_t expectedSw;
+        CK_RV rv;
+        CK_ULONG status;
+    } cases[] = {
+        {{0x90, 0x00}, kSwSuccess, CKR_FUNCTION_FAILED, 0x9000},
+        {{0x61, 0x10}, kSwNotChecked, CKR_FUNCTION_FAILED, 0x6110},
+        {{0x6A, 0x82}, kSwNotChecked, CKR_OK, 0x6A82},
+        {{0x69, 0x88}, kSwSuccess, CKR_FUNCTION_FAILED, 0x6988},
+    };
+    for (const auto& c : cases) {
+        cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x0C, 0xA4}, c.answer));
+        ApduCommand command;
+        ApduResponse response;
+        SetApdu(&command, 0x00, 0xA4, 0x00, 0x0C, kNoLe, c.expectedSw);
+        status_ = 0;
+        EXPECT_EQ(SendApdu(slot.get(), &command, &response, &status_, 0, 0), c.rv) << std::hex << c.status;
+        EXPECT_EQ(status_, c.status);
+        EXPECT_EQ(response.length, 0);
+    }
+
+    const uint8_t verifyTemplate[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    ApduCommand verify;
+    SetApdu(&verify, 0x00, 0x20, 0x00, 0x81, kNoLe, kSwSuccess);
+    ASSERT_EQ(SetApduData(&verify, sizeof verifyTemplate, verifyTemplate, 1), CKR_OK);
+    const std::vector<uint8_t> before = channel->SSC();
+    const auto wrapped = channel->EncodeCommand(&verify, kSmHeaderOnly);
+    ASSERT_TRUE(wrapped);
+    cardsim::ScriptPinPad(kReader, cardsim::PinEntry::Typing("123456"));
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x0C, 0x20}, {0x90, 0x00}));
+    const PinReference pin{1, 1, 1, 6, 6, 0xFF};
+    EXPECT_EQ(SPE_VerifyPin(handle_, 0x81, pin, 30, 30, wrapped.get()), CKR_OK);
+    EXPECT_EQ(channel->SSC().back(), before.back() + 1) << "the answer was not decoded";
     StatusCache::RemoveAllSlots();
 }
 

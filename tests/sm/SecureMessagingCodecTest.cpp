@@ -248,6 +248,9 @@ TEST(SecureMessagingCodec, HostileResponsesAreRefusedWithoutData)
         {"810AABCD", 0x9000},                                           // length past the end
         {"1F01018E00", 0x9000},                                         // multi-byte tag
         {"8102ABCD8701FF990290008E088A85178E332D1B6B", 0x9000},         // second data object
+        // A well-formed cryptogram of "EVIL" next to the checked 81 object.
+        {"8102ABCD87090112EDD4C1DB6C0750990290008E088A85178E332D1B6B", 0x9000},
+        {"87090112EDD4C1DB6C07508102ABCD990290008E088A85178E332D1B6B", 0x9000},
         {"870101990290008E08D248C73632B2D6C3", 0x9000},                 // indicator only
     };
     auto sm = Context(false);

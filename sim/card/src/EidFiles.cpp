@@ -114,10 +114,14 @@ Bytes EncodeCardAccess(const Botan::ECDH_PrivateKey&)
     return SetOf({PaceInfo(), ChipAuthenticationInfo(), ChipAuthenticationDomainParameterInfo(), PinInfo()});
 }
 
-Bytes EncodeCardSecurity(const Botan::ECDH_PrivateKey& chipKey)
+Bytes EncodeCardSecurity(const Botan::ECDH_PrivateKey& chipKey, CardSecurityGap gap)
 {
-    const Bytes content = SetOf({PaceInfo(), ChipAuthenticationInfo(), ChipAuthenticationDomainParameterInfo(),
-                                 ChipAuthenticationPublicKeyInfo(chipKey)});
+    std::vector<Bytes> infos{PaceInfo(), ChipAuthenticationInfo()};
+    if (gap != CardSecurityGap::DomainParameters)
+        infos.push_back(ChipAuthenticationDomainParameterInfo());
+    if (gap != CardSecurityGap::PublicKey)
+        infos.push_back(ChipAuthenticationPublicKeyInfo(chipKey));
+    const Bytes content = SetOf(infos);
     // Signed by the test CA itself, without signed attributes.
     const Botan::X509_Certificate signer(TestCaCertificate());
     Botan::PK_Signer pkSigner(*TestCaKey(), Botan::system_rng(), "EMSA3(SHA-256)");

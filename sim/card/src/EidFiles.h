@@ -17,7 +17,11 @@ inline constexpr uint8_t kChipAuthenticationKeyId = 3;
 // The card's static chip-authentication key on brainpoolP256r1.
 std::shared_ptr<const Botan::ECDH_PrivateKey> ChipAuthenticationKey();
 
+// What an EF.CardSecurity leaves out (cards on which chip authentication
+// cannot be opened).
+enum class CardSecurityGap { None, PublicKey, DomainParameters };
+
 Bytes EncodeCardAccess(const Botan::ECDH_PrivateKey& chipKey);
-Bytes EncodeCardSecurity(const Botan::ECDH_PrivateKey& chipKey);
+Bytes EncodeCardSecurity(const Botan::ECDH_PrivateKey& chipKey, CardSecurityGap gap = CardSecurityGap::None);
 
 }  // namespace cardsim::detail

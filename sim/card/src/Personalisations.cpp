@@ -101,14 +101,14 @@ Builder SigZepEpCard(CardOs os)
 
 // eID card whose EF.DIR names the ESIGN application; it offers chip
 // authentication and secure messaging.
-Builder QesEacCard(CardOs os)
+Builder QesEacCard(CardOs os, detail::CardSecurityGap gap = detail::CardSecurityGap::None)
 {
     return [=](const std::string& name) {
         auto state = NewCard(name, os);
         state->chipAuthenticationKey = detail::ChipAuthenticationKey();
         state->mf->AddChild(TransparentEf(0x2F00, detail::EncodeEfDirEntry(kEsignAid, "ESIGN", {})));
         state->mf->AddChild(TransparentEf(0x011C, detail::EncodeCardAccess(*state->chipAuthenticationKey)));
-        state->mf->AddChild(TransparentEf(0x011D, detail::EncodeCardSecurity(*state->chipAuthenticationKey)));
+        state->mf->AddChild(TransparentEf(0x011D, detail::EncodeCardSecurity(*state->chipAuthenticationKey, gap)));
         state->mf->AddChild(ApplicationDf(0x1F03, kEsignAid));
         return state;
     };
@@ -171,6 +171,8 @@ const std::vector<std::pair<std::string, Builder>>& Catalogue()
         {"ZEP44", SigZepEpCard(CardOs::V44)},
         {"QES50", QesEacCard(CardOs::V50)},
         {"QES44", QesEacCard(CardOs::V44)},
+        {"QES50-NOKEY", QesEacCard(CardOs::V50, detail::CardSecurityGap::PublicKey)},
+        {"QES50-NODOMAIN", QesEacCard(CardOs::V50, detail::CardSecurityGap::DomainParameters)},
         {"NO-P15", [](const std::string& name) { return NewCard(name, CardOs::V50); }},
         // Faulty cards.
         {"NO-83", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.applicationFcpWithoutFid = true; })},
