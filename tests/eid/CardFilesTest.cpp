@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ASN1Object.h"
 #include "EidTestData.h"
 #include "eID/CardAccess.h"
 #include "eID/CardSecurity.h"
@@ -54,8 +55,9 @@ Bytes CaDomainInfo(size_t curveId) {
     });
 }
 
-// A SignedData as the cards store it around the given SET OF SecurityInfo.
-Bytes SignedData(const Bytes& content, bool signedAttributes = false) {
+// A SignedData as the cards store it around the given SET OF SecurityInfo;
+// `certificates` is written as it is between the content and the signers.
+Bytes SignedData(const Bytes& content, bool signedAttributes = false, const Bytes& certificates = {}) {
     const Botan::AlgorithmIdentifier sha256(Botan::OID("2.16.840.1.101.3.4.2.1"),
                                             Botan::AlgorithmIdentifier::USE_NULL_PARAM);
     Botan::DER_Encoder der;
@@ -66,6 +68,7 @@ Bytes SignedData(const Bytes& content, bool signedAttributes = false) {
         .encode(Botan::OID("0.4.0.127.0.7.3.2.1"))
         .start_cons(Botan::ASN1_Tag(0), Botan::CONTEXT_SPECIFIC).encode(content, Botan::OCTET_STRING).end_cons()
         .end_cons()
+        .raw_bytes(certificates)
         .start_cons(Botan::SET)
         .start_cons(Botan::SEQUENCE)
         .encode(size_t(3))
@@ -171,6 +174,31 @@ TEST(CardFiles, EmptyOrUndecodableFilesGive100008) {
         .raw_bytes(SignedData(SetOf({IntInfo(kOidCaEcdh3Des, 2, 1)})))
         .end_cons().end_cons();
     EXPECT_EQ(CodeOf<CardSecurity>(wrapped.get_contents_unlocked()), 100008);
+}
+
+// The certificates are read only from a SET inside [0]; other forms give
+// none and do not fail the file.
+TEST(CardFiles, CertificatesOnlyFromASet) {
+    const HexBinary simulated = Hex(CardFile("QES50", 0x011D));
+    const CardSecurity file(&simulated);
+    EXPECT_TRUE(file.GetCertificates().empty());  // [0] holds the certificate itself
+    Brelt::Crypto::ASN::ASN1Object root;
+    root.Parse(&simulated);
+    const auto* wrapper = root.FindChild(0xA0);
+    ASSERT_NE(wrapper, nullptr);
+    const std::unique_ptr<HexBinary> certificate(wrapper->GetChildren().at(0)->GetEncoded());
+    const Bytes der(certificate->data, certificate->data + certificate->length);
+
+    const Bytes content = SetOf({IntInfo(kOidCaEcdh3Des, 2, 1)});
+    const auto certificatesOf = [&](const Bytes& inner) {
+        Botan::DER_Encoder field;
+        field.start_cons(Botan::ASN1_Tag(0), Botan::CONTEXT_SPECIFIC).raw_bytes(inner).end_cons();
+        const HexBinary bytes = Hex(SignedData(content, false, field.get_contents_unlocked()));
+        return CardSecurity(&bytes).GetCertificates().size();
+    };
+    EXPECT_EQ(certificatesOf(SetOf({der})), 1u);
+    EXPECT_EQ(certificatesOf(der), 0u);
+    EXPECT_EQ(certificatesOf(IntInfo(kOidCaEcdh3Des, 2, 1)), 0u);
 }
 
 TEST(CardFiles, DamagedPartsGiveTheirCodes) {
