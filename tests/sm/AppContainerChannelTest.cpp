@@ -17,12 +17,6 @@ namespace {
 using namespace Brelt::MW::Card;
 using Brelt::MW::Base::HexBinary;
 
-cardsim::Bytes KeyBytes(const char* hex)
-{
-    const HexBinary key{std::string(hex)};
-    return cardsim::Bytes(key.data, key.data + key.length);
-}
-
 // The module's keys, as the card must hold them.
 cardsim::Bytes ContainerKey() { return KeyBytes(smtest::kContainerKey); }
 cardsim::Bytes DerivationKey() { return KeyBytes(smtest::kSessionKeyDerivationKey); }

@@ -7,24 +7,17 @@
 
 #include <algorithm>
 
-#include "card/ApduTransport.h"
-#include "card/CardApplications.h"
 #include "card/SecureMessaging.h"
-#include "card/StatusCache.h"
 #include "pkcs11/CardContext.h"
-#include "pkcs11/Session.h"
 #include "tests/sm/ChannelKeyValues.h"
 #include "tests/sm/SmTestSupport.h"
 
 namespace {
 
 using namespace Brelt::MW::Card;
-using Brelt::MW::Base::HexBinary;
 using Brelt::MW::Pkcs11::EstablishCardContext;
 using Brelt::MW::Pkcs11::ReleaseCardContext;
-using Brelt::MW::Pkcs11::Session;
 
-constexpr CK_SLOT_ID kSlotId = 7;
 constexpr uint32_t kSigZepEp = 2;
 constexpr uint32_t kQesEac = 4;
 
@@ -40,7 +33,7 @@ public:
     void RemoveAllInvalidApplications() override {}
     CK_RV GetApplicationFacts(CK_SLOT_ID slotId, std::optional<ApplicationFacts>& facts) override
     {
-        if (slotId != kSlotId) return CKR_FUNCTION_FAILED;
+        if (slotId != 7) return CKR_FUNCTION_FAILED;
         facts = ApplicationFacts{};
         facts->cardProfile = profile_;
         return CKR_OK;
@@ -53,34 +46,13 @@ private:
     uint32_t profile_;
 };
 
-cardsim::Bytes KeyBytes(const char* hex)
-{
-    const HexBinary key{std::string(hex)};
-    return cardsim::Bytes(key.data, key.data + key.length);
-}
-
-class CardContextChannel : public SimulatedReaderTest {
+class CardContextChannel : public RegisteredCardTest {
 protected:
-    void SetUp() override { StatusCache::Initialize(); }
-    void TearDown() override
-    {
-        StatusCache::RemoveAllSlots();
-        StatusCache::ClearAuthTable();
-        StatusCache::Dispose();
-        SetApduProtectorLookup(nullptr);
-        InstallCardApplications(nullptr);
-        SimulatedReaderTest::TearDown();
-    }
-
     // The card in the reader as slot 7 of an application of `profile`.
     SlotPtr Register(uint32_t profile)
     {
         InstallCardApplications(std::make_shared<ProfileApplications>(profile));
-        auto slot = std::make_shared<Slot>(kSlotId, kReader);
-        slot->SetCardHandle(handle_);
-        slot->SetTokenPresent(true);
-        slot->SetTokenId(StatusCache::GetOrCreateToken(handle_));
-        StatusCache::AddNewSlot(slot);
+        SlotPtr slot = RegisterSlot();
         Commands();
         return slot;
     }
@@ -90,8 +62,6 @@ protected:
         return std::any_of(commands.begin(), commands.end(),
                            [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
     }
-
-    Session session_{kSlotId, CKF_SERIAL_SESSION};
 };
 
 TEST_F(CardContextChannel, ChipAuthenticationProfileSelectsTheMasterFileUnderItsChannel)
@@ -139,7 +109,7 @@ TEST_F(CardContextChannel, ApplicationContainerProfileOpensItsChannelOnlyUnderTh
     EXPECT_TRUE(context->SSC().empty());
     EXPECT_TRUE(card->SecureMessagingActive());
     EXPECT_TRUE(Sent(Commands(), "00 82 00 95"));
-    EXPECT_FALSE(StatusCache::GetSecureMessaging(*StatusCache::GetSlotWithoutProbe(kSlotId)))
+    EXPECT_FALSE(StatusCache::GetSecureMessaging(*StatusCache::GetSlotWithoutProbe(7)))
         << "SendApdu leaves this channel to its users";
     EXPECT_EQ(ReleaseCardContext(session_, true), CKR_OK);
 }

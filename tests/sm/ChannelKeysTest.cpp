@@ -10,7 +10,6 @@
 
 #include <cstring>
 #include <numeric>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -84,15 +83,6 @@ TEST(ChannelKeys, ChipAuthenticationKeysFromTheSharedSecret)
     }
     EXPECT_FALSE(DeriveKeyFromKSeed(nullptr));
     EXPECT_FALSE(ZeroPadding(nullptr, p256));
-}
-
-TEST(ChannelKeys, MseDataCarriesTheKeyIdAndThePoint)
-{
-    const HexBinary point = Counting(0x04, 65);
-    EXPECT_EQ(Hex(BuildMseSetAtData(&point, kChipAuthenticationKeyId)), "840103914104" + point.ToString().substr(2));
-    const HexBinary longPoint = Counting(0x04, 129);
-    EXPECT_EQ(Hex(BuildMseSetAtData(&longPoint, 0xFF)).substr(0, 12), "8401FF918181");
-    EXPECT_THROW(BuildMseSetAtData(&point, 0x100), std::runtime_error);
 }
 
 }  // namespace

@@ -23,17 +23,8 @@ using Brelt::Crypto::EcDomain;
 
 constexpr const char* kBrainpoolP256 = "1.3.36.3.3.2.8.1.1.7";
 
-class ChipAuthenticationTest : public SimulatedReaderTest {
+class ChipAuthenticationTest : public RegisteredCardTest {
 protected:
-    void SetUp() override { StatusCache::Initialize(); }
-    void TearDown() override
-    {
-        StatusCache::ClearAuthTable();
-        StatusCache::Dispose();
-        SetApduProtectorLookup(nullptr);
-        SimulatedReaderTest::TearDown();
-    }
-
     // The card's static key: the uncompressed point of the BIT STRING in its
     // EF.CardSecurity.
     static HexBinary CardPoint(const cardsim::Card& card)
@@ -45,15 +36,11 @@ protected:
         return HexBinary(&*(at + 3), 65, true);
     }
 
-    // Slot 7 on the inserted card, registered.
-    SlotPtr RegisterSlot()
+    // Slot 7 registered and its channel opened through the registry.
+    SecureMessagingPtr OpenChannel(SlotPtr& slot)
     {
-        auto slot = std::make_shared<Slot>(7, kReader);
-        slot->SetCardHandle(handle_);
-        slot->SetTokenPresent(true);
-        slot->SetTokenId(StatusCache::GetOrCreateToken(handle_));
-        StatusCache::AddNewSlot(slot);
-        return slot;
+        slot = RegisterSlot();
+        return StatusCache::CreateSecureMessaging(slot.get(), &session_);
     }
 
     CK_ULONG status_ = 0;
@@ -99,23 +86,24 @@ TEST_F(ChipAuthenticationTest, OpensTheChannelAndTheRegistryProtectsEveryCommand
 TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
 {
     auto card = Insert("QES50");
-    const SlotPtr slot = RegisterSlot();
-    const Brelt::MW::Pkcs11::Session session(7, CKF_SERIAL_SESSION);
-
-    const SecureMessagingPtr first = StatusCache::CreateSecureMessaging(slot.get(), &session);
+    SlotPtr slot;
+    const SecureMessagingPtr first = OpenChannel(slot);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->GetType(), 4u);
     EXPECT_TRUE(card->SecureMessagingActive());
     auto sent = Commands();
     EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [](const std::string& c) { return c.substr(0, 5) == "00 B0"; }));
 
-    EXPECT_EQ(StatusCache::CreateSecureMessaging(slot.get(), &session), first);
+    EXPECT_EQ(StatusCache::CreateSecureMessaging(slot.get(), &session_), first);
     sent = Commands();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back().substr(0, 11), "0C A4 00 0C");
 
+    // The file stays with the card: a renewal for another session of it
+    // does not read it again.
     card->Reset();
-    const SecureMessagingPtr renewed = StatusCache::CreateSecureMessaging(slot.get(), &session);
+    const Brelt::MW::Pkcs11::Session other(7, CKF_SERIAL_SESSION);
+    const SecureMessagingPtr renewed = StatusCache::CreateSecureMessaging(slot.get(), &other);
     ASSERT_TRUE(renewed);
     EXPECT_NE(renewed, first);
     EXPECT_EQ(renewed->SSC(), std::vector<uint8_t>(8, 0x00));
@@ -129,7 +117,7 @@ TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
     Insert("DEF50");
     slot->SetCardHandle(handle_);
     StatusCache::AddNewSlot(slot);
-    EXPECT_FALSE(StatusCache::CreateSecureMessaging(slot.get(), &session));
+    EXPECT_FALSE(StatusCache::CreateSecureMessaging(slot.get(), &session_));
     EXPECT_FALSE(StatusCache::GetSecureMessaging(*slot));
     StatusCache::RemoveAllSlots();
 }
@@ -163,10 +151,9 @@ TEST_F(ChipAuthenticationTest, CardSecurityWithoutWhatTheChannelNeedsEndsWithout
         std::shared_ptr<cardsim::Card> card = cardsim::MakePersonalisation(c.personalisation);
         if (c.tamper) InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card), c.tamper));
         else InsertIcc(cardsim::MakeIcc(card));
-        const SlotPtr slot = RegisterSlot();
-        const Brelt::MW::Pkcs11::Session session(7, CKF_SERIAL_SESSION);
+        SlotPtr slot;
         SecureMessagingPtr context;
-        EXPECT_NO_THROW(context = StatusCache::CreateSecureMessaging(slot.get(), &session));
+        EXPECT_NO_THROW(context = OpenChannel(slot));
         EXPECT_FALSE(context);
         EXPECT_FALSE(StatusCache::GetSecureMessaging(*slot));
         EXPECT_FALSE(card->SecureMessagingActive());
@@ -183,16 +170,14 @@ TEST_F(ChipAuthenticationTest, CardSecurityWithoutWhatTheChannelNeedsEndsWithout
 TEST_F(ChipAuthenticationTest, CounterCarriesOverOnALiveChannel)
 {
     auto card = Insert("QES50");
-    const SlotPtr slot = RegisterSlot();
-    const Brelt::MW::Pkcs11::Session session(7, CKF_SERIAL_SESSION);
-    const SecureMessagingPtr channel = StatusCache::CreateSecureMessaging(slot.get(), &session);
+    SlotPtr slot;
+    const SecureMessagingPtr channel = OpenChannel(slot);
     ASSERT_TRUE(channel);
     for (int i = 0; i < 260; ++i) ASSERT_EQ(SelectMF(slot.get()), CKR_OK) << i;
     EXPECT_EQ(channel->SSC(), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0x02, 0x08}));
     cardsim::Bytes read;
     ASSERT_EQ(ReadCardFile(&status_, slot.get(), 0x01, 0x1C, &read), CKR_OK);
     EXPECT_EQ(read, *card->FileContents({0x01, 0x1C}));
-    StatusCache::RemoveAllSlots();
 }
 
 // To a protected command, a success in the clear is no answer of the card:
@@ -202,9 +187,8 @@ TEST_F(ChipAuthenticationTest, CounterCarriesOverOnALiveChannel)
 TEST_F(ChipAuthenticationTest, SuccessWithoutProtectedObjectsIsAFailedCheck)
 {
     Insert("QES50", cardsim::PinPad::Direct);
-    const SlotPtr slot = RegisterSlot();
-    const Brelt::MW::Pkcs11::Session session(7, CKF_SERIAL_SESSION);
-    const SecureMessagingPtr channel = StatusCache::CreateSecureMessaging(slot.get(), &session);
+    SlotPtr slot;
+    const SecureMessagingPtr channel = OpenChannel(slot);
     ASSERT_TRUE(channel);
 
     const struct {
@@ -241,7 +225,6 @@ TEST_F(ChipAuthenticationTest, SuccessWithoutProtectedObjectsIsAFailedCheck)
     const PinReference pin{1, 1, 1, 6, 6, 0xFF};
     EXPECT_EQ(SPE_VerifyPin(handle_, 0x81, pin, 30, 30, wrapped.get()), CKR_OK);
     EXPECT_EQ(channel->SSC().back(), before.back() + 1) << "the answer was not decoded";
-    StatusCache::RemoveAllSlots();
 }
 
 }  // namespace

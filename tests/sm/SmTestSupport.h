@@ -8,7 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "BaseTypes.h"
+#include "card/ApduTransport.h"
+#include "card/CardApplications.h"
 #include "card/CardCommands.h"
+#include "card/StatusCache.h"
+#include "pkcs11/Session.h"
 #include "tests/card/SimulatedReader.h"
 
 // Forwards to a card and lets the test change its answers.
@@ -51,3 +56,43 @@ inline CK_RV ReadCardFile(CK_ULONG* status, const Brelt::MW::Card::Slot* slot, u
     if (contents) contents->assign(buffer, buffer + (rv == CKR_OK ? length : 0));
     return rv;
 }
+
+// Key bytes from hex text.
+inline cardsim::Bytes KeyBytes(const char* hex)
+{
+    const Brelt::MW::Base::HexBinary key{std::string(hex)};
+    return cardsim::Bytes(key.data, key.data + key.length);
+}
+
+// The registry around the simulated reader: the card becomes slot 7, and
+// everything the registry, SendApdu and the application layer were given is
+// dropped after each test.
+class RegisteredCardTest : public SimulatedReaderTest {
+protected:
+    static constexpr CK_SLOT_ID kSlotId = 7;
+
+    void SetUp() override { Brelt::MW::Card::StatusCache::Initialize(); }
+    void TearDown() override
+    {
+        using Brelt::MW::Card::StatusCache;
+        StatusCache::RemoveAllSlots();
+        StatusCache::ClearAuthTable();
+        StatusCache::Dispose();
+        Brelt::MW::Card::SetApduProtectorLookup(nullptr);
+        Brelt::MW::Card::InstallCardApplications(nullptr);
+        SimulatedReaderTest::TearDown();
+    }
+
+    Brelt::MW::Card::SlotPtr RegisterSlot()
+    {
+        using Brelt::MW::Card::StatusCache;
+        auto slot = std::make_shared<Brelt::MW::Card::Slot>(kSlotId, kReader);
+        slot->SetCardHandle(handle_);
+        slot->SetTokenPresent(true);
+        slot->SetTokenId(StatusCache::GetOrCreateToken(handle_));
+        StatusCache::AddNewSlot(slot);
+        return slot;
+    }
+
+    Brelt::MW::Pkcs11::Session session_{kSlotId, CKF_SERIAL_SESSION};
+};
