@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "Ber.h"
 #include "CryptoBytes.h"
 
 namespace Brelt::Crypto {
@@ -26,11 +27,24 @@ const Botan::X509_Certificate& Cert(const ParsedCertificate& parsed)
         throw std::invalid_argument("certificate: none");
     return *parsed.certificate;
 }
+// Card files are usually larger than the certificate they hold and are
+// padded with 00 or FF: the certificate is the outer element alone. Bytes
+// whose header cannot be read are left whole for Botan to refuse.
+std::span<const uint8_t> OuterElement(const Brelt::MW::Base::HexBinary* der)
+{
+    const auto bytes = BytesOf(der);
+    try {
+        const size_t size = size_t{Ber::GetTagLength(der)} + Ber::GetLengthFieldSize(der) + Ber::GetValueLength(der);
+        if (size <= bytes.size()) return bytes.first(size);
+    } catch (const Brelt::MW::Base::MWException&) {
+    }
+    return bytes;
+}
 }  // namespace
 
 CertificateHolder ParseCertificate(const Brelt::MW::Base::HexBinary* der)
 {
-    const auto bytes = BytesOf(der);
+    const auto bytes = OuterElement(der);
     auto holder = std::make_unique<ParsedCertificate>();
     holder->encoding.assign(bytes.begin(), bytes.end());
     holder->certificate = std::make_unique<Botan::X509_Certificate>(holder->encoding);

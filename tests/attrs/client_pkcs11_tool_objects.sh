@@ -1,6 +1,8 @@
 #!/bin/bash
 # pkcs11-tool lists the objects of simulated cards and reads a certificate,
-# which must be the card's own certificate file.
+# which must be the card's own certificate, byte for byte: the whole file of
+# the plain cards, and of the cards whose certificate files are filled past
+# the certificate the same certificate without the fill.
 # Usage: client_pkcs11_tool_objects.sh <pkcs11-tool> <libbrelt-pkcs11-sim.so> <attrs-card-file>
 set -euo pipefail
 tool=$1 module=$2 cardfile=$3
@@ -10,7 +12,7 @@ export QT_QPA_PLATFORM=offscreen
 
 fail() { echo "FAIL: $*"; exit 1; }
 
-for card in DEF50 DEF44; do
+for card in DEF50 DEF44 DEF50-PADDED DEF50-PADDED-FF DEF44-PADDED DEF44-PADDED-FF; do
     listing=$(CARDSIM_CARDS=$card timeout 60 "$tool" --module "$module" --list-objects 2>&1)
     echo "$listing"
     [[ $(grep -c '^Certificate Object; type = X.509 cert' <<<"$listing") -eq 2 ]] || fail "$card: two certificates"
@@ -21,8 +23,10 @@ for card in DEF50 DEF44; do
 
     CARDSIM_CARDS=$card timeout 60 "$tool" --module "$module" --read-object --type cert --id 01 \
         --output-file "$work/read.der" >/dev/null 2>&1 || fail "$card: --read-object"
-    "$cardfile" "$card" 3F0050154301 >"$work/card.der"
-    cmp "$work/read.der" "$work/card.der" || fail "$card: certificate differs from the card's file"
+    "$cardfile" "${card%%-PADDED*}" 3F0050154301 >"$work/card.der"
+    cmp "$work/read.der" "$work/card.der" || fail "$card: certificate differs from the card's certificate"
+    openssl x509 -inform DER -in "$work/read.der" -outform DER -out "$work/again.der" || fail "$card: not DER"
+    cmp "$work/read.der" "$work/again.der" || fail "$card: the DER round trip changes the certificate"
     subject=$(openssl x509 -inform DER -in "$work/read.der" -noout -subject)
     expected=$(openssl x509 -inform DER -in "$work/card.der" -noout -subject)
     [[ "$subject" == "$expected" && "$subject" == *"Emu Signature"* ]] || fail "$card: subject $subject"

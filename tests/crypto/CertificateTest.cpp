@@ -74,6 +74,19 @@ TEST_F(CertificateTest, FieldAccess)
     EXPECT_EQ(cert, nullptr);
 }
 
+TEST_F(CertificateTest, FillAfterTheCertificateIsNotPartOfIt)
+{
+    // Card files are allocated larger than the certificate and filled.
+    for (const char* fill : {"00", "FF"}) {
+        std::string padded = ToHex(der_);
+        for (int i = 0; i < 300; ++i) padded += fill;
+        const CertificateHolder cert = ParseCertificate(Hex(padded).get());
+        EXPECT_EQ(ToHex(GetCertificateEncoding(cert).get()), ToHex(der_)) << fill;
+        EXPECT_EQ(cert->encoding, der_) << fill;
+        EXPECT_EQ(ToHex(GetCertificateSerial(cert).get()), "0123456789") << fill;
+    }
+}
+
 TEST_F(CertificateTest, MalformedBytesThrow)
 {
     EXPECT_ANY_THROW(ParseCertificate(Hex("").get()));

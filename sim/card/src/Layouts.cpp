@@ -315,10 +315,12 @@ void AddPkcs15Layout(CardState& state, const LayoutOptions& options)
         privateKeys.push_back(PrivateKeyDirectoryEntry(slot));
         publicKeys.push_back(PublicKeyDirectoryEntry(slot));
         certificates.push_back(CertificateDirectoryEntry(slot));
-        app->AddChild(NewEf(uint16_t(0x4300 | slot.id),
-                            IssueCertificate(*key, slot.subject, slot.serial,
+        Bytes certificate = IssueCertificate(*key, slot.subject, slot.serial,
                                              slot.decipher ? CertificateUse::Authentication
-                                                           : CertificateUse::Signature)));
+                                                           : CertificateUse::Signature);
+        if (options.certificateFill)
+            certificate.resize(certificate.size() + 300, *options.certificateFill);
+        app->AddChild(NewEf(uint16_t(0x4300 | slot.id), certificate));
         app->AddChild(NewEf(uint16_t(0x4500 | slot.id), PublicKeyTemplate(*key)));
 
         RsaKeyObject object;

@@ -27,6 +27,7 @@ struct LayoutOptions {
     bool odfDanglingEntry = false;          // ODF names a missing directory file
     bool applicationFcpWithoutFid = false;  // SELECT by AID answers without tag 83
     bool applicationFcpEmpty = false;       // ... or without any FCP data
+    std::optional<uint8_t> certificateFill; // certificate files 300 bytes larger, filled with it
 };
 
 Bytes MakeAtr(const Bytes& historicalBytes);

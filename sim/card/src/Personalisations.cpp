@@ -162,6 +162,10 @@ const std::vector<std::pair<std::string, Builder>>& Catalogue()
              o.sigG = true;
              o.label = "Emu SigG 4.4";
          })},
+        {"DEF50-PADDED", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.certificateFill = 0x00; })},
+        {"DEF50-PADDED-FF", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.certificateFill = 0xFF; })},
+        {"DEF44-PADDED", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.certificateFill = 0x00; })},
+        {"DEF44-PADDED-FF", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.certificateFill = 0xFF; })},
         {"UNK-OS", Pkcs15Card(CardOs::Unknown)},
         {"UNK-OS-6A88", Pkcs15Card(CardOs::Unknown, {}, [](CardState& s) { s.dataObjects.erase(0x82); })},
         {"X509-ONLY", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.mechanism = 3; })},
