@@ -188,7 +188,10 @@ CK_RV GetAttributeValueIn(Session& session, CK_OBJECT_HANDLE hObject, CK_ATTRIBU
 
     CK_RV result = CKR_OK;
     for (CK_ULONG i = 0; i < count; ++i) {
-        const CK_RV rv = getter(source, hObject, object, tmpl[i].type, tmpl[i].pValue, &tmpl[i].ulValueLen);
+        CK_RV rv = getter(source, hObject, object, tmpl[i].type, tmpl[i].pValue, &tmpl[i].ulValueLen);
+        if (rv == CKR_OK && tmpl[i].ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+            rv = UnavailableAttributeResult(tmpl[i].type);
+        }
         if (rv == CKR_OK) continue;
         if (rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_ATTRIBUTE_TYPE_INVALID || rv == CKR_BUFFER_TOO_SMALL) {
             result = rv;

@@ -54,6 +54,14 @@ Computed BytesOf(const std::unique_ptr<HexBinary>& buffer)
     return BytesOf(buffer.get());
 }
 
+// A label or iD: present but empty on the card (0C 00, 04 00) is a value of
+// length 0, not a missing one.
+Computed StoredBytes(const std::unique_ptr<HexBinary>& buffer)
+{
+    if (buffer && buffer->length == 0) return Computed::Value({});
+    return BytesOf(buffer.get());
+}
+
 // A bit of a BIT STRING; `missing` is the answer without the BIT STRING.
 Computed Flag(const HexBinary* bitString, uint32_t index, Computed missing = Computed::Unavailable())
 {
@@ -92,7 +100,7 @@ Computed GetCommonObjectAttribute(const AttributeSource& source, CIOObject& obje
     const CommonObjectAttributes* common = object.GetCommonObjectRecord();
     switch (type) {
     case CKA_LABEL:
-        return common != nullptr ? BytesOf(common->label) : Computed::Unavailable();
+        return common != nullptr ? StoredBytes(common->label) : Computed::Unavailable();
     case CKA_PRIVATE:
         return common != nullptr ? Flag(common->flags.get(), kObjectFlagPrivate) : Computed::Unavailable();
     case CKA_MODIFIABLE:
@@ -163,7 +171,7 @@ Computed GetCommonKeyAttribute(const AttributeSource& source, CIOObject& object,
 
     switch (type) {
     case CKA_ID:
-        return key != nullptr ? BytesOf(key->iD) : Computed::Unavailable();
+        return key != nullptr ? StoredBytes(key->iD) : Computed::Unavailable();
     case CKA_NON_REPUDIATION:
         return Flag(usage, kUsageNonRepudiation, Computed::Error(CKR_FUNCTION_FAILED));
     case CKA_ENCRYPT:
@@ -348,6 +356,19 @@ Computed CertificateField(const AttributeSource& source, CIOObject& object, CK_A
 
 }  // namespace
 
+CK_RV UnavailableAttributeResult(CK_ATTRIBUTE_TYPE type)
+{
+    switch (type) {
+    case CKA_PRIVATE_EXPONENT:
+    case CKA_PRIME_1:
+    case CKA_PRIME_2:
+    case CKA_EXPONENT_1:
+    case CKA_EXPONENT_2:
+    case CKA_COEFFICIENT: return CKR_ATTRIBUTE_SENSITIVE;
+    default: return CKR_ATTRIBUTE_TYPE_INVALID;
+    }
+}
+
 CK_RV FillAttribute(const void* valueBytes, CK_ULONG valueLength, void* buffer, CK_ULONG* length)
 {
     if (buffer == nullptr) {
@@ -400,7 +421,7 @@ CK_RV GetCertAttribute(const AttributeSource& source, CK_OBJECT_HANDLE handle, C
     case CKA_TRUSTED: computed = Bool(false); break;
     case CKA_ID: {
         const CommonCertificateAttributes* common = object->AsCommonCertificateAttributes();
-        computed = common != nullptr ? BytesOf(common->iD) : Computed::Unavailable();
+        computed = common != nullptr ? StoredBytes(common->iD) : Computed::Unavailable();
         break;
     }
     case CKA_VALUE:

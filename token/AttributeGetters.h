@@ -8,7 +8,9 @@
 // buffer the length of the value is answered; a buffer shorter than the value
 // gives CKR_BUFFER_TOO_SMALL; an attribute the object does not have gives
 // CKR_ATTRIBUTE_TYPE_INVALID. Every failure sets the length to
-// CK_UNAVAILABLE_INFORMATION.
+// CK_UNAVAILABLE_INFORMATION. The module's own callers rely on the CKR_OK of
+// an unavailable attribute; C_GetAttributeValue turns it into the error of
+// UnavailableAttributeResult.
 
 #include <cstdint>
 #include <string>
@@ -75,6 +77,12 @@ CK_RV SetPubKeyAttribute(CIOObject* object, CK_ATTRIBUTE_TYPE type, const void* 
                          bool internal);
 CK_RV SetCertAttribute(CIOObject* object, CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length,
                        bool internal);
+
+// What a PKCS#11 caller is told for an attribute the object cannot give
+// (PKCS#11 never pairs CKR_OK with an unavailable length):
+// CKR_ATTRIBUTE_SENSITIVE for the secret parts of an RSA private key,
+// CKR_ATTRIBUTE_TYPE_INVALID for any other attribute.
+CK_RV UnavailableAttributeResult(CK_ATTRIBUTE_TYPE type);
 
 // The answer protocol for a computed value of `valueLength` bytes.
 CK_RV FillAttribute(const void* valueBytes, CK_ULONG valueLength, void* buffer, CK_ULONG* length);

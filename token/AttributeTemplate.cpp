@@ -13,6 +13,9 @@ namespace {
 // A count past anything a real caller sends; refused before the entries are
 // read or any memory is taken for them.
 constexpr CK_ULONG kMaxTemplateEntries = 0x10000;
+// No card value is longer; a caller's length beyond it (CK_UNAVAILABLE_INFORMATION
+// included) is refused before anything is allocated or copied for it.
+constexpr CK_ULONG kMaxValueLength = 0xFFFF;
 
 const CK_ATTRIBUTE* FindEntry(const CK_ATTRIBUTE* attributes, CK_ULONG count, CK_ATTRIBUTE_TYPE type)
 {
@@ -44,6 +47,10 @@ CK_RV Template_CheckValues(const CK_ATTRIBUTE* attributes, CK_ULONG count)
         if (attributes[i].pValue == nullptr && attributes[i].ulValueLen != 0) {
             LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "Attribute %s has no value but length %lu",
                        CkaToString(attributes[i].type), attributes[i].ulValueLen);
+            return CKR_ATTRIBUTE_VALUE_INVALID;
+        }
+        if (attributes[i].ulValueLen > kMaxValueLength) {
+            LogInvalidSize(attributes[i].type, attributes[i].ulValueLen);
             return CKR_ATTRIBUTE_VALUE_INVALID;
         }
     }

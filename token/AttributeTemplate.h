@@ -10,8 +10,10 @@
 namespace Brelt::MW::Token {
 
 // A template the module may read: CKR_ARGUMENTS_BAD for a null template with
-// a non-zero count or a count above 65,536 entries, CKR_ATTRIBUTE_VALUE_INVALID for an entry whose value
-// pointer is null while its length is not 0.
+// a non-zero count or a count above 65,536 entries; CKR_ATTRIBUTE_VALUE_INVALID
+// for an entry whose value pointer is null while its length is not 0, or
+// whose length is above 65,535 bytes (the longest card value;
+// CK_UNAVAILABLE_INFORMATION included).
 CK_RV Template_CheckValues(const CK_ATTRIBUTE* attributes, CK_ULONG count);
 
 // The first entry of that type.
