@@ -64,12 +64,71 @@ CK_RV RewriteDirectoryFile(CK_SLOT_ID slotId, CK_ULONG* lastStatus, CioFileKind 
     });
 }
 
-CK_RV DeleteTokenObjectInfo(CK_SLOT_ID slotId, CK_OBJECT_HANDLE handle)
+// Everything a rewrite of the directory file of `kind` checks (the entries
+// encode, the file is transparent and large enough), without writing: run
+// before the card is changed, so that a directory file that cannot take the
+// change (record files, a file too small) leaves card and objects as they were.
+CK_RV CheckDirectoryFileRewrite(CK_SLOT_ID slotId, CioFileKind kind)
 {
-    ApplicationInfoPtr application;
-    if (CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(slotId), application); rv != CKR_OK) return rv;
-    if (!application) return CKR_FUNCTION_FAILED;
-    return DeleteObjectInfo(&application->ObjectLists, handle);
+    return WriteObjectInfo(slotId, kind, 0, [](const HexBinary&, const HexBinary&, uint32_t) { return CKR_OK; });
+}
+
+// A token object taken out of its list while the card is changed. Unless the
+// change is kept, the destructor puts it back at its place with its handle,
+// so that the list goes on naming what the card's directory file names.
+class DetachedObject {
+public:
+    DetachedObject(CIOObjectList& list, CK_OBJECT_HANDLE handle) : list_(list)
+    {
+        const auto found = std::find_if(list.objects.begin(), list.objects.end(),
+                                        [handle](const auto& object) { return object && object->handle == handle; });
+        if (found == list.objects.end()) return;
+        position_ = static_cast<size_t>(found - list.objects.begin());
+        object_ = std::move(*found);
+        list.objects.erase(found);
+    }
+    ~DetachedObject()
+    {
+        if (!object_) return;
+        list_.objects.insert(list_.objects.begin() + static_cast<std::ptrdiff_t>(position_), std::move(object_));
+    }
+    DetachedObject(const DetachedObject&) = delete;
+    DetachedObject& operator=(const DetachedObject&) = delete;
+
+    bool Holds() const { return object_ != nullptr; }
+    // The object is gone for good; its number is never given again.
+    void Keep()
+    {
+        list_.nextNumber = std::max(list_.nextNumber, (object_->handle & 0xFFFFu) + 1);
+        object_.reset();
+    }
+
+private:
+    CIOObjectList& list_;
+    size_t position_ = 0;
+    std::unique_ptr<CIOObject> object_;
+};
+
+// Deletes a key's or certificate's file on the card with `cardCommand`, and
+// its entry from the directory file of `kind`.
+template <typename CardCommand>
+CK_RV DestroyTokenObject(FunctionTrace& trace, CK_SLOT_ID slotId, CK_ULONG* lastStatus, ApplicationInfo& application,
+                         CioFileKind kind, CK_OBJECT_HANDLE handle, CardCommand cardCommand)
+{
+    CIOObjectList* list = application.FindObjectList(kind);
+    if (list == nullptr) return Failed(trace, __LINE__, CKR_OBJECT_HANDLE_INVALID);
+    DetachedObject detached(*list, handle);
+    if (!detached.Holds()) return Failed(trace, __LINE__, CKR_OBJECT_HANDLE_INVALID);
+    if (CK_RV rv = CheckDirectoryFileRewrite(slotId, kind); rv != CKR_OK) return Failed(trace, __LINE__, rv);
+    if (CK_RV rv = cardCommand(); rv != CKR_OK) return Failed(trace, __LINE__, rv);
+    if (CK_RV rv = RewriteDirectoryFile(slotId, lastStatus, kind); rv != CKR_OK) {
+        // The directory file on the card still names the object: so does the list.
+        LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true,
+                   "Directory file not rewritten; the object's file is changed on the card but still listed");
+        return Failed(trace, __LINE__, rv);
+    }
+    detached.Keep();
+    return trace.Result(CKR_OK);
 }
 
 }  // namespace
@@ -337,27 +396,23 @@ CK_RV DestroyPrivKey(CK_SLOT_ID slotId, CK_ULONG* lastStatus, CK_OBJECT_HANDLE h
         LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "%s", "Invalid RSA private key path");
         return Failed(trace, __LINE__, CKR_FUNCTION_FAILED);
     }
-    if (CK_RV rv = Card::SetIntoIasAppDF(lastStatus, slot.get(), application->IasAid.get(), application->Profile,
-                                         [] { return false; });
-        rv != CKR_OK) {
-        return Failed(trace, __LINE__, rv);
-    }
-    Card::ApduCommand command;
-    Card::ApduResponse response;
-    Card::SetApdu(&command, 0x00, 0x04, 0x00, 0x00, Card::kNoLe, Card::kSwSuccess);
-    if (CK_RV rv = Card::SetApduData(&command, static_cast<uint16_t>(rsa->path->length), rsa->path->data, 1);
-        rv != CKR_OK) {
-        return Failed(trace, __LINE__, rv);
-    }
-    CK_RV rv = Card::SendApdu(slot.get(), &command, &response, lastStatus, 0, 0);
-    // A key file that is deactivated already is what was asked for.
-    if (rv != CKR_OK && response.sw != kSwAlreadyDeactivated) return Failed(trace, __LINE__, rv);
-
-    if (rv = DeleteTokenObjectInfo(slotId, handle); rv != CKR_OK) return Failed(trace, __LINE__, rv);
-    if (rv = RewriteDirectoryFile(slotId, lastStatus, kKindRsaPrivateKey); rv != CKR_OK) {
-        return Failed(trace, __LINE__, rv);
-    }
-    return trace.Result(CKR_OK);
+    const HexBinary path(*rsa->path);
+    return DestroyTokenObject(trace, slotId, lastStatus, *application, kKindRsaPrivateKey, handle, [&]() -> CK_RV {
+        if (CK_RV rv = Card::SetIntoIasAppDF(lastStatus, slot.get(), application->IasAid.get(), application->Profile,
+                                             [] { return false; });
+            rv != CKR_OK) {
+            return rv;
+        }
+        Card::ApduCommand command;
+        Card::ApduResponse response;
+        Card::SetApdu(&command, 0x00, 0x04, 0x00, 0x00, Card::kNoLe, Card::kSwSuccess);
+        if (CK_RV rv = Card::SetApduData(&command, static_cast<uint16_t>(path.length), path.data, 1); rv != CKR_OK) {
+            return rv;
+        }
+        const CK_RV rv = Card::SendApdu(slot.get(), &command, &response, lastStatus, 0, 0);
+        // A key file that is deactivated already is what was asked for.
+        return rv != CKR_OK && response.sw == kSwAlreadyDeactivated ? CKR_OK : rv;
+    });
 }
 
 CK_RV DestroyCertificate(CK_SLOT_ID slotId, CK_ULONG* lastStatus, CK_OBJECT_HANDLE handle)
@@ -375,24 +430,20 @@ CK_RV DestroyCertificate(CK_SLOT_ID slotId, CK_ULONG* lastStatus, CK_OBJECT_HAND
         LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "%s", "Invalid certificate path");
         return Failed(trace, __LINE__, CKR_FUNCTION_FAILED);
     }
-    CK_RV rv = Card::SetIntoCiaAppDF(lastStatus, slot.get(), application->Aid.get());
-    if (rv == CKR_OK) rv = Card::SelectFile(lastStatus, slot.get(), kCertificateDf, sizeof kCertificateDf,
-                                            Card::kSelectByFileId);
-    if (rv == CKR_OK) rv = Card::ChangeLc(lastStatus, slot.get(), kLifeCycleOperational);
-    if (rv != CKR_OK) return Failed(trace, __LINE__, rv);
-
-    Card::ApduCommand command;
-    Card::ApduResponse response;
-    Card::SetApdu(&command, 0x00, 0xE4, 0x02, 0x00, Card::kNoLe, Card::kSwSuccess);
-    rv = Card::SetApduData(&command, static_cast<uint16_t>(attributes->path->length), attributes->path->data, 1);
-    if (rv == CKR_OK) rv = Card::SendApdu(slot.get(), &command, &response, lastStatus, 0, 0);
-    if (rv != CKR_OK) return Failed(trace, __LINE__, rv);
-
-    if (rv = DeleteTokenObjectInfo(slotId, handle); rv != CKR_OK) return Failed(trace, __LINE__, rv);
-    if (rv = RewriteDirectoryFile(slotId, lastStatus, kKindCertificate); rv != CKR_OK) {
-        return Failed(trace, __LINE__, rv);
-    }
-    return trace.Result(CKR_OK);
+    const HexBinary path(*attributes->path);
+    return DestroyTokenObject(trace, slotId, lastStatus, *application, kKindCertificate, handle, [&]() -> CK_RV {
+        CK_RV rv = Card::SetIntoCiaAppDF(lastStatus, slot.get(), application->Aid.get());
+        if (rv == CKR_OK) rv = Card::SelectFile(lastStatus, slot.get(), kCertificateDf, sizeof kCertificateDf,
+                                                Card::kSelectByFileId);
+        if (rv == CKR_OK) rv = Card::ChangeLc(lastStatus, slot.get(), kLifeCycleOperational);
+        if (rv != CKR_OK) return rv;
+        Card::ApduCommand command;
+        Card::ApduResponse response;
+        Card::SetApdu(&command, 0x00, 0xE4, 0x02, 0x00, Card::kNoLe, Card::kSwSuccess);
+        rv = Card::SetApduData(&command, static_cast<uint16_t>(path.length), path.data, 1);
+        if (rv == CKR_OK) rv = Card::SendApdu(slot.get(), &command, &response, lastStatus, 0, 0);
+        return rv;
+    });
 }
 
 CK_RV CreateCertificate(CK_SLOT_ID slotId, CK_ULONG* lastStatus, std::unique_ptr<CIOObject> certificate,
@@ -414,6 +465,33 @@ CK_RV CreateCertificate(CK_SLOT_ID slotId, CK_ULONG* lastStatus, std::unique_ptr
     CK_RV rv = CKR_OK;
     const uint16_t number = GetFreeCertFID(slotId, lastStatus, kCertificateDf, sizeof kCertificateDf, 0x02, 0xEF);
     if (number > 0xFF) rv = CKR_FUNCTION_FAILED;
+    const uint8_t path[] = {0xEF, static_cast<uint8_t>(number)};
+
+    // The object joins the certificate list first, so that the directory file
+    // is known to take its entry before the card gets the file; it leaves the
+    // list again unless everything went through.
+    CIOObject* added = nullptr;
+    CIOObjectList* list = application->FindObjectList(kKindCertificate);
+    const bool newList = list == nullptr;
+    if (rv == CKR_OK) {
+        if (newList) {
+            application->ObjectLists.push_back(std::make_unique<CIOObjectList>(kKindCertificate));
+            list = application->ObjectLists.back().get();
+        }
+        CK_OBJECT_HANDLE handle = 0;
+        rv = CreateNewTokenObjectId(*list, &handle);
+        if (rv == CKR_OK) {
+            certificate->handle = static_cast<uint32_t>(handle);
+            certificate->AsCertificateAttributes()->path = std::make_unique<HexBinary>(path, 2, true);
+            added = certificate.get();
+            list->objects.push_back(std::move(certificate));
+        }
+    }
+    if (rv == CKR_OK) rv = CheckDirectoryFileRewrite(slotId, kKindCertificate);
+    if (rv == CKR_OK) rv = Card::SetIntoCiaAppDF(lastStatus, slot.get(), application->Aid.get());
+    if (rv == CKR_OK) {
+        rv = Card::SelectFile(lastStatus, slot.get(), kCertificateDf, sizeof kCertificateDf, Card::kSelectByFileId);
+    }
 
     if (rv == CKR_OK) {
         const auto size = static_cast<uint16_t>(data.length);
@@ -427,9 +505,7 @@ CK_RV CreateCertificate(CK_SLOT_ID slotId, CK_ULONG* lastStatus, std::unique_ptr
         rv = Card::SetApduData(&command, sizeof fcp, fcp, 1);
         if (rv == CKR_OK) rv = Card::SendApdu(slot.get(), &command, &response, lastStatus, 0, 0);
     }
-    const uint8_t path[] = {0xEF, static_cast<uint8_t>(number)};
     if (rv == CKR_OK) {
-        certificate->AsCertificateAttributes()->path = std::make_unique<HexBinary>(path, 2, true);
         rv = Card::WriteBinary(lastStatus, slot.get(), nullptr, 0, data.data, static_cast<uint32_t>(data.length), 0);
     }
     if (rv == CKR_OK) {
@@ -441,7 +517,7 @@ CK_RV CreateCertificate(CK_SLOT_ID slotId, CK_ULONG* lastStatus, std::unique_ptr
         CK_BBOOL isPrivate = CK_FALSE;
         CK_ULONG length = sizeof isPrivate;
         AttributeSource none;
-        GetCertAttribute(none, certificate->handle, certificate.get(), CKA_PRIVATE, &isPrivate, &length);
+        GetCertAttribute(none, added->handle, added, CKA_PRIVATE, &isPrivate, &length);
         const bool privateCertificate = length == sizeof isPrivate && isPrivate == CK_TRUE;
         Card::ApduCommand command;
         Card::ApduResponse response;
@@ -450,19 +526,13 @@ CK_RV CreateCertificate(CK_SLOT_ID slotId, CK_ULONG* lastStatus, std::unique_ptr
                                 : Card::SetApduData(&command, sizeof kPublic, kPublic, 1);
         if (rv == CKR_OK) rv = Card::SendApdu(slot.get(), &command, &response, lastStatus, 0, 0);
     }
-    CK_OBJECT_HANDLE handle = 0;
-    if (rv == CKR_OK) {
-        CIOObjectList* list = application->FindObjectList(kKindCertificate);
-        if (list == nullptr) {
-            application->ObjectLists.push_back(std::make_unique<CIOObjectList>(kKindCertificate));
-            list = application->ObjectLists.back().get();
-        }
-        rv = CreateNewTokenObjectId(*list, &handle);
-        if (rv == CKR_OK) {
-            certificate->handle = static_cast<uint32_t>(handle);
-            list->objects.push_back(std::move(certificate));
-            rv = RewriteDirectoryFile(slotId, lastStatus, kKindCertificate);
-            if (rv != CKR_OK) DeleteTokenObjectInfo(slotId, handle);
+    if (rv == CKR_OK) rv = RewriteDirectoryFile(slotId, lastStatus, kKindCertificate);
+    if (rv != CKR_OK) {
+        // A certificate file created before the failure stays on the card,
+        // but no directory entry names it, and so no object does.
+        if (added != nullptr) DeleteObjectInfo(&application->ObjectLists, added->handle);
+        if (newList && list != nullptr) {
+            std::erase_if(application->ObjectLists, [list](const auto& held) { return held.get() == list; });
         }
     }
     Card::EndTransaction(lastStatus, slot.get());
