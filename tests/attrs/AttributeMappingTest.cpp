@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <botan/x509cert.h>
+
 #include <cstring>
 
+#include "../token/DerBuild.h"
 #include "TokenObjects.h"
 #include "token/AttributeGetters.h"
 #include "token/AttributeTemplate.h"
+#include "LogNames.h"
 #include "token/BerTlv.h"
 
 using namespace attrstest;
@@ -29,6 +33,237 @@ Answer Ask(TokenFixture& t, CIOObject* object, CK_ATTRIBUTE_TYPE type, CK_ULONG 
     const CK_RV rv = getter(t.source, object->handle, object, type, sizeQuery ? nullptr : buffer.data(), &length);
     if (rv == CKR_OK && !sizeQuery && length != CK_UNAVAILABLE_INFORMATION) buffer.resize(length);
     return {rv, length, buffer};
+}
+
+using testder::Prim;
+using testder::Tlv;
+
+// One attribute of an object built from a directory entry: its value as the
+// entry gives it, unavailable, or an attribute the object does not have.
+struct Row {
+    CK_ATTRIBUTE_TYPE type;
+    enum { Value, Unavailable, NotItsAttribute } expect;
+    std::vector<uint8_t> value = {};
+};
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::vector<uint8_t> UlongBytes(CK_ULONG value)
+{
+    std::vector<uint8_t> bytes(sizeof value);
+    std::memcpy(bytes.data(), &value, sizeof value);
+    return bytes;
+}
+
+const std::vector<uint8_t> kTrue{CK_TRUE};
+const std::vector<uint8_t> kFalse{CK_FALSE};
+
+std::unique_ptr<CIOObject> FromEntry(CioFileKind kind, const testder::Der& entry)
+{
+    CIOObjectList list(kind);
+    std::unique_ptr<CIOObject> object;
+    EXPECT_EQ(CreateCIOObject(object, *testder::Node(entry), list, DefaultProfile), CKR_OK);
+    return object;
+}
+
+void ExpectRows(TokenFixture& t, CIOObject* object, const std::vector<Row>& rows)
+{
+    ASSERT_NE(object, nullptr);
+    for (const Row& row : rows) {
+        const Answer a = Ask(t, object, row.type, 1024);
+        switch (row.expect) {
+        case Row::Value:
+            EXPECT_EQ(a.rv, CKR_OK) << CkaToString(row.type);
+            EXPECT_EQ(a.bytes, row.value) << CkaToString(row.type);
+            break;
+        case Row::Unavailable:
+            EXPECT_EQ(a.rv, CKR_OK) << CkaToString(row.type);
+            EXPECT_EQ(a.length, CK_UNAVAILABLE_INFORMATION) << CkaToString(row.type);
+            EXPECT_EQ(a.bytes[0], 0xEE) << CkaToString(row.type) << ": nothing written";
+            break;
+        case Row::NotItsAttribute:
+            EXPECT_EQ(a.rv, CKR_ATTRIBUTE_TYPE_INVALID) << CkaToString(row.type);
+            EXPECT_EQ(a.length, CK_UNAVAILABLE_INFORMATION) << CkaToString(row.type);
+            break;
+        }
+    }
+}
+
+// Usage: decrypt 1, signRecover 3, derive 8, nonRepudiation 9 set; sign 2 and
+// unwrap 5 clear. Access flags: sensitive 0, neverExtractable 3, local 4 set.
+// Object flags: private set, modifiable clear. A user consent, a second PIN,
+// validity dates and the first and third algorithms of the application.
+TEST(AttributeMapping, PrivateKeyFromItsDirectoryEntry)
+{
+    TokenFixture t;
+    const auto key = FromEntry(
+        kKindRsaPrivateKey,
+        Tlv(0x30, {Tlv(0x30, {Prim(0x0C, TokenFixture::Text("Mapped key")), Prim(0x03, "0680"), Prim(0x04, "02"),
+                              Prim(0x02, "01")}),
+                   Tlv(0x30, {Prim(0x04, "01"), Prim(0x03, "0650C0"), Prim(0x01, "FF"), Prim(0x03, "0398"),
+                              Prim(0x02, "02"), Prim(0x18, TokenFixture::Text("20240705000000Z")),
+                              Tlv(0xA0, {Prim(0x18, TokenFixture::Text("20341130235959Z"))}),
+                              Tlv(0xA1, {Tlv(0x30, {Prim(0x02, "00"), Prim(0x02, "02")})})}),
+                   Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "3F00DF07")}), Prim(0x02, "0800")})})}));
+    const Botan::RSA_PrivateKey& certified = *TestCertificate::Get().key;
+    std::vector<uint8_t> mechanisms = UlongBytes(CKM_RSA_PKCS);
+    const auto third = UlongBytes(CKM_SHA256_RSA_PKCS);
+    mechanisms.insert(mechanisms.end(), third.begin(), third.end());
+    ExpectRows(t, key.get(),
+               {{CKA_CLASS, Row::Value, UlongBytes(CKO_PRIVATE_KEY)},
+                {CKA_TOKEN, Row::Value, kTrue},
+                {CKA_PRIVATE, Row::Value, kTrue},
+                {CKA_MODIFIABLE, Row::Value, kFalse},
+                {CKA_LABEL, Row::Value, Bytes("Mapped key")},
+                {CKA_TRUSTED, Row::Value, kTrue},
+                {CKA_KEY_TYPE, Row::Value, UlongBytes(CKK_RSA)},
+                {CKA_ID, Row::Value, {0x01}},
+                {CKA_MODULUS_BITS, Row::Value, UlongBytes(2048)},
+                // From the certificate with the key's iD.
+                {CKA_MODULUS, Row::Value, Botan::BigInt::encode(certified.get_n())},
+                {CKA_PUBLIC_EXPONENT, Row::Value, Botan::BigInt::encode(certified.get_e())},
+                {CKA_KEY_FILE_ID, Row::Value, {0x07}},
+                {CKA_SECONDARY_AUTH, Row::Value, kTrue},
+                {CKA_ALWAYS_AUTHENTICATE, Row::Value, kTrue},
+                {CKA_NON_REPUDIATION, Row::Value, kTrue},
+                {CKA_DECRYPT, Row::Value, kTrue},
+                {CKA_SIGN, Row::Value, kFalse},
+                {CKA_SIGN_RECOVER, Row::Value, kTrue},
+                {CKA_UNWRAP, Row::Value, kFalse},
+                {CKA_DERIVE, Row::Value, kTrue},
+                {CKA_SENSITIVE, Row::Value, kTrue},
+                {CKA_EXTRACTABLE, Row::Value, kFalse},
+                {CKA_ALWAYS_SENSITIVE, Row::Value, kFalse},
+                {CKA_NEVER_EXTRACTABLE, Row::Value, kTrue},
+                {CKA_LOCAL, Row::Value, kTrue},
+                // Key dates are answered as CK_DATE, not as the stored GeneralizedTime.
+                {CKA_START_DATE, Row::Value, Bytes("20240705")},
+                {CKA_END_DATE, Row::Value, Bytes("20341130")},
+                {CKA_ALLOWED_MECHANISMS, Row::Value, mechanisms},
+                {CKA_SUBJECT, Row::Unavailable},
+                {CKA_PRIVATE_EXPONENT, Row::Unavailable},
+                {CKA_PRIME_1, Row::Unavailable},
+                {CKA_PRIME_2, Row::Unavailable},
+                {CKA_EXPONENT_1, Row::Unavailable},
+                {CKA_EXPONENT_2, Row::Unavailable},
+                {CKA_COEFFICIENT, Row::Unavailable},
+                {CKA_KEY_GEN_MECHANISM, Row::Unavailable},
+                {CKA_WRAP_WITH_TRUSTED, Row::Unavailable},
+                {CKA_UNWRAP_TEMPLATE, Row::Unavailable},
+                {CKA_ENCRYPT, Row::NotItsAttribute},
+                {CKA_VERIFY, Row::NotItsAttribute},
+                {CKA_VALUE, Row::NotItsAttribute},
+                {CKA_CERTIFICATE_TYPE, Row::NotItsAttribute}});
+
+    // The first PIN is no secondary authentication; a key without
+    // certificate has no modulus.
+    key->GetCommonObjectRecord()->authId = Hex("01");
+    key->AsCommonKeyAttributes()->iD = Hex("0102");
+    ExpectRows(t, key.get(), {{CKA_SECONDARY_AUTH, Row::Value, kFalse}, {CKA_MODULUS, Row::Unavailable}});
+}
+
+// Usage: wrap 4, verifyRecover 7, nonRepudiation 9 set; encrypt 0, verify 6,
+// derive 8 clear. No access flags. Object flags: modifiable only.
+TEST(AttributeMapping, PublicKeyFromItsDirectoryEntry)
+{
+    TokenFixture t;
+    const auto key = FromEntry(
+        kKindRsaPublicKey,
+        Tlv(0x30, {Tlv(0x30, {Prim(0x0C, TokenFixture::Text("Mapped public key")), Prim(0x03, "0640")}),
+                   Tlv(0x30, {Prim(0x04, "01"), Prim(0x03, "060940")}),
+                   Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "4501")}), Prim(0x02, "0400")})})}));
+    ExpectRows(t, key.get(),
+               {{CKA_CLASS, Row::Value, UlongBytes(CKO_PUBLIC_KEY)},
+                {CKA_TOKEN, Row::Value, kTrue},
+                {CKA_TRUSTED, Row::Value, kTrue},
+                {CKA_PRIVATE, Row::Value, kFalse},
+                {CKA_MODIFIABLE, Row::Value, kTrue},
+                {CKA_LABEL, Row::Value, Bytes("Mapped public key")},
+                {CKA_KEY_TYPE, Row::Value, UlongBytes(CKK_RSA)},
+                {CKA_ID, Row::Value, {0x01}},
+                {CKA_MODULUS_BITS, Row::Value, UlongBytes(1024)},
+                {CKA_ENCRYPT, Row::Value, kFalse},
+                {CKA_WRAP, Row::Value, kTrue},
+                {CKA_VERIFY, Row::Value, kFalse},
+                {CKA_VERIFY_RECOVER, Row::Value, kTrue},
+                {CKA_DERIVE, Row::Value, kFalse},
+                {CKA_NON_REPUDIATION, Row::Value, kTrue},
+                {CKA_ALLOWED_MECHANISMS, Row::Value, {}},
+                // No key file reader in this source.
+                {CKA_MODULUS, Row::Unavailable},
+                {CKA_PUBLIC_EXPONENT, Row::Unavailable},
+                {CKA_SUBJECT, Row::Unavailable},
+                {CKA_KEY_GEN_MECHANISM, Row::Unavailable},
+                {CKA_WRAP_TEMPLATE, Row::Unavailable},
+                {CKA_START_DATE, Row::Unavailable},
+                {CKA_END_DATE, Row::Unavailable},
+                {CKA_KEY_FILE_ID, Row::Unavailable},
+                {CKA_LOCAL, Row::NotItsAttribute},
+                {CKA_SENSITIVE, Row::NotItsAttribute},
+                {CKA_SIGN, Row::NotItsAttribute},
+                {CKA_DECRYPT, Row::NotItsAttribute},
+                {CKA_SECONDARY_AUTH, Row::NotItsAttribute},
+                {CKA_ALWAYS_AUTHENTICATE, Row::NotItsAttribute},
+                {CKA_PRIVATE_EXPONENT, Row::NotItsAttribute}});
+}
+
+// Object flags with one used bit: private set, modifiable outside the bits.
+TEST(AttributeMapping, CertificateFromItsDirectoryEntry)
+{
+    TokenFixture t;
+    const auto certificate = FromEntry(
+        kKindCertificate,
+        Tlv(0x30, {Tlv(0x30, {Prim(0x0C, TokenFixture::Text("Mapped certificate")), Prim(0x03, "0780")}),
+                   Tlv(0x30, {Prim(0x04, "0A"), Prim(0x01, "FF")}),
+                   Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "3F0050154301")})})})}));
+    const auto& der = TestCertificate::Get().der;
+    const Botan::X509_Certificate reference(der);
+    ExpectRows(t, certificate.get(),
+               {{CKA_CLASS, Row::Value, UlongBytes(CKO_CERTIFICATE)},
+                {CKA_TOKEN, Row::Value, kTrue},
+                {CKA_CERTIFICATE_TYPE, Row::Value, UlongBytes(CKC_X_509)},
+                {CKA_TRUSTED, Row::Value, kFalse},
+                {CKA_PRIVATE, Row::Value, kTrue},
+                {CKA_MODIFIABLE, Row::Value, kFalse},
+                {CKA_LABEL, Row::Value, Bytes("Mapped certificate")},
+                {CKA_ID, Row::Value, {0x0A}},
+                {CKA_VALUE, Row::Value, der},
+                {CKA_ISSUER, Row::Value, reference.raw_issuer_dn()},
+                {CKA_SUBJECT, Row::Value, reference.raw_subject_dn()},
+                {CKA_SERIAL_NUMBER, Row::Value, {0x0A, 0x0B, 0x0C}},
+                {CKA_START_DATE, Row::Value, Bytes("20210705")},
+                {CKA_END_DATE, Row::Value, Bytes("20211130")},
+                {CKA_CERTIFICATE_CATEGORY, Row::Unavailable},
+                {CKA_JAVA_MIDP_SECURITY_DOMAIN, Row::Unavailable},
+                {CKA_URL, Row::Unavailable},
+                {CKA_HASH_OF_SUBJECT_PUBLIC_KEY, Row::Unavailable},
+                {CKA_HASH_OF_ISSUER_PUBLIC_KEY, Row::Unavailable},
+                {CKA_CHECK_VALUE, Row::Unavailable},
+                {CKA_KEY_FILE_ID, Row::Unavailable},
+                {CKA_MODULUS, Row::NotItsAttribute},
+                {CKA_KEY_TYPE, Row::NotItsAttribute},
+                {CKA_SECONDARY_AUTH, Row::NotItsAttribute},
+                {CKA_SIGN, Row::NotItsAttribute}});
+    EXPECT_EQ(t.certificateReads, 1) << "the certificate file is read once per object";
+}
+
+TEST(AttributeMapping, PresentButEmptyLabelAndIdAreValuesOfLengthZero)
+{
+    TokenFixture t;
+    const auto key = FromEntry(kKindRsaPrivateKey,
+                               Tlv(0x30, {Tlv(0x30, {Prim(0x0C, ""), Prim(0x03, "0680")}),
+                                          Tlv(0x30, {Prim(0x04, ""), Prim(0x03, "0620")})}));
+    const auto certificate = FromEntry(kKindCertificate, Tlv(0x30, {Tlv(0x30, {Prim(0x0C, "")}),
+                                                                   Tlv(0x30, {Prim(0x04, "")})}));
+    const std::vector<Row> empty{{CKA_LABEL, Row::Value, {}}, {CKA_ID, Row::Value, {}}};
+    ExpectRows(t, key.get(), empty);
+    ExpectRows(t, certificate.get(), empty);
+    for (CIOObject* object : {key.get(), certificate.get()}) {
+        EXPECT_EQ(Ask(t, object, CKA_LABEL, 0, true).length, 0u) << "size query";
+    }
+    // Absent ones stay unavailable.
+    const auto bare = FromEntry(kKindCertificate, Tlv(0x30, {Tlv(0x30, {}), Tlv(0x30, {})}));
+    ExpectRows(t, bare.get(), {{CKA_LABEL, Row::Unavailable}, {CKA_ID, Row::Unavailable}});
 }
 
 TEST(BerTlv, RefusesCutOrMalformedHeaders)

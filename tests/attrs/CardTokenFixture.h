@@ -84,6 +84,15 @@ protected:
         return cardsim::ToHex(answer);
     }
 
+    // The commands the card got since the last call, as hex text.
+    std::vector<std::string> Commands()
+    {
+        std::vector<std::string> commands;
+        for (const auto& entry : cardsim::Transcript(kReader)) commands.push_back(cardsim::ToHex(entry.command));
+        cardsim::ClearTranscript(kReader);
+        return commands;
+    }
+
     std::shared_ptr<cardsim::Card> card_;
     Brelt::MW::Card::SlotPtr slot_;
     SCARDCONTEXT context_ = 0;

@@ -7,6 +7,7 @@
 #include "BaseTypes.h"
 #include "CardTokenFixture.h"
 #include "token/ApplicationInfoList.h"
+#include "token/ApplicationOperations.h"
 #include "token/CardObjects.h"
 #include "token/ObjectHandles.h"
 #include "token/TokenInfo.h"
@@ -119,6 +120,178 @@ TEST_F(CardTokenTest, TokenInfoWithShortOrOddCardAnswers)
     EXPECT_EQ(GetTokenInfoEF(*slot_, &info), CKR_FUNCTION_FAILED);
     cardsim::InjectFault(kReader, cardsim::Fault::StatusWordFor({0x00, 0xCA, 0x01, 0x8A}, 0x6A, 0x88));
     EXPECT_NE(GetTokenInfoEF(*slot_, &info), CKR_OK);
+}
+
+// The card-side object operations, which no export reaches.
+class CardObjectsTest : public CardTokenTest {
+protected:
+    void SetUp() override
+    {
+        CardTokenTest::SetUp();
+        Load("DEF50");
+        ASSERT_EQ(GetApplicationInfo(uint32_t(slot_->SlotId()), application_), CKR_OK);
+        ASSERT_TRUE(application_);
+    }
+
+    void VerifyUserPin() { ASSERT_EQ(Raw({0x00, 0x20, 0x00, 0x01, 0x08, '1', '2', '3', '4', 0xFF, 0xFF, 0xFF, 0xFF}), "90 00"); }
+
+    // Makes the directory file `fid` look transparent and `size` bytes large
+    // to every SELECT that asks for its FCP.
+    void DirectoryFileLooksTransparent(uint8_t fid, uint16_t size)
+    {
+        auto fault = cardsim::Fault::AnswerWith({0x00, 0xA4, 0x00, 0x00, 0x02, 0x44, fid},
+                                                {0x62, 0x0B, 0x80, 0x02, uint8_t(size >> 8), uint8_t(size), 0x82, 0x01,
+                                                 0x01, 0x83, 0x02, 0x44, fid, 0x90, 0x00});
+        fault.everyTime = true;
+        cardsim::InjectFault(kReader, fault);
+    }
+
+    std::vector<CK_OBJECT_HANDLE> Handles(CioFileKind kind)
+    {
+        std::vector<CK_OBJECT_HANDLE> handles;
+        for (const auto& object : application_->FindObjectList(kind)->objects) handles.push_back(object->handle);
+        return handles;
+    }
+
+    static bool Sent(const std::vector<std::string>& commands, const std::string& prefix)
+    {
+        return std::any_of(commands.begin(), commands.end(),
+                           [&](const std::string& command) { return command.rfind(prefix, 0) == 0; });
+    }
+
+    // The directory file's records without their 00 <number> prefix.
+    std::vector<std::vector<uint8_t>> Entries(uint8_t fid)
+    {
+        std::vector<std::vector<uint8_t>> entries;
+        const auto records = card_->Records({0x3F, 0x00, 0x50, 0x15, 0x44, fid});
+        for (const auto& record : records.value()) entries.emplace_back(record.begin() + 2, record.end());
+        return entries;
+    }
+
+    ApplicationInfoPtr application_;
+    CK_ULONG status_ = 0;
+};
+
+TEST_F(CardObjectsTest, FreeCertificateNumbersFromTheCardsFileList)
+{
+    EXPECT_EQ(GetFreeCertFID(slot_->SlotId(), &status_, nullptr, 0, 0x02, 0x43), 3) << "4301 and 4302 are in use";
+    EXPECT_EQ(GetFreeCertFID(slot_->SlotId(), &status_, nullptr, 0, 0x02, 0x99), 0);
+    cardsim::InjectFault(kReader, cardsim::Fault::StatusWordFor({0x80, 0x16}, 0x6A, 0x82));
+    EXPECT_EQ(GetFreeCertFID(slot_->SlotId(), &status_, nullptr, 0, 0x02, 0x43), 0xFFFF);
+    EXPECT_EQ(GetFreeCertFID(4242, &status_, nullptr, 0, 0x02, 0x43), 0xFFFF);
+}
+
+TEST_F(CardObjectsTest, RecordDirectoryFilesLeaveCardAndObjectsUnchanged)
+{
+    // The default layout keeps its directory files as record files, which
+    // cannot be rewritten: every operation is refused before the card changes.
+    VerifyUserPin();
+    const auto keys = Entries(0x02);
+    const auto certificates = Entries(0x04);
+    Commands();
+    EXPECT_NE(DestroyPrivKey(slot_->SlotId(), &status_, 0x00030000), CKR_OK);
+    EXPECT_NE(DestroyCertificate(slot_->SlotId(), &status_, 0x00070000), CKR_OK);
+    auto created = std::make_unique<CertificateObject>(0, nullptr);
+    const Brelt::MW::Base::HexBinary data(std::string("3003020100"));
+    EXPECT_NE(CreateCertificate(slot_->SlotId(), &status_, std::move(created), data), CKR_OK);
+    const auto commands = Commands();
+    for (const char* change : {"00 04", "00 E4", "00 E0", "00 D6", "00 DA"})
+        EXPECT_FALSE(Sent(commands, change)) << change;
+    EXPECT_EQ(Handles(kKindRsaPrivateKey), (std::vector<CK_OBJECT_HANDLE>{0x30000, 0x30001}));
+    EXPECT_EQ(Handles(kKindCertificate), (std::vector<CK_OBJECT_HANDLE>{0x70000, 0x70001}));
+    EXPECT_EQ(Entries(0x02), keys);
+    EXPECT_EQ(Entries(0x04), certificates);
+    EXPECT_TRUE(card_->FileContents({0x3F, 0x00, 0x50, 0x15, 0x43, 0x01}));
+
+    // A key without a usable file path is refused before any command.
+    CIOObject* key = nullptr;
+    ASSERT_EQ(FindObjectByHandle(&application_->ObjectLists, &key, nullptr, 0x00030001), CKR_OK);
+    key->AsRSAKeyAttributes()->path = std::make_unique<Brelt::MW::Base::HexBinary>(std::string("4B"));
+    EXPECT_EQ(DestroyPrivKey(slot_->SlotId(), &status_, 0x00030001), CKR_FUNCTION_FAILED);
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(DestroyPrivKey(slot_->SlotId(), &status_, 0x00039999), CKR_OBJECT_HANDLE_INVALID);
+    EXPECT_EQ(DestroyCertificate(slot_->SlotId(), &status_, 0x00079999), CKR_OBJECT_HANDLE_INVALID);
+}
+
+TEST_F(CardObjectsTest, KeyDeletionRewritesItsDirectoryFileWithoutTheKey)
+{
+    VerifyUserPin();
+    const auto keys = Entries(0x02);
+    DirectoryFileLooksTransparent(0x02, 1024);
+    auto written = cardsim::Fault::AnswerWith({0x00, 0xD6}, {0x90, 0x00});
+    written.everyTime = true;
+    cardsim::InjectFault(kReader, written);
+    // A key file that is deactivated already counts as deactivated.
+    cardsim::InjectFault(kReader, cardsim::Fault::StatusWordFor({0x00, 0x04}, 0x62, 0x83));
+    Commands();
+    ASSERT_EQ(DestroyPrivKey(slot_->SlotId(), &status_, 0x00030001), CKR_OK);
+    const auto commands = Commands();
+    EXPECT_TRUE(Sent(commands, "00 04 00 00 02 4B 02"));
+    std::vector<uint8_t> expected = keys.at(0);
+    expected.push_back(0x00);
+    std::string update = "00 D6 00 00 " + cardsim::ToHex({uint8_t(expected.size())}) + " " + cardsim::ToHex(expected);
+    EXPECT_TRUE(Sent(commands, update)) << "the first key's entry and the closing 00";
+    EXPECT_EQ(Handles(kKindRsaPrivateKey), std::vector<CK_OBJECT_HANDLE>{0x30000});
+    CK_OBJECT_HANDLE next = 0;
+    ASSERT_EQ(CreateNewTokenObjectId(*application_->FindObjectList(kKindRsaPrivateKey), &next), CKR_OK);
+    EXPECT_EQ(next, 0x30002u) << "the number of a deleted key is not given again";
+}
+
+TEST_F(CardObjectsTest, FailedRewriteAfterTheCardChangedKeepsTheObjectListed)
+{
+    VerifyUserPin();
+    DirectoryFileLooksTransparent(0x02, 1024);
+    Commands();
+    // The key file is deactivated, then UPDATE BINARY meets a record file.
+    EXPECT_NE(DestroyPrivKey(slot_->SlotId(), &status_, 0x00030000), CKR_OK);
+    const auto commands = Commands();
+    EXPECT_TRUE(Sent(commands, "00 04 00 00 02 4B 01"));
+    EXPECT_TRUE(Sent(commands, "00 D6"));
+    // The directory file on the card still names the key, and so does the list.
+    EXPECT_EQ(Handles(kKindRsaPrivateKey), (std::vector<CK_OBJECT_HANDLE>{0x30000, 0x30001}));
+}
+
+TEST_F(CardObjectsTest, DirectoryFileTooSmallIsRefusedBeforeAnyWrite)
+{
+    Bytes data;
+    ASSERT_EQ(GetEFData(*application_, kKindCertificate, data), CKR_OK);
+    const auto size = static_cast<uint16_t>(data->length);
+    int writes = 0;
+    const CardFileWriter writer = [&](const Brelt::MW::Base::HexBinary& path, const Brelt::MW::Base::HexBinary& bytes,
+                                      uint32_t flag) {
+        ++writes;
+        EXPECT_EQ(path.ToString(), "4404");
+        EXPECT_TRUE(bytes.Equals(data.get()));
+        EXPECT_EQ(flag, 1u);
+        return CKR_OK;
+    };
+    EXPECT_EQ(WriteObjectInfo(slot_->SlotId(), 0, 1, writer), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(WriteObjectInfo(slot_->SlotId(), kKindEcPublicKey, 1, writer), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(WriteObjectInfo(slot_->SlotId(), kKindCertificate, 1, writer), CKR_FUNCTION_FAILED) << "record file";
+    DirectoryFileLooksTransparent(0x04, uint16_t(size - 1));
+    EXPECT_EQ(WriteObjectInfo(slot_->SlotId(), kKindCertificate, 1, writer), CKR_DEVICE_MEMORY);
+    EXPECT_EQ(writes, 0);
+    cardsim::ClearFaults();
+    DirectoryFileLooksTransparent(0x04, size);
+    EXPECT_EQ(WriteObjectInfo(slot_->SlotId(), kKindCertificate, 1, writer), CKR_OK);
+    EXPECT_EQ(writes, 1);
+}
+
+TEST_F(CardObjectsTest, CardFilesAreWrittenInTheApplication)
+{
+    const uint8_t path[] = {0x46, 0x01};
+    const std::vector<uint8_t> text{'N', 'e', 'w'};
+    EXPECT_NE(WriteCardFile(slot_->SlotId(), &status_, path, 2, text.data(), 3, 0), CKR_OK) << "needs the PIN";
+    VerifyUserPin();
+    ASSERT_EQ(WriteCardFile(slot_->SlotId(), &status_, path, 2, text.data(), 3, 0), CKR_OK);
+    ASSERT_EQ(WriteCardFile(slot_->SlotId(), &status_, path, 2, text.data(), 3, 4), CKR_OK);
+    const auto contents = card_->FileContents({0x3F, 0x00, 0x50, 0x15, 0x46, 0x01});
+    ASSERT_TRUE(contents);
+    EXPECT_EQ(std::string(contents->begin(), contents->begin() + 7), std::string("Newu") + "New");
+    const uint8_t records[] = {0x44, 0x02};
+    EXPECT_NE(WriteCardFile(slot_->SlotId(), &status_, records, 2, text.data(), 3, 0), CKR_OK);
+    slot_->SetTokenPresent(false);
+    EXPECT_EQ(WriteCardFile(slot_->SlotId(), &status_, path, 2, text.data(), 3, 0), CKR_TOKEN_NOT_PRESENT);
 }
 
 TEST_F(CardTokenTest, TransactionGuardsCountAndRefuseUnknownSlots)

@@ -5,6 +5,8 @@
 
 #include <cardsim/Readers.h>
 
+#include <vector>
+
 #include "card/CardApplications.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
@@ -68,6 +70,42 @@ TEST_F(ExportsTest, HostileArgumentsGetClearCodes)
     EXPECT_EQ(OpenTransactions(), 1);
     EXPECT_EQ(C_FindObjectsFinal(session_), CKR_OK);
     EXPECT_EQ(OpenTransactions(), 0);
+}
+
+TEST_F(ExportsTest, TemplateValuesLongerThanAnyCardValueAreRefused)
+{
+    std::vector<CK_BYTE> modulus(256);
+    CK_ATTRIBUTE read{CKA_MODULUS, modulus.data(), modulus.size()};
+    ASSERT_EQ(C_GetAttributeValue(session_, 0x40000, &read, 1), CKR_OK);
+    CK_OBJECT_CLASS publicKey = CKO_PUBLIC_KEY;
+    CK_KEY_TYPE rsa = CKK_RSA;
+    CK_BBOOL yes = CK_TRUE;
+    CK_BYTE exponent[] = {0x01, 0x00, 0x01};
+    CK_BYTE byte = 0;
+    // Lengths no caller's buffer has: nothing is allocated or copied for them.
+    for (const CK_ULONG length : {CK_ULONG{1} << 40, CK_UNAVAILABLE_INFORMATION, CK_ULONG{0x10000}}) {
+        CK_ATTRIBUTE label{CKA_LABEL, &byte, length};
+        EXPECT_EQ(C_FindObjectsInit(session_, &label, 1), CKR_ATTRIBUTE_VALUE_INVALID) << length;
+        EXPECT_EQ(OpenTransactions(), 0);
+        // An attribute the operation does not even look at.
+        CK_ATTRIBUTE key[] = {{CKA_CLASS, &publicKey, sizeof publicKey}, {CKA_KEY_TYPE, &rsa, sizeof rsa},
+                              {CKA_VERIFY, &yes, 1}, {CKA_MODULUS, modulus.data(), modulus.size()},
+                              {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}, {CKA_SUBJECT, &byte, length}};
+        CK_OBJECT_HANDLE handle = 1;
+        EXPECT_EQ(C_CreateObject(session_, key, 6, &handle), CKR_ATTRIBUTE_VALUE_INVALID) << length;
+        EXPECT_EQ(handle, 0u);
+        CK_ATTRIBUTE subject{CKA_SUBJECT, &byte, length};
+        EXPECT_EQ(C_SetAttributeValue(session_, 0x70000, &subject, 1), CKR_ATTRIBUTE_VALUE_INVALID) << length;
+    }
+    // 65,535 bytes is the longest value a template carries.
+    std::vector<CK_BYTE> longest(0xFFFF, 'x');
+    CK_ATTRIBUTE label{CKA_LABEL, longest.data(), longest.size()};
+    ASSERT_EQ(C_FindObjectsInit(session_, &label, 1), CKR_OK);
+    CK_OBJECT_HANDLE found[2];
+    CK_ULONG count = 9;
+    EXPECT_EQ(C_FindObjects(session_, found, 2, &count), CKR_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(C_FindObjectsFinal(session_), CKR_OK);
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
 // The object calls and the object search of a session on a simulated card.
 
 #include <botan/rsa.h>
+#include <botan/x509cert.h>
+
+#include <cardsim/Personalisations.h>
 
 #include "CardTokenFixture.h"
+#include "LogNames.h"
 #include "pkcs11/InternalOperations.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/SessionOperations.h"
+#include "token/AttributeGetters.h"
 
 using namespace attrstest;
 using namespace Brelt::MW::Pkcs11;
@@ -19,6 +24,20 @@ protected:
         Load(personalisation);
         ASSERT_EQ(AddSession(slot_->SlotId(), flags, &hSession_), CKR_OK);
         ASSERT_EQ(GetSessionByHandle(hSession_, session_), CKR_OK);
+    }
+
+    void LogIn() { session_->SetState(session_->IsReadWrite() ? CKS_RW_USER_FUNCTIONS : CKS_RO_USER_FUNCTIONS); }
+
+    std::vector<CK_OBJECT_HANDLE> Find(std::vector<CK_ATTRIBUTE> attributes)
+    {
+        EXPECT_EQ(FindObjectsInit(hSession_, attributes.empty() ? nullptr : attributes.data(), attributes.size()),
+                  CKR_OK);
+        std::vector<CK_OBJECT_HANDLE> handles(32);
+        CK_ULONG found = 0;
+        EXPECT_EQ(FindObjects(hSession_, handles.data(), handles.size(), &found), CKR_OK);
+        EXPECT_EQ(FindObjectsFinal(hSession_), CKR_OK);
+        handles.resize(found);
+        return handles;
     }
 
     std::vector<uint8_t> Value(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
@@ -89,6 +108,116 @@ TEST_F(ObjectCallsTest, SearchHoldsTheCardTransactionUntilTheFirstFind)
     EXPECT_EQ(FindObjects(hSession_, &handle, 1, &found), CKR_OPERATION_NOT_INITIALIZED);
 }
 
+// Every attribute of every object class, as C_GetAttributeValue answers it
+// on the default card: a value ('v'), CKR_ATTRIBUTE_TYPE_INVALID ('t') or
+// CKR_ATTRIBUTE_SENSITIVE ('s'), for the signature key, its public key, its
+// certificate and a session public key, in that order. Never CKR_OK with an
+// unavailable length, and never a length without CKR_OK.
+TEST_F(ObjectCallsTest, NoAttributeIsAnsweredOkWithoutAValue)
+{
+    Open();
+    LogIn();
+    const CK_OBJECT_HANDLE objects[] = {0x30000, 0x40000, 0x70000, CreatePublicKey()};
+    const struct {
+        CK_ATTRIBUTE_TYPE type;
+        const char* answers;
+    } rows[] = {
+        {CKA_CLASS, "vvvv"}, {CKA_TOKEN, "vvvv"}, {CKA_PRIVATE, "vvvv"}, {CKA_LABEL, "vvvv"},
+        {CKA_MODIFIABLE, "vvvv"}, {CKA_TRUSTED, "vvvv"}, {CKA_ID, "vvvt"}, {CKA_VALUE, "ttvt"},
+        {CKA_ISSUER, "ttvt"}, {CKA_SUBJECT, "ttvt"}, {CKA_SERIAL_NUMBER, "ttvt"}, {CKA_CERTIFICATE_TYPE, "ttvt"},
+        {CKA_START_DATE, "ttvt"}, {CKA_END_DATE, "ttvt"}, {CKA_CERTIFICATE_CATEGORY, "tttt"},
+        {CKA_JAVA_MIDP_SECURITY_DOMAIN, "tttt"}, {CKA_URL, "tttt"}, {CKA_HASH_OF_SUBJECT_PUBLIC_KEY, "tttt"},
+        {CKA_HASH_OF_ISSUER_PUBLIC_KEY, "tttt"}, {CKA_CHECK_VALUE, "tttt"}, {CKA_KEY_TYPE, "vvtv"},
+        {CKA_MODULUS_BITS, "vvtv"}, {CKA_MODULUS, "vvtv"}, {CKA_PUBLIC_EXPONENT, "vvtv"},
+        {CKA_PRIVATE_EXPONENT, "sttt"}, {CKA_PRIME_1, "sttt"}, {CKA_PRIME_2, "sttt"}, {CKA_EXPONENT_1, "sttt"},
+        {CKA_EXPONENT_2, "sttt"}, {CKA_COEFFICIENT, "sttt"}, {CKA_KEY_GEN_MECHANISM, "tttt"},
+        {CKA_WRAP_WITH_TRUSTED, "tttt"}, {CKA_UNWRAP_TEMPLATE, "tttt"}, {CKA_WRAP_TEMPLATE, "tttt"},
+        {Brelt::MW::Token::CKA_KEY_FILE_ID, "vttt"}, {CKA_SECONDARY_AUTH, "vttt"}, {CKA_ALWAYS_AUTHENTICATE, "vttt"},
+        {Brelt::MW::Token::CKA_NON_REPUDIATION, "vvtv"}, {CKA_ENCRYPT, "tvtv"}, {CKA_DECRYPT, "vttt"},
+        {CKA_SIGN, "vttt"}, {CKA_SIGN_RECOVER, "vttt"}, {CKA_WRAP, "tvtv"}, {CKA_UNWRAP, "vttt"},
+        {CKA_VERIFY, "tvtv"}, {CKA_VERIFY_RECOVER, "tvtv"}, {CKA_DERIVE, "vvtv"}, {CKA_SENSITIVE, "vttt"},
+        {CKA_EXTRACTABLE, "vttt"}, {CKA_ALWAYS_SENSITIVE, "vttt"}, {CKA_NEVER_EXTRACTABLE, "vttt"},
+        {CKA_LOCAL, "vttv"}, {CKA_ALLOWED_MECHANISMS, "vvtv"}, {CKA_APPLICATION, "tttt"}, {CKA_VALUE_LEN, "tttt"},
+        {CKA_EC_PARAMS, "tttt"}, {CKA_VENDOR_DEFINED, "tttt"},
+    };
+    std::vector<CK_ATTRIBUTE> all;
+    for (const auto& row : rows) all.push_back({row.type, nullptr, 0});
+    for (size_t o = 0; o < std::size(objects); ++o) {
+        CK_RV last = CKR_OK;
+        for (const auto& row : rows) {
+            const CK_RV expected = row.answers[o] == 'v'   ? CKR_OK
+                                   : row.answers[o] == 's' ? CKR_ATTRIBUTE_SENSITIVE
+                                                           : CKR_ATTRIBUTE_TYPE_INVALID;
+            if (expected != CKR_OK) last = expected;
+            std::vector<uint8_t> buffer(4096);
+            for (void* value : {static_cast<void*>(nullptr), static_cast<void*>(buffer.data())}) {
+                CK_ATTRIBUTE query{row.type, value, buffer.size()};
+                EXPECT_EQ(GetAttributeValue(hSession_, objects[o], &query, 1), expected)
+                    << CkaToString(row.type) << " of " << std::hex << objects[o];
+                EXPECT_EQ(query.ulValueLen == CK_UNAVAILABLE_INFORMATION, expected != CKR_OK)
+                    << CkaToString(row.type) << " of " << std::hex << objects[o];
+            }
+        }
+        // All at once: the walk goes on past every refused attribute.
+        std::vector<CK_ATTRIBUTE> once = all;
+        EXPECT_EQ(GetAttributeValue(hSession_, objects[o], once.data(), once.size()), last);
+        EXPECT_NE(once[3].ulValueLen, CK_UNAVAILABLE_INFORMATION) << "CKA_LABEL of " << std::hex << objects[o];
+    }
+}
+
+// Cards whose certificate files are larger than the certificate and filled:
+// the same certificates as on the plain cards.
+class FilledCertificateFileTest : public ObjectCallsTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FilledCertificateFileTest, CertificateValueIsTheCertificateWithoutTheFill)
+{
+    Open(GetParam());
+    const std::string plain = std::string(GetParam()).substr(0, 5);
+    const auto certificate = cardsim::MakePersonalisation(plain)->FileContents({0x3F, 0x00, 0x50, 0x15, 0x43, 0x01});
+    ASSERT_TRUE(certificate);
+    ASSERT_EQ(card_->FileContents({0x3F, 0x00, 0x50, 0x15, 0x43, 0x01})->size(), certificate->size() + 300);
+    EXPECT_EQ(Value(0x70000, CKA_VALUE), *certificate);
+    const Botan::X509_Certificate parsed(*certificate);
+    EXPECT_EQ(Value(0x70000, CKA_SUBJECT), parsed.raw_subject_dn());
+    EXPECT_EQ(Value(0x70000, CKA_SERIAL_NUMBER), parsed.serial_number());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, FilledCertificateFileTest,
+                         ::testing::Values("DEF50-PADDED", "DEF50-PADDED-FF", "DEF44-PADDED", "DEF44-PADDED-FF"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (c == '-') c = '_';
+                             return name;
+                         });
+
+TEST_F(ObjectCallsTest, TokenObjectsAreReadOnlyAndPrivateOnesHidden)
+{
+    Open();
+    EXPECT_EQ(Find({}), (std::vector<CK_OBJECT_HANDLE>{0x40000, 0x40001, 0x70000, 0x70001})) << "keys are private";
+    CK_ATTRIBUTE query{CKA_LABEL, nullptr, 0};
+    EXPECT_EQ(GetAttributeValue(hSession_, 0x30000, &query, 1), CKR_OBJECT_HANDLE_INVALID) << "private, not logged in";
+    LogIn();
+    EXPECT_EQ(Find({}).size(), 6u);
+    EXPECT_EQ(GetAttributeValue(hSession_, 0x30000, &query, 1), CKR_OK);
+
+    // A read/write session changes and destroys session objects only.
+    std::string label = "x";
+    CK_ATTRIBUTE rename{CKA_LABEL, label.data(), label.size()};
+    for (const CK_OBJECT_HANDLE token : {0x30000, 0x40000, 0x70000}) {
+        EXPECT_EQ(SetAttributeValue(hSession_, token, &rename, 1), CKR_ATTRIBUTE_READ_ONLY);
+        EXPECT_EQ(DestroyObject(hSession_, token), CKR_OBJECT_HANDLE_INVALID);
+    }
+    const std::string unchanged = "Signature certificate";
+    EXPECT_EQ(Value(0x70000, CKA_LABEL), std::vector<uint8_t>(unchanged.begin(), unchanged.end()));
+    EXPECT_EQ(Find({}).size(), 6u);
+
+    CK_SESSION_HANDLE readOnly = 0;
+    ASSERT_EQ(AddSession(slot_->SlotId(), CKF_SERIAL_SESSION, &readOnly), CKR_OK);
+    EXPECT_EQ(SetAttributeValue(readOnly, 0x70000, &rename, 1), CKR_SESSION_READ_ONLY);
+    EXPECT_EQ(DestroyObject(readOnly, 0x70000), CKR_SESSION_READ_ONLY);
+}
+
 TEST_F(ObjectCallsTest, TemplatesWithUnknownTypesAndShortBuffersFillTheRest)
 {
     Open();
@@ -107,7 +236,7 @@ TEST_F(ObjectCallsTest, TemplatesWithUnknownTypesAndShortBuffersFillTheRest)
     EXPECT_EQ(id[0], 0x01);
 
     // Size queries of attributes the object kind lacks do not spoil the rest.
-    session_->SetState(CKS_RW_USER_FUNCTIONS);
+    LogIn();
     CK_ATTRIBUTE sizes[] = {{CKA_ENCRYPT, nullptr, 0}, {CKA_SIGN, nullptr, 0}};
     EXPECT_EQ(GetAttributeValue(hSession_, 0x30000, sizes, 2), CKR_ATTRIBUTE_TYPE_INVALID);
     EXPECT_EQ(sizes[0].ulValueLen, CK_UNAVAILABLE_INFORMATION);

@@ -129,6 +129,30 @@ TEST(ObjectSearch, HostileTemplatesAndStates)
     EXPECT_EQ(FindObjects(s.context, s.scope, &handle, 1, &found), CKR_FUNCTION_FAILED);
 }
 
+TEST(ObjectSearch, CardLostWhileReadingEndsWithGeneralError)
+{
+    for (const CK_RV lost : {CKR_TOKEN_NOT_PRESENT, CKR_DEVICE_ERROR}) {
+        Search s;
+        const CK_OBJECT_HANDLE sessionKey = s.AddSessionKey("x");
+        s.token.certificateReadResult = lost;
+        // The session key matches before the certificates are read.
+        std::string label = "x";
+        CK_ATTRIBUTE byLabel[] = {{CKA_LABEL, label.data(), label.size()}};
+        ASSERT_EQ(FindObjectsInit(s.context, byLabel, 1), CKR_OK);
+        std::vector<CK_OBJECT_HANDLE> handles(4);
+        CK_ULONG found = 9;
+        EXPECT_EQ(FindObjects(s.context, s.scope, handles.data(), 4, &found), CKR_OK) << "labels need no card read";
+        EXPECT_EQ(found, 1u);
+        EXPECT_EQ(handles[0], sessionKey);
+
+        CK_ATTRIBUTE bySubject[] = {{CKA_SUBJECT, label.data(), label.size()}};
+        ASSERT_EQ(FindObjectsInit(s.context, bySubject, 1), CKR_OK);
+        found = 9;
+        EXPECT_EQ(FindObjects(s.context, s.scope, handles.data(), 4, &found), CKR_GENERAL_ERROR) << lost;
+        EXPECT_EQ(found, 0u);
+    }
+}
+
 TEST(ObjectHandles, DestroyedHandlesAreRefusedAndNeverReused)
 {
     Search s;
