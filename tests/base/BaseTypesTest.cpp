@@ -28,6 +28,32 @@ std::string ThrownText(const std::function<void()>& action)
 
 }  // namespace
 
+TEST(HexBinaryTest, ParsesHexTextInEitherCase)
+{
+    const HexBinary buffer(std::string("0a1B"));
+    ASSERT_EQ(buffer.length, 2);
+    EXPECT_EQ(buffer[0], 0x0A);
+    EXPECT_EQ(buffer[1], 0x1B);
+    EXPECT_EQ(buffer.ToString(), "0A1B");
+    EXPECT_EQ(HexBinary(std::string("")).length, 0);
+}
+
+TEST(HexBinaryTest, EqualsAndCompare)
+{
+    const HexBinary a(std::string("0102"));
+    const HexBinary b(std::string("010203"));
+    const HexBinary builtEmpty;
+    const HexBinary parsedEmpty(std::string(""));
+    EXPECT_TRUE(builtEmpty.Equals(&parsedEmpty));
+    EXPECT_FALSE(a.Equals(nullptr));
+    EXPECT_TRUE(a.Equals(&a));
+    EXPECT_FALSE(a.Equals(&b));
+    EXPECT_LT(a.Compare(b), 0);  // a proper prefix compares lower
+    EXPECT_GT(b.Compare(a), 0);
+    EXPECT_EQ(a.Compare(HexBinary(std::string("0102"))), 0);
+    EXPECT_LT(HexBinary(std::string("09")).Compare(HexBinary(std::string("0A"))), 0);
+}
+
 TEST(HexBinaryTest, RejectsMalformedHexText)
 {
     auto messageOf = [](const std::string& text) {
@@ -114,3 +140,8 @@ TEST(HexBinaryTest, RefusesInconsistentConstructorArguments)
     EXPECT_THROW(HexBinary(&byte, -1, true), std::invalid_argument);
 }
 
+TEST(BotanConversionTest, ZeroIsEmptyAndOthersAreMinimalBigEndian)
+{
+    EXPECT_EQ(std::unique_ptr<HexBinary>(Brelt::MW::Base::BigIntToHexBinary(Botan::BigInt(0)))->length, 0);
+    EXPECT_EQ(Hex(std::unique_ptr<HexBinary>(Brelt::MW::Base::BigIntToHexBinary(Botan::BigInt(0x100))).get()), "0100");
+}

@@ -6,6 +6,29 @@
 
 using LogNamesTest = LogTest;
 
+TEST_F(LogNamesTest, NamesAndFallbacks)
+{
+    StartPlainLog(1);
+    EXPECT_STREQ(CkrToString(0x80000000UL), "CKR_VENDOR_DEFINED");
+    EXPECT_STREQ(CkrToString(4), "[00000004h] Unknown CKR result");
+    EXPECT_STREQ(CkaToString(CKA_CLASS), "CKA_CLASS               ");
+    EXPECT_STREQ(CkaToString(0x10), "[00000010h] UNKNOWN ATTRIBUTE");
+    EXPECT_STREQ(CkaToString(CKA_PRIVATE_EXPONENT), "[00000123h] UNKNOWN ATTRIBUTE");
+    EXPECT_STREQ(CkkToString(6), "[6] UNKNOWN KEY TYPE");
+    EXPECT_STREQ(CkoToString(4), "CKO_SECRET_KEY [not supported]");
+    EXPECT_STREQ(CkoToString(9), "[00000009h] UNKNOWN OBJECT CLASS");
+    EXPECT_STREQ(CkcToString(3), "[3] UNKNOWN CERTIFICATE TYPE");
+    EXPECT_STREQ(CkuToString(7), "[7] UNKNOWN USER TYPE");
+    EXPECT_STREQ(CkmToString(CKM_EC_KEY_PAIR_GEN), "CKM_ECDSA_KEY_PAIR_GEN/CKM_EC_KEY_PAIR_GEN");
+    EXPECT_STREQ(CkmToString(0x1041), "[00001041h] UNKNOWN MECHANISM TYPE");
+    CloseLogger();
+    // With logging off the mechanism and user names cost nothing; the others still name.
+    EXPECT_EQ(CkmToString(0x1041), nullptr);
+    EXPECT_EQ(CkmToString(CKM_RSA_PKCS), nullptr);
+    EXPECT_EQ(CkuToString(CKU_USER), nullptr);
+    EXPECT_STREQ(CkrToString(CKR_OK), "CKR_OK");
+}
+
 TEST_F(LogNamesTest, FormatUlongList)
 {
     const CK_ULONG three[] = {1, 2, 3};
@@ -34,6 +57,39 @@ TEST_F(LogNamesTest, ApduLayout)
               "   10 11 12 13 \n\n"
               "Response data = \n"
               "   00 01 \n\n");
+}
+
+TEST_F(LogNamesTest, HexDumpLayout)
+{
+    StartPlainLog(3);
+    const char text[] = "0123456789ABCDEF\x01";
+    LogHexDump(3, text, 17);
+    LogHexDump(3, text, 0);
+    LogHexDump(3, nullptr, 4);
+    LogHexDump(3, text, 9);
+    EXPECT_EQ(WithoutTimes(BodyAfterClose()),
+              "\t\t\t0000:  30 31 32 33 34 35 36 37   38 39 41 42 43 44 45 46    0123456789ABCDEF\n"
+              "\t\t\t0010:  01                                                   .\n"
+              "\t\t\t0000:  30 31 32 33 34 35 36 37   38                         012345678\n");
+}
+
+TEST_F(LogNamesTest, RequestTemplateLayout)
+{
+    StartPlainLog(3);
+    unsigned char buffer[4];
+    CK_ATTRIBUTE request[] = {
+        {CKA_LABEL, nullptr, 0},
+        {CKA_ID, buffer, 0},
+        {CKA_VALUE, buffer, CK_UNAVAILABLE_INFORMATION},
+        {CKA_MODULUS, buffer, sizeof buffer},
+    };
+    LogAttributeTemplate(3, request, 4, true);
+    LogAttributeTemplate(3, nullptr, 4, true);
+    EXPECT_EQ(WithoutTimes(BodyAfterClose()),
+              "\t\tCKA_LABEL               : [----h] SIZE REQUEST\n"
+              "\t\tCKA_ID                  : [0000h] EMPTY\n"
+              "\t\tCKA_VALUE               : [----h] INVALID ATTRIBUTE\n"
+              "\t\tCKA_MODULUS             : [0004h] DATA REQUEST\n");
 }
 
 TEST_F(LogNamesTest, ValueTemplateLayoutNeverReadsPastTheValues)
