@@ -2,38 +2,42 @@
 
 #include "Dialogs/ui/DialogLog.h"
 #include "Dialogs/ui/GuiEnvironment.h"
+#include "Dialogs/ui/ScopeExit.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QScreen>
 
-namespace {
-
-// Runs a clean-up step at scope exit, whatever happened before.
-template <class F>
-class ScopeExit {
-public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ~ScopeExit() { f_(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    F f_;
-};
-
-}  // namespace
-
 AbstractWorker::AbstractWorker() = default;
 
 AbstractWorker::~AbstractWorker() = default;
 
+bool AbstractWorker::Settled() const
+{
+    return done_ || (cancelled_ && !started_);
+}
+
 bool AbstractWorker::WaitForFinish(int milliseconds)
 {
-    if (!done_)
+    if (!Settled())
         finished_.wait(&mutex_, QDeadlineTimer(milliseconds));
-    return done_;
+    return Settled();
+}
+
+void AbstractWorker::Cancel()
+{
+    QMutexLocker lock(&mutex_);
+    if (!started_ && !cancelled_)
+        result_ = 1;  // nothing will run that could set it
+    cancelled_ = true;
+    finished_.wakeAll();
+}
+
+bool AbstractWorker::IsCancelled() const
+{
+    QMutexLocker lock(&mutex_);
+    return cancelled_;
 }
 
 bool AbstractWorker::HasStarted() const
@@ -76,11 +80,13 @@ void AbstractWorker::CreateBackdrop()
 
 void AbstractWorker::ShowGui()
 {
+    bool cancelledBeforeStart = false;
     {
         QMutexLocker lock(&mutex_);
-        started_ = true;
+        cancelledBeforeStart = cancelled_;
+        started_ = !cancelled_;
     }
-    {
+    if (!cancelledBeforeStart) {
         // The backdrop covers the whole screen and blocks every window:
         // it must go whatever happened while the dialog ran.
         ScopeExit cleanup([this] {

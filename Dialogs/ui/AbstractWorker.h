@@ -27,10 +27,17 @@ public:
     // Waiting for the end of ShowGui from another thread: lock Mutex()
     // before posting ShowGui, then call WaitForFinish with it held.
     QMutex& Mutex() { return mutex_; }
-    // Waits up to `milliseconds`; true once ShowGui has finished.
+    // Waits up to `milliseconds`; true once ShowGui has finished or the
+    // worker was cancelled before ShowGui started.
     bool WaitForFinish(int milliseconds);
     bool HasStarted() const;   // call with Mutex() held
     bool HasFinished() const;  // call with Mutex() held
+
+    // Any thread, never blocks. Before ShowGui has started: the result is
+    // "cancelled", a waiter stops waiting at once, and ShowGui, when it runs
+    // later, shows nothing. Afterwards it only marks the worker.
+    void Cancel();
+    bool IsCancelled() const;  // takes Mutex()
 
 public slots:
     void ShowGui();
@@ -49,10 +56,13 @@ private:
     void InstallTranslator();
     void CreateBackdrop();
 
-    QMutex mutex_;
+    bool Settled() const;  // call with mutex_ held
+
+    mutable QMutex mutex_;
     QWaitCondition finished_;
     bool started_ = false;
     bool done_ = false;
+    bool cancelled_ = false;
     bool quitWhenDone_ = false;
 };
 

@@ -3,24 +3,27 @@
 #include "BaseTypes.h"
 #include "Dialogs/ui/DeleteAndNull.h"
 #include "Dialogs/ui/DialogLog.h"
+#include "Dialogs/ui/DialogShownHook.h"
 #include "Dialogs/ui/EventLoop.h"
 #include "Dialogs/ui/GuiEnvironment.h"
 #include "Dialogs/ui/MessageDlgWorkers.h"
 #include "Dialogs/ui/PinDialogScript.h"
 #include "Dialogs/ui/PinPadReqDlgWorker.h"
 #include "Dialogs/ui/Resources.h"
+#include "Dialogs/ui/ScopeExit.h"
 #include "Dialogs/ui/VirtualKeyboardDlgWorker.h"
 #include "Logger.h"
 
 #include <QApplication>
 #include <QThread>
+#include <atomic>
+#include <memory>
 #include <string.h>
 #include <type_traits>
 
 namespace {
 
-// How long ShowPinPadDialog waits for its EventLoop's application, and
-// ClosePinPadDialog for that thread to end.
+// How long ClosePinPadDialog waits for the EventLoop thread to end.
 constexpr int kEventLoopWaitMs = 10000;
 // Slice of the wait for a modal dialog: between slices the caller checks
 // that the GUI thread still runs.
@@ -83,6 +86,20 @@ void VirtualKeyboard::SetMinMaxPinLength(int minLength, int maxLength)
 template <class Worker, class Collect>
 bool VirtualKeyboard::RunModal(std::unique_ptr<Worker> worker, Collect&& collect)
 {
+    // The keyboard is cancellable from the moment the call begins: a cancel
+    // that comes while the module creates its application is not lost.
+    constexpr bool isKeyboard = std::is_same_v<Worker, VirtualKeyboardDlgWorker>;
+    if constexpr (isKeyboard) {
+        std::lock_guard lock(workerMutex_);
+        virtKeyWorker_ = worker.get();
+    }
+    ScopeExit unregister([this] {
+        if constexpr (isKeyboard) {
+            std::lock_guard lock(workerMutex_);
+            virtKeyWorker_ = nullptr;
+        }
+    });
+
     std::unique_lock creation(ApplicationCreationMutex());
     QCoreApplication* instance = QCoreApplication::instance();
     if (instance != nullptr && !CanHostWidgets(instance)) {
@@ -92,19 +109,21 @@ bool VirtualKeyboard::RunModal(std::unique_ptr<Worker> worker, Collect&& collect
     }
     OwnApplication own;
     const bool ownApplication = instance == nullptr;
-    if (!ownApplication)
-        creation.unlock();
-    else if (!own.Create())
+    if (ownApplication && !own.Create())
         return false;
     QThread* guiThread = QCoreApplication::instance()->thread();
+    // Another facade may end that thread and delete its object while this
+    // call waits: learn of the end through a flag of our own, connected
+    // while the application (and so the thread object) surely exists.
+    auto guiThreadEnded = std::make_shared<std::atomic<bool>>(false);
+    QMetaObject::Connection endWatch;
     worker->SetQuitWhenDone(ownApplication);
-    if (!ownApplication)
+    if (!ownApplication) {
+        endWatch = QObject::connect(guiThread, &QThread::finished, [guiThreadEnded] { *guiThreadEnded = true; });
         worker->moveToThread(guiThread);
-    constexpr bool isKeyboard = std::is_same_v<Worker, VirtualKeyboardDlgWorker>;
-    if constexpr (isKeyboard) {
-        std::lock_guard lock(workerMutex_);
-        virtKeyWorker_ = worker.get();
+        creation.unlock();
     }
+    ScopeExit stopWatching([&endWatch] { QObject::disconnect(endWatch); });
 
     bool finished = true;
     if (ownApplication) {
@@ -117,8 +136,11 @@ bool VirtualKeyboard::RunModal(std::unique_ptr<Worker> worker, Collect&& collect
     } else {
         QMutexLocker lock(&worker->Mutex());
         QMetaObject::invokeMethod(worker.get(), "ShowGui", Qt::QueuedConnection);
+        PinDialogsTesting::NotifyStep(PinDialogsTesting::Step::ModalWorkerPosted, worker.get());
+        // Ends when ShowGui has finished, or at once when a cancel comes
+        // before it started (the GUI thread may be busy for a long time).
         while (!worker->WaitForFinish(kWaitSliceMs)) {
-            if (!worker->HasStarted() && guiThread->isFinished()) {
+            if (!worker->HasStarted() && *guiThreadEnded) {
                 LogMessage(LOG_LEVEL_ERROR, true, "VirtualKeyboard::RunModal", __LINE__, true,
                            "the GUI thread ended before the PIN dialog started");
                 finished = false;
@@ -127,15 +149,12 @@ bool VirtualKeyboard::RunModal(std::unique_ptr<Worker> worker, Collect&& collect
         }
     }
 
-    if constexpr (isKeyboard) {
-        std::lock_guard lock(workerMutex_);
-        virtKeyWorker_ = nullptr;
-    }
+    unregister.Run();
     if (finished)
         collect(*worker);
     // A worker living on another running GUI thread is deleted there, after
-    // any cancel still queued for it.
-    if (!ownApplication && !OnThreadOf(worker.get()) && !guiThread->isFinished())
+    // its ShowGui and any cancel still queued for it.
+    if (!ownApplication && !OnThreadOf(worker.get()) && !*guiThreadEnded)
         worker.release()->deleteLater();
     else
         worker.reset();
@@ -272,6 +291,9 @@ CK_RV VirtualKeyboard::ShowPinPadDialog(const Brelt::MW::Base::HexBinary* text, 
         if (pinPadWorker_ || eventLoop_)
             ClosePinPadDialog();
 
+        // One lock around the check and the creation: another thread's
+        // short-lived application must not be adopted, nor two created.
+        std::unique_lock creation(ApplicationCreationMutex());
         QCoreApplication* instance = QCoreApplication::instance();
         if (instance != nullptr && !CanHostWidgets(instance)) {
             LogMessage(LOG_LEVEL_ERROR, true, "VirtualKeyboard::ShowPinPadDialog", __LINE__, true,
@@ -287,10 +309,11 @@ CK_RV VirtualKeyboard::ShowPinPadDialog(const Brelt::MW::Base::HexBinary* text, 
             }
             eventLoop_ = std::make_unique<EventLoop>();
             eventLoop_->start(QThread::InheritPriority);
-            if (!eventLoop_->WaitReady(kEventLoopWaitMs)) {
+            if (!eventLoop_->WaitReady(PinDialogsTesting::EventLoopStartTimeout())) {
+                // A thread given up ends without a window; it is joined by
+                // ClosePinPadDialog or the destructor.
                 LogMessage(LOG_LEVEL_ERROR, true, "VirtualKeyboard::ShowPinPadDialog", __LINE__, true,
                            "the PIN-pad event loop did not start");
-                WaitForOwnEventLoop();
                 return;
             }
             startedEventLoop = true;

@@ -16,7 +16,7 @@ VirtualKeyboardDlgWorker::~VirtualKeyboardDlgWorker()
 
 void VirtualKeyboardDlgWorker::RequestCancel()
 {
-    cancelRequested_ = true;
+    Cancel();
     QMetaObject::invokeMethod(this, "CloseDialog", Qt::QueuedConnection);
 }
 
@@ -35,7 +35,7 @@ void VirtualKeyboardDlgWorker::RunDialog(QWidget* parent)
     dialog->SetLabel(pinType_);
     dialog->SetTextLabel(text_);
     // A cancel that came before the dialog existed still counts.
-    if (cancelRequested_) {
+    if (IsCancelled()) {
         result_ = 1;
     } else {
         dialog->Show();

@@ -4,7 +4,6 @@
 #include "Dialogs/ui/AbstractWorker.h"
 
 #include <QPointer>
-#include <atomic>
 #include <memory>
 
 class VirtualKeyDialog;
@@ -30,8 +29,9 @@ public:
     // The accepted PIN (only after a result of 0), else null.
     const Brelt::MW::Base::HexBinary* GetPin() const { return pin_.get(); }
 
-    // Any thread: the keyboard will not open, or the open one is rejected
-    // on the GUI thread. Never blocks.
+    // Any thread, never blocks: a keyboard not yet started will not open
+    // (and its waiter is freed at once); an open one is rejected on the GUI
+    // thread.
     void RequestCancel();
 
 public slots:
@@ -47,5 +47,4 @@ private:
     const Brelt::MW::Base::HexBinary* text_ = nullptr;
     std::unique_ptr<Brelt::MW::Base::HexBinary> pin_;
     QPointer<VirtualKeyDialog> dialog_;
-    std::atomic<bool> cancelRequested_{false};
 };

@@ -6,6 +6,7 @@
 #include "Dialogs/ui/DialogShownHook.h"
 #include "Dialogs/ui/PinErrorDialog.h"
 #include "Dialogs/ui/PinLengthErrorDialog.h"
+#include "Dialogs/ui/PinPadRequestDialog.h"
 #include "Dialogs/ui/VirtualKeyDialog.h"
 #include "Dialogs/ui/VirtualKeyboard.h"
 #include "DialogTestSupport.h"
@@ -131,6 +132,28 @@ TEST_F(Hosted, CancelBeforeTheKeyboardExists)
     EXPECT_EQ(shown, 0);  // never opened for a card that is gone
 }
 
+// The host's GUI thread is busy (this thread runs no events): a cancel frees
+// the waiting caller at once, and the queued show, when it runs, opens nothing.
+TEST_F(Hosted, CancelFreesTheCallerWhileTheGuiThreadIsBusy)
+{
+    std::atomic<int> shown{0};
+    AnswerWith<VirtualKeyDialog>([&shown](VirtualKeyDialog*) { ++shown; });
+    auto typed = KeyboardAsync(*vk);
+    bool freed = false;
+    // A cancel before the call has registered its keyboard does nothing, so
+    // it is repeated; the bound only stops a broken build from hanging.
+    for (int round = 0; round < 2000 && !freed; ++round) {
+        EXPECT_EQ(vk->CancelVirtKeyDialog(), CKR_OK);
+        freed = typed.wait_for(std::chrono::milliseconds(5)) == std::future_status::ready;
+    }
+    EXPECT_TRUE(freed);
+    const KeyboardOutcome outcome = Await(typed);
+    EXPECT_EQ(outcome.rv, CKR_FUNCTION_CANCELED);
+    EXPECT_EQ(outcome.pin, nullptr);
+    QCoreApplication::sendPostedEvents();  // the queued show and the worker's deletion
+    EXPECT_EQ(shown, 0);
+}
+
 TEST_F(Hosted, MessageDialogResults)
 {
     auto invalid = [&](std::function<void(PinErrorDialog*)> action) {
@@ -168,6 +191,50 @@ TEST_F(Hosted, CalledOnTheGuiThreadItself)
     EXPECT_EQ(vk->ShowVirtKeyDialog(nullptr, &pin), CKR_OK);
     EXPECT_EQ(Text(pin), "97531");
     delete pin;
+}
+
+// Only "EN" loads the English catalogue; every other value the Slovak one.
+TEST_F(Hosted, OnlyEnLoadsEnglish)
+{
+    const struct {
+        const char* language;
+        const char* closeText;
+        const char* title;
+    } rows[] = {
+        {"EN", "Close", "Please enter your ZEP PIN"},
+        {"SK", "Zavrieť", "Prosím vložte Váš KEP PIN"},
+        {"en", "Zavrieť", "Prosím vložte Váš KEP PIN"},
+        {"XX", "Zavrieť", "Prosím vložte Váš KEP PIN"},
+        {"", "Zavrieť", "Prosím vložte Váš KEP PIN"},
+    };
+    for (const auto& row : rows) {
+        VirtualKeyboard facade(row.language, 1);
+        QString closeText;
+        QString title;
+        AnswerWith<VirtualKeyDialog>([&](VirtualKeyDialog* keyboard) {
+            closeText = keyboard->findChild<QPushButton*>(QStringLiteral("hideButton"))->text();
+            title = keyboard->findChild<QLabel*>(QStringLiteral("label"))->accessibleDescription();
+            ClickButton(keyboard, "hideButton");
+        });
+        auto typed = KeyboardAsync(facade);
+        EXPECT_EQ(Await(typed).rv, CKR_FUNCTION_CANCELED);
+        EXPECT_EQ(closeText, QString::fromUtf8(row.closeText)) << row.language;
+        EXPECT_EQ(title, QString::fromUtf8(row.title)) << row.language;
+    }
+}
+
+TEST_F(Hosted, PinPadNoticeOnTheHostGuiThread)
+{
+    std::atomic<bool> shown{false};
+    PinDialogsTesting::SetDialogShownHook([&shown](QDialog* d) { shown = qobject_cast<PinPadRequestDialog*>(d); });
+    auto show = std::async(std::launch::async, [&] { return vk->ShowPinPadDialog(nullptr, 3); });
+    EXPECT_EQ(Await(show), CKR_OK);
+    ASSERT_TRUE(SpinUntil([&] { return shown.load(); }));
+    EXPECT_NE(FindVisible<PinPadRequestDialog>(), nullptr);
+    auto closed = std::async(std::launch::async, [&] { return vk->ClosePinPadDialog(); });
+    EXPECT_EQ(Await(closed), CKR_OK);
+    EXPECT_TRUE(SpinUntil([] { return FindVisible<PinPadRequestDialog>() == nullptr; }));
+    EXPECT_EQ(vk->ClosePinPadDialog(), CKR_OK);
 }
 
 // Closing our backdrop must not end the host application's event loop.

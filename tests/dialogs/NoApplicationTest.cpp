@@ -18,6 +18,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
@@ -99,6 +100,45 @@ TEST(NoApplication, KeyboardOnAnyThreadLeavesNothingBehind)
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
+// Two host threads at once (two tokens): one application at a time, both answered.
+TEST(NoApplication, ConcurrentKeyboardsTakeTurns)
+{
+    Answers answers(QStringLiteral("5555"));
+    VirtualKeyboard first("SK", 3);
+    VirtualKeyboard second("SK", 3);
+    for (VirtualKeyboard* vk : {&first, &second})
+        vk->SetMinMaxPinLength(4, 8);
+    std::string pin1, pin2;
+    CK_RV rv1 = CKR_GENERAL_ERROR, rv2 = CKR_GENERAL_ERROR;
+    std::thread a([&] { rv1 = Keyboard(first, &pin1); });
+    std::thread b([&] { rv2 = Keyboard(second, &pin2); });
+    a.join();
+    b.join();
+    EXPECT_EQ(rv1, CKR_OK);
+    EXPECT_EQ(rv2, CKR_OK);
+    EXPECT_EQ(pin1 + pin2, "55555555");
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+// The card is pulled while the module is still creating its application:
+// the keyboard never opens.
+TEST(NoApplication, CancelWhileTheModuleCreatesItsApplication)
+{
+    Answers answers(QStringLiteral("1234"));
+    VirtualKeyboard vk("SK", 3);
+    vk.SetMinMaxPinLength(4, 8);
+    PinDialogsTesting::SetStepHook([&vk](PinDialogsTesting::Step step, QObject*) {
+        if (step == PinDialogsTesting::Step::ModuleApplicationCreating)
+            vk.CancelVirtKeyDialog();
+    });
+    std::string pin;
+    EXPECT_EQ(Keyboard(vk, &pin), CKR_FUNCTION_CANCELED);
+    PinDialogsTesting::SetStepHook({});
+    EXPECT_EQ(pin, "<null>");
+    EXPECT_EQ(answers.count, 0);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
 TEST(NoApplication, PinPadNoticeRunsOnItsOwnThread)
 {
     Answers answers(QStringLiteral("2468"));
@@ -137,6 +177,155 @@ TEST(NoApplication, PinPadNoticeRunsOnItsOwnThread)
 
     // Afterwards a modal dialog brings its own application again.
     EXPECT_EQ(Keyboard(vk, &pin), CKR_OK);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+TEST(NoApplication, FacadeLeftWithANoticeStillOpenEndsItsThread)
+{
+    {
+        VirtualKeyboard vk("SK", 3);
+        EXPECT_EQ(vk.ShowPinPadDialog(nullptr, 3), CKR_OK);
+    }
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+// An event-loop thread that begins only after the notice gave up on it opens
+// nothing, creates no application and is joined.
+TEST(NoApplication, LateEventLoopIsGivenUpAndJoined)
+{
+    Answers answers(QStringLiteral("1234"));
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    PinDialogsTesting::SetEventLoopStartTimeout(50);
+    PinDialogsTesting::SetStepHook([released](PinDialogsTesting::Step step, QObject*) {
+        if (step == PinDialogsTesting::Step::EventLoopStarting)
+            released.wait();
+    });
+    {
+        VirtualKeyboard vk("SK", 3);
+        EXPECT_EQ(vk.ShowPinPadDialog(nullptr, 3), CKR_FUNCTION_FAILED);
+        release.set_value();
+        EXPECT_EQ(vk.ClosePinPadDialog(), CKR_OK);
+        EXPECT_EQ(QCoreApplication::instance(), nullptr);
+    }
+    PinDialogsTesting::SetStepHook({});
+    PinDialogsTesting::SetEventLoopStartTimeout(0);
+    EXPECT_EQ(answers.count, 0);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+// The display goes away between the check and the event loop's application:
+// the notice fails cleanly and its thread ends.
+TEST(NoApplication, EventLoopThatCannotCreateItsApplication)
+{
+    const std::string platform = std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+    PinDialogsTesting::SetStepHook([](PinDialogsTesting::Step step, QObject*) {
+        if (step == PinDialogsTesting::Step::ModuleApplicationCreating) {
+            setenv("QT_QPA_PLATFORM", "xcb", 1);
+            setenv("DISPLAY", ":97", 1);
+        }
+    });
+    VirtualKeyboard vk("SK", 3);
+    EXPECT_EQ(vk.ShowPinPadDialog(nullptr, 3), CKR_FUNCTION_FAILED);
+    PinDialogsTesting::SetStepHook({});
+    setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+    unsetenv("DISPLAY");
+    EXPECT_EQ(vk.ClosePinPadDialog(), CKR_OK);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+// While one thread's keyboard runs in the module's short-lived application,
+// a PIN-pad notice on another thread waits for it to go instead of adopting
+// it, and then brings its own event loop.
+TEST(NoApplication, PinPadNoticeDoesNotAdoptAnotherThreadsApplication)
+{
+    VirtualKeyboard keyboardFacade("SK", 3);
+    keyboardFacade.SetMinMaxPinLength(4, 8);
+    VirtualKeyboard noticeFacade("SK", 3);
+    // Thread ids may be reused once a thread has ended; a thread-local mark
+    // tells the keyboard's thread apart for sure.
+    static thread_local bool keyboardHost = false;
+    std::future<CK_RV> notice;
+    std::atomic<bool> noticeReturnedWhileKeyboardOpen{false};
+    std::promise<bool> noticeOnKeyboardHost;
+    PinDialogsTesting::SetDialogShownHook([&](QDialog* shown) {
+        if (auto* keyboard = qobject_cast<VirtualKeyDialog*>(shown)) {
+            notice = std::async(std::launch::async, [&] { return noticeFacade.ShowPinPadDialog(nullptr, 3); });
+            // Time for a wrongly adopting call to return; a correct one cannot.
+            noticeReturnedWhileKeyboardOpen =
+                notice.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
+            QTimer::singleShot(0, keyboard, [keyboard] {
+                TypePin(keyboard, QStringLiteral("1234"));
+                ClickButton(keyboard, "okButton");
+            });
+        } else if (qobject_cast<PinPadRequestDialog*>(shown)) {
+            noticeOnKeyboardHost.set_value(keyboardHost);
+        }
+    });
+    std::string pin;
+    CK_RV rv = CKR_GENERAL_ERROR;
+    std::thread host([&] {
+        keyboardHost = true;
+        rv = Keyboard(keyboardFacade, &pin);
+    });
+    host.join();
+    EXPECT_EQ(rv, CKR_OK);
+    EXPECT_FALSE(noticeReturnedWhileKeyboardOpen);
+    ASSERT_TRUE(notice.valid());
+    EXPECT_EQ(notice.get(), CKR_OK);
+    auto shownOn = noticeOnKeyboardHost.get_future();
+    ASSERT_EQ(shownOn.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(shownOn.get());
+    EXPECT_EQ(noticeFacade.ClosePinPadDialog(), CKR_OK);
+    PinDialogsTesting::SetDialogShownHook({});
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+// The notice's GUI thread ends before it ran a keyboard posted to it: the
+// waiting call ends failed instead of waiting for ever.
+TEST(NoApplication, GuiThreadEndsBeforeTheDialogStarts)
+{
+    VirtualKeyboard noticeFacade("SK", 3);
+    VirtualKeyboard keyboardFacade("SK", 3);
+    keyboardFacade.SetMinMaxPinLength(4, 8);
+    std::promise<QDialog*> noticeShown;
+    PinDialogsTesting::SetDialogShownHook([&](QDialog* shown) {
+        if (qobject_cast<PinPadRequestDialog*>(shown))
+            noticeShown.set_value(shown);
+    });
+    ASSERT_EQ(noticeFacade.ShowPinPadDialog(nullptr, 3), CKR_OK);
+    auto shownNotice = noticeShown.get_future();
+    ASSERT_EQ(shownNotice.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    QDialog* notice = shownNotice.get();
+
+    // The GUI thread is held until the keyboard's show is queued for it, and
+    // then drops that show, as a thread does that ends before reaching it.
+    std::promise<QObject*> posted;
+    std::shared_future<QObject*> postedWorker = posted.get_future().share();
+    PinDialogsTesting::SetStepHook([&posted](PinDialogsTesting::Step step, QObject* worker) {
+        if (step == PinDialogsTesting::Step::ModalWorkerPosted)
+            posted.set_value(worker);
+    });
+    std::promise<void> dropped;
+    QMetaObject::invokeMethod(
+        notice,
+        [postedWorker, &dropped] {
+            QCoreApplication::removePostedEvents(postedWorker.get());
+            dropped.set_value();
+        },
+        Qt::QueuedConnection);
+    auto keyboard = std::async(std::launch::async, [&] {
+        std::string pin;
+        const CK_RV rv = Keyboard(keyboardFacade, &pin);
+        return std::make_pair(rv, pin);
+    });
+    dropped.get_future().wait();
+    EXPECT_EQ(noticeFacade.ClosePinPadDialog(), CKR_OK);  // ends the GUI thread
+    const auto [rv, pin] = keyboard.get();
+    EXPECT_EQ(rv, CKR_FUNCTION_FAILED);
+    EXPECT_EQ(pin, "<null>");
+    PinDialogsTesting::SetStepHook({});
+    PinDialogsTesting::SetDialogShownHook({});
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 

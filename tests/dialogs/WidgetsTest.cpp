@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
@@ -226,6 +227,26 @@ TEST_F(Keyboard, LabelsAndCallerText)
     EXPECT_FALSE(heading().isEmpty());
 }
 
+TEST_F(Keyboard, DotsSpreadEvenlyInTheDisplay)
+{
+    auto* view = dialog->findChild<QGraphicsView*>(QStringLiteral("graphicsView"));
+    EXPECT_EQ(view->viewport()->size(), QSize(226, 70));  // no frame, no scroll bars
+    Type("12345678");
+    const QList<Pixmap*> dots = Dots(dialog);
+    ASSERT_EQ(dots.size(), 8);
+    QList<double> xs;
+    for (Pixmap* dot : dots) {
+        EXPECT_NEAR(dot->geometry().top(), 26.0, 0.01);
+        EXPECT_NEAR(dot->geometry().width(), 18.0, 0.01);
+        xs.append(dot->geometry().left());
+    }
+    std::sort(xs.begin(), xs.end());
+    // gap = (226 - 8 * 18) / 9: equal gaps at both ends and between dots.
+    const double gap = (226.0 - 8 * 18.0) / 9;
+    for (int i = 0; i < xs.size(); ++i)
+        EXPECT_NEAR(xs[i], gap + i * (18.0 + gap), 0.01) << i;
+}
+
 // ---- message dialogs ------------------------------------------------------
 
 class Messages : public ::testing::Test {
@@ -238,6 +259,47 @@ protected:
     }
     std::unique_ptr<QMainWindow> backdrop;
 };
+
+TEST_F(Messages, WrongPinCounter)
+{
+    auto* d = new PinErrorDialog(backdrop.get(), kDialogWindowFlags);
+    auto* counter = d->findChild<QLabel*>(QStringLiteral("retryCounter"));
+    auto* counterLabel = d->findChild<QLabel*>(QStringLiteral("retryCounterLabel"));
+    d->Show(3);
+    const struct {
+        int attempts;
+        bool shown;
+        const char* text;
+        const char* counterColour;
+    } rows[] = {
+        {3, true, "3", "rgb(189, 10, 38)"},
+        {1, true, "1", "color: red"},
+        {0, true, "0", "rgb(189, 10, 38)"},
+        {-1, false, nullptr, nullptr},
+    };
+    for (const auto& row : rows) {
+        d->SetRetryCounter(row.attempts);
+        EXPECT_EQ(counter->isVisible(), row.shown) << row.attempts;
+        EXPECT_EQ(counterLabel->isVisible(), row.shown) << row.attempts;
+        if (!row.shown)
+            continue;
+        EXPECT_EQ(counter->text(), QString::fromLatin1(row.text));
+        EXPECT_TRUE(counter->styleSheet().contains(QLatin1String(row.counterColour))) << row.attempts;
+        EXPECT_TRUE(counterLabel->styleSheet().contains(QStringLiteral("rgb(189, 10, 38)"))) << row.attempts;
+    }
+}
+
+TEST_F(Messages, PinPadNoticeAttempts)
+{
+    auto* d = new PinPadRequestDialog(backdrop.get(), kDialogWindowFlags);
+    d->SetRemainingAttemps(0);
+    EXPECT_EQ(LabelText(d, "label_3"), QStringLiteral("0"));
+    EXPECT_FALSE(LabelText(d, "label_2").isEmpty());
+    d->SetRemainingAttemps(-1);
+    EXPECT_TRUE(LabelText(d, "label_2").isEmpty());
+    EXPECT_TRUE(LabelText(d, "label_3").isEmpty());
+    EXPECT_TRUE(d->findChildren<QPushButton*>().isEmpty());
+}
 
 TEST_F(Messages, LabelsByPinType)
 {
