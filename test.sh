@@ -22,7 +22,8 @@ echo "== sanitizer test run"
 (cd build/asan && ctest --output-on-failure -j "$jobs" -LE client --timeout 300) || status=1
 
 echo "== thread sanitizer build (concurrency tests)"
-scripts/build.sh tsan registry_concurrency_test registry_card_test || exit 1
+scripts/build.sh tsan registry_concurrency_test registry_card_test \
+  dialogs_hosted_facade_test dialogs_no_application_test || exit 1
 (cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --output-on-failure -L tsan --timeout 600 && tests/registry/registry_card_test --gtest_brief=1) || status=1
 

@@ -5,9 +5,9 @@
 #include "Dialogs/ui/ScopeExit.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QScreen>
+#include <chrono>
 
 AbstractWorker::AbstractWorker() = default;
 
@@ -18,25 +18,23 @@ bool AbstractWorker::Settled() const
     return done_ || (cancelled_ && !started_);
 }
 
-bool AbstractWorker::WaitForFinish(int milliseconds)
+bool AbstractWorker::WaitForFinish(std::unique_lock<std::mutex>& lock, int milliseconds)
 {
-    if (!Settled())
-        finished_.wait(&mutex_, QDeadlineTimer(milliseconds));
-    return Settled();
+    return finished_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return Settled(); });
 }
 
 void AbstractWorker::Cancel()
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     if (!started_ && !cancelled_)
         result_ = 1;  // nothing will run that could set it
     cancelled_ = true;
-    finished_.wakeAll();
+    finished_.notify_all();
 }
 
 bool AbstractWorker::IsCancelled() const
 {
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     return cancelled_;
 }
 
@@ -82,7 +80,7 @@ void AbstractWorker::ShowGui()
 {
     bool cancelledBeforeStart = false;
     {
-        QMutexLocker lock(&mutex_);
+        std::lock_guard lock(mutex_);
         cancelledBeforeStart = cancelled_;
         started_ = !cancelled_;
     }
@@ -101,9 +99,9 @@ void AbstractWorker::ShowGui()
     }
     if (quitWhenDone_)
         QCoreApplication::quit();
-    QMutexLocker lock(&mutex_);
+    std::lock_guard lock(mutex_);
     done_ = true;
-    finished_.wakeAll();
+    finished_.notify_all();
 }
 
 void AbstractWorker::CleanupGui()

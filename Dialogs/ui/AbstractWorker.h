@@ -4,11 +4,11 @@
 // queued call; for modal dialogs it then waits until ShowGui has finished.
 
 #include <QMainWindow>
-#include <QMutex>
 #include <QObject>
 #include <QTranslator>
-#include <QWaitCondition>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class AbstractWorker : public QObject {
@@ -26,10 +26,10 @@ public:
 
     // Waiting for the end of ShowGui from another thread: lock Mutex()
     // before posting ShowGui, then call WaitForFinish with it held.
-    QMutex& Mutex() { return mutex_; }
+    std::mutex& Mutex() { return mutex_; }
     // Waits up to `milliseconds`; true once ShowGui has finished or the
     // worker was cancelled before ShowGui started.
-    bool WaitForFinish(int milliseconds);
+    bool WaitForFinish(std::unique_lock<std::mutex>& lock, int milliseconds);
     bool HasStarted() const;   // call with Mutex() held
     bool HasFinished() const;  // call with Mutex() held
 
@@ -58,8 +58,9 @@ private:
 
     bool Settled() const;  // call with mutex_ held
 
-    mutable QMutex mutex_;
-    QWaitCondition finished_;
+    // Standard primitives rather than Qt's: the thread checker sees them.
+    mutable std::mutex mutex_;
+    std::condition_variable finished_;
     bool started_ = false;
     bool done_ = false;
     bool cancelled_ = false;

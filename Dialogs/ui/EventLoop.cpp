@@ -33,8 +33,8 @@ void EventLoop::run()
             return;  // nobody waits for this thread any more: no window may open
         const bool created = QCoreApplication::instance() == nullptr && application.Create();
         state_ = created ? State::Ready : State::Failed;
+        stateChanged_.notify_all();
     }
-    stateChanged_.notify_all();
     if (!application.Get())
         return;
     application.Exec();

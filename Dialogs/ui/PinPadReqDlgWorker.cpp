@@ -34,6 +34,7 @@ void PinPadReqDlgWorker::RunDialog(QWidget* parent)
 
 void PinPadReqDlgWorker::CloseOnGuiThread()
 {
+    { std::lock_guard handOver(Mutex()); }  // pairs with the lock held while posting
     RunGuarded("PinPadReqDlgWorker::CloseDialog", __LINE__, "Catching PinPadReqDlgWorker::CloseDialog() exception",
                [this] {
                    translator_.reset();

@@ -134,12 +134,12 @@ bool VirtualKeyboard::RunModal(std::unique_ptr<Worker> worker, Collect&& collect
         // while it waits, so the dialog runs here (nested event loop).
         worker->ShowGui();
     } else {
-        QMutexLocker lock(&worker->Mutex());
+        std::unique_lock lock(worker->Mutex());
         QMetaObject::invokeMethod(worker.get(), "ShowGui", Qt::QueuedConnection);
         PinDialogsTesting::NotifyStep(PinDialogsTesting::Step::ModalWorkerPosted, worker.get());
         // Ends when ShowGui has finished, or at once when a cancel comes
         // before it started (the GUI thread may be busy for a long time).
-        while (!worker->WaitForFinish(kWaitSliceMs)) {
+        while (!worker->WaitForFinish(lock, kWaitSliceMs)) {
             if (!worker->HasStarted() && *guiThreadEnded) {
                 LogMessage(LOG_LEVEL_ERROR, true, "VirtualKeyboard::RunModal", __LINE__, true,
                            "the GUI thread ended before the PIN dialog started");
@@ -334,10 +334,14 @@ CK_RV VirtualKeyboard::ShowPinPadDialog(const Brelt::MW::Base::HexBinary* text, 
             std::lock_guard lock(workerMutex_);
             pinPadWorker_ = worker;
         }
-        if (OnThreadOf(worker))
+        if (OnThreadOf(worker)) {
             worker->ShowGui();
-        else
+        } else {
+            // Posted under the worker's lock, which ShowGui takes first: the
+            // hand-over is visible to the thread checker too.
+            std::lock_guard handOver(worker->Mutex());
             QMetaObject::invokeMethod(worker, "ShowGui", Qt::QueuedConnection);
+        }
         rv = CKR_OK;
     });
     return rv;
@@ -361,9 +365,11 @@ CK_RV VirtualKeyboard::ClosePinPadDialog()
                            worker->CloseOnGuiThread();
                        else if (worker->thread()->isFinished())
                            delete worker;  // its thread is gone: nobody else can touch it
-                       else
+                       else {
                            // Runs after a ShowGui that may still be pending.
+                           std::lock_guard handOver(worker->Mutex());
                            QMetaObject::invokeMethod(worker, "CloseOnGuiThread", Qt::QueuedConnection);
+                       }
                    }
                    WaitForOwnEventLoop();
                });
