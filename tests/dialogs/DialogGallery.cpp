@@ -1,23 +1,28 @@
 // Renders every PIN dialog in both languages into PNG files for a person to
 // review: "<name>.png" is the whole screen (backdrop, overlay, dialog) and
-// "<name>_dialog.png" the dialog alone. Exits non-zero when a picture could
-// not be written or is blank.
+// "<name>_dialog.png" the dialog alone. The first picture comes from a real
+// login flow: the facade with the module's own application, a too short PIN
+// typed on the keyboard, the length notice over it. Exits non-zero when a
+// picture could not be written, is blank, or shows the keyboard blacked out.
 //   dialog_gallery OUTPUT_DIR
 
 #include "BaseTypes.h"
 #include "Dialogs/ui/AbstractWorker.h"
+#include "Dialogs/ui/DialogShownHook.h"
 #include "Dialogs/ui/PinBlockedErrorDialog.h"
 #include "Dialogs/ui/PinErrorDialog.h"
 #include "Dialogs/ui/PinLengthErrorDialog.h"
 #include "Dialogs/ui/PinPadRequestDialog.h"
 #include "Dialogs/ui/Resources.h"
 #include "Dialogs/ui/VirtualKeyDialog.h"
+#include "Dialogs/ui/VirtualKeyboard.h"
 #include "DialogTestSupport.h"
 
 #include <QDir>
 #include <QImage>
 #include <QMainWindow>
 #include <QScreen>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 #include <functional>
@@ -91,6 +96,63 @@ VirtualKeyDialog* Keyboard(QMainWindow* backdrop, int pinType, int attempts)
     return keyboard;
 }
 
+// Share of pure black among the pixels of `area` (a keyboard repainted as a
+// black block instead of its keys).
+double BlackShare(const QImage& image, const QRect& area)
+{
+    const QRect inside = area.intersected(image.rect());
+    int black = 0;
+    int all = 0;
+    for (int y = inside.top(); y <= inside.bottom(); y += 2)
+        for (int x = inside.left(); x <= inside.right(); x += 2, ++all)
+            black += (image.pixel(x, y) & 0xFFFFFF) == 0 ? 1 : 0;
+    return all == 0 ? 1.0 : double(black) / all;
+}
+
+// A login as a host without Qt makes it: the facade brings its own
+// application; the PIN is typed with the keys' own events, OK pressed with
+// too few digits, and the screen taken while the length notice stands over
+// the keyboard. The keyboard must stay visible around the notice.
+void LengthNoticeFromALogin()
+{
+    PinDialogsTesting::SetDialogShownHook([](QDialog* shown) {
+        auto* keyboard = qobject_cast<VirtualKeyDialog*>(shown);
+        if (!keyboard)
+            return;
+        QTimer::singleShot(0, keyboard, [keyboard] {
+            QTest::keyClick(keyboard, Qt::Key_1);
+            QTest::keyClick(keyboard, Qt::Key_2);
+            QTest::keyClick(keyboard, Qt::Key_Return);
+            auto* notice = keyboard->findChild<PinLengthErrorDialog*>();
+            if (!notice || !QTest::qWaitForWindowExposed(notice))
+                std::fprintf(stderr, "length notice not shown\n");
+            QTest::qWait(300);
+            const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+            Save(screen, QStringLiteral("keyboard_length_notice_login_sk"));
+            // The keys lie below the notice.
+            QRect keys(keyboard->mapToGlobal(QPoint(0, 0)), keyboard->size());
+            if (notice)
+                keys.setTop(notice->frameGeometry().bottom() + 1);
+            const double black = BlackShare(screen, keys);
+            if (black > 0.5) {
+                std::fprintf(stderr, "keyboard blacked out under the length notice (%.0f%% black)\n", black * 100);
+                ++g_failures;
+            }
+            ClickButton(keyboard, "hideButton");
+        });
+    });
+    VirtualKeyboard facade("SK", 3);
+    facade.SetRemainingAttempts(-1);
+    facade.SetMinMaxPinLength(4, 8);
+    Brelt::MW::Base::HexBinary* pin = nullptr;
+    if (facade.ShowVirtKeyDialog(nullptr, &pin) != CKR_FUNCTION_CANCELED) {
+        std::fprintf(stderr, "the login's keyboard did not end as closed\n");
+        ++g_failures;
+    }
+    delete pin;
+    PinDialogsTesting::SetDialogShownHook({});
+}
+
 void Ordered(VirtualKeyDialog* keyboard)
 {
     QTest::mouseClick(keyboard->findChild<QAbstractButton*>(QStringLiteral("orderPinKeysRadioButton")),
@@ -101,13 +163,16 @@ void Ordered(VirtualKeyDialog* keyboard)
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
         return 2;
     }
     g_outputDir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(g_outputDir);
+    // Before the gallery's own application exists, as in a host without Qt.
+    LengthNoticeFromALogin();
+
+    QApplication app(argc, argv);
     InitResources();
 
     Shoot("keyboard_random_sk", "sk", [](QMainWindow* b) { return Keyboard(b, 3, -1); });
