@@ -75,7 +75,7 @@ void RouteQtMessage(QtMsgType, const QMessageLogContext&, const QString& message
 std::optional<std::string> ChooseDisplayPlatform()
 {
     if (EnvironmentSet("QT_QPA_PLATFORM")) {
-        // An explicit choice is respected; only a lone "xcb" or "wayland" can
+        // An explicit choice is kept; only a lone "xcb" or "wayland" can
         // be checked here, and without its display it would abort the process.
         const char* chosen = std::getenv("QT_QPA_PLATFORM");
         if (std::strcmp(chosen, "xcb") == 0 && !X11DisplayReachable())
