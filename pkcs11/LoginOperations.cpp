@@ -286,7 +286,7 @@ CK_RV Login(Session& session, CK_USER_TYPE userType, const CK_UTF8CHAR* pin, CK_
   const Card::SlotPtr slot = StatusCache::GetSlot(session.SlotId());
   if (!slot) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
 
-  const bool pinGiven = Token::IsPinGiven(pin);
+  const bool pinGiven = Token::IsPinGiven(pin, pinLength);
   const bool admitted = IsAdmittedProfile(application->Profile);
   if (admitted) {
     LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "%s",
@@ -303,7 +303,7 @@ CK_RV Login(Session& session, CK_USER_TYPE userType, const CK_UTF8CHAR* pin, CK_
     }
   }
   // Lengths are single bytes on the card: a longer PIN cannot be right.
-  if (pinGiven && (pinLength == 0 || pinLength > kLongestPin)) {
+  if (pin != nullptr && pinLength > kLongestPin) {
     return Failed(trace, kName, __LINE__, CKR_PIN_INCORRECT);
   }
 
@@ -394,9 +394,8 @@ CK_RV SetPin(Session& session, const CK_UTF8CHAR* oldPin, CK_ULONG oldLength, co
   if (!pinReference.initialized) return Failed(trace, kName, __LINE__, CKR_USER_PIN_NOT_INITIALIZED);
 
   auto outOfRange = [&](const CK_UTF8CHAR* value, CK_ULONG length) {
-    // A PIN given with no bytes would set or present a PIN made of padding
-    // alone, and one beyond a byte's range would be cut silently.
-    if (Token::IsPinGiven(value) && (length == 0 || length > kLongestPin)) return true;
+    // A PIN beyond a byte's range would be cut silently.
+    if (value != nullptr && length > kLongestPin) return true;
     if (length != 0 && length < pinReference.minLength) return true;
     return pinReference.maxLength != 0 && length > pinReference.maxLength;
   };

@@ -41,7 +41,7 @@ CK_RV Failed(FunctionTrace& trace, const char* function, int line, CK_RV rv)
 // A zero-first-byte PIN argument of non-zero length becomes the dialog text.
 std::unique_ptr<HexBinary> DialogText(const uint8_t* pin, uint8_t length)
 {
-  if (pin == nullptr || pin[0] != 0 || length == 0) return nullptr;
+  if (pin == nullptr || length == 0 || pin[0] != 0) return nullptr;
   return std::make_unique<HexBinary>(pin, length, true);
 }
 
@@ -84,21 +84,33 @@ CK_RV SendPinCommand(Pkcs11::Session& session, const Card::Slot& slot, uint8_t i
   return rv;
 }
 
+// The bytes one PIN occupies in a command: the PIN itself, or the PIN padded
+// to the PIN object's length. A block of no bytes (a VERIFY without data
+// only asks for the PIN state and answers 9000 once another caller verified)
+// and a PIN longer than its padded length (it would be cut, and a wrong PIN
+// with the right beginning would pass) are refused before anything is sent.
+CK_RV PinBlock(const Card::PinReference& pin, const uint8_t* bytes, uint8_t length, std::unique_ptr<HexBinary>& out)
+{
+  out.reset();
+  if (bytes == nullptr || length == 0) return CKR_PIN_LEN_RANGE;
+  if (!pin.needsPadding) {
+    out = std::make_unique<HexBinary>(bytes, length, true);
+    return CKR_OK;
+  }
+  if (pin.maxLength == 0 || length > pin.maxLength) return CKR_PIN_LEN_RANGE;
+  uint8_t padded = length;
+  out = ApplyPinPadding(bytes, &padded, pin.padChar, pin.maxLength);
+  return out ? CKR_OK : CKR_HOST_MEMORY;
+}
+
 // VERIFY with the PIN, padded when needed.
 CK_RV SendVerify(Pkcs11::Session& session, const Card::Slot& slot, const Card::PinReference& pin, uint8_t pinRef,
                  const uint8_t* pinBytes, uint8_t pinLength, const PinRoute& route = {})
 {
-  // A VERIFY without data only asks for the PIN state; answered 9000 when
-  // another caller verified already, it must never count as a PIN.
-  const uint8_t sentLength = pin.needsPadding ? pin.maxLength : pinLength;
-  if (sentLength == 0 || pinBytes == nullptr) return CKR_PIN_LEN_RANGE;
-  if (pin.needsPadding) {
-    uint8_t length = pinLength;
-    std::unique_ptr<HexBinary> padded = ApplyPinPadding(pinBytes, &length, pin.padChar, pin.maxLength);
-    if (!padded) return CKR_HOST_MEMORY;
-    return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, padded->data, length, route);
-  }
-  return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, pinBytes, pinLength, route);
+  std::unique_ptr<HexBinary> block;
+  if (CK_RV rv = PinBlock(pin, pinBytes, pinLength, block); rv != CKR_OK) return rv;
+  return SendPinCommand(session, slot, kInsVerify, 0x00, pinRef, block->data, static_cast<uint16_t>(block->length),
+                        route);
 }
 
 // The PIN of a context login goes to the card only inside the card's secure
@@ -214,7 +226,7 @@ CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinRefe
   const Card::SlotPtr& slot = target.slot;
   const CK_TOKEN_INFO& tokenInfo = target.tokenInfo;
 
-  if (IsPinGiven(pinBytes)) {
+  if (IsPinGiven(pinBytes, pinLength)) {
     LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is defined =>send direct command to card");
     PinRoute route;
     if (contextLogin) {
@@ -354,7 +366,7 @@ CK_RV PresentCIAPin_SigZepEp(Pkcs11::Session& session, const Card::PinReference&
   const CK_TOKEN_INFO& tokenInfo = target.tokenInfo;
   const ApplicationInfoPtr& application = target.application;
 
-  if (IsPinGiven(pinBytes)) {
+  if (IsPinGiven(pinBytes, pinLength)) {
     LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "%s", "pin is defined =>send direct command to card");
     const CK_RV rv = SendSigZepEpPin(session, *slot, *application, pin, pinRef, pinBytes, pinLength, contextLogin);
     if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
@@ -500,35 +512,24 @@ CK_RV ChangePin(Pkcs11::Session& session, uint8_t pinRef, const Card::PinReferen
   }
 
   CK_RV rv = CKR_OK;
-  if (!IsPinGiven(newPin)) {
+  if (!IsPinGiven(newPin, newLength)) {
     const uint8_t mode = oldPin != nullptr ? 3 : 1;
     rv = Card::SPE_ModifyPin(slot->CardHandle(), pinRef, pin, mode, kPinPadTimeOut, kPinPadTimeOut);
   } else {
-    std::unique_ptr<HexBinary> paddedNew;
-    std::unique_ptr<HexBinary> paddedOld;
-    const bool withOld = IsPinGiven(oldPin);
-    const uint8_t* newBytes = newPin;
-    const uint8_t* oldBytes = oldPin;
-    if (pin.needsPadding) {
-      paddedNew = ApplyPinPadding(newPin, &newLength, pin.padChar, pin.maxLength);
-      if (!paddedNew) return Failed(trace, kName, __LINE__, CKR_HOST_MEMORY);
-      newBytes = paddedNew->data;
-      if (withOld) {
-        paddedOld = ApplyPinPadding(oldPin, &oldLength, pin.padChar, pin.maxLength);
-        if (!paddedOld) return Failed(trace, kName, __LINE__, CKR_HOST_MEMORY);
-        oldBytes = paddedOld->data;
-      }
-    }
+    std::unique_ptr<HexBinary> newBlock;
+    std::unique_ptr<HexBinary> oldBlock;
+    rv = PinBlock(pin, newPin, newLength, newBlock);
+    const bool withOld = IsPinGiven(oldPin, oldLength);
+    if (rv == CKR_OK && withOld) rv = PinBlock(pin, oldPin, oldLength, oldBlock);
+    if (rv != CKR_OK) return Failed(trace, kName, __LINE__, rv);
     if (withOld) {
-      const uint16_t total = static_cast<uint16_t>(oldLength + newLength);
-      HexBinary both;
-      both.data = new uint8_t[total > 0 ? total : 1];
-      both.length = total;
-      if (oldLength > 0) std::memcpy(both.data, oldBytes, oldLength);
-      if (newLength > 0) std::memcpy(both.data + oldLength, newBytes, newLength);
-      rv = SendPinCommand(session, *slot, kInsChangeReferenceData, 0x00, pinRef, both.data, total);
+      HexBinary both(oldBlock->data, oldBlock->length, true);
+      both.Append(newBlock.get());
+      rv = SendPinCommand(session, *slot, kInsChangeReferenceData, 0x00, pinRef, both.data,
+                          static_cast<uint16_t>(both.length));
     } else {
-      rv = SendPinCommand(session, *slot, kInsChangeReferenceData, 0x01, pinRef, newBytes, newLength);
+      rv = SendPinCommand(session, *slot, kInsChangeReferenceData, 0x01, pinRef, newBlock->data,
+                          static_cast<uint16_t>(newBlock->length));
     }
   }
   if (rv == CKR_FUNCTION_NOT_SUPPORTED || rv == CKR_DATA_INVALID || rv == CKR_USER_PIN_NOT_INITIALIZED) {

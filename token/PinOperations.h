@@ -35,9 +35,9 @@ CK_RV MapPinError(CK_ULONG lastStatus);
 std::unique_ptr<MW::Base::HexBinary> ApplyPinPadding(const uint8_t* pin, uint8_t* length, uint8_t padChar,
                                                      uint8_t maxLength);
 
-// A PIN argument counts as given when the pointer is not null and its first
-// byte is not zero.
-inline bool IsPinGiven(const uint8_t* pin) { return pin != nullptr && pin[0] != 0; }
+// A PIN argument counts as given when the pointer is not null, the length is
+// above 0 and its first byte is not zero. No byte of a zero-length PIN is read.
+inline bool IsPinGiven(const uint8_t* pin, CK_ULONG length) { return pin != nullptr && length > 0 && pin[0] != 0; }
 
 // Presents the PIN of a default or SigG application: the caller's PIN, or
 // the one entered on the reader's PIN pad or typed on the virtual keyboard,

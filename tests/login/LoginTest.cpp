@@ -2,6 +2,11 @@
 // the caller or from the (scripted) virtual keyboard, the session states of
 // every session of the card, and the failure codes.
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <functional>
+
 #include "LoginFixture.h"
 #include "card/SecureMessaging.h"
 #include "card/Slot.h"
@@ -46,8 +51,9 @@ TEST_F(LoginTest, WrongBlockedAndHostilePinsFromTheCaller)
   EXPECT_EQ(LoginWith(session, "12"), CKR_PIN_INCORRECT);
   EXPECT_EQ(LoginWith(session, "123456789"), CKR_PIN_INCORRECT);
   CK_UTF8CHAR pin[] = "1234";
-  EXPECT_EQ(C_Login(session, CKU_USER, pin, 0), CKR_PIN_INCORRECT) << "no bytes must not pass as a PIN";
   EXPECT_EQ(C_Login(session, CKU_USER, pin, 256 + 4), CKR_PIN_INCORRECT) << "must not wrap to 4";
+  CK_UTF8CHAR longText[300] = {};
+  EXPECT_EQ(C_Login(session, CKU_USER, longText, sizeof longText), CKR_PIN_INCORRECT) << "no keyboard for a cut text";
   EXPECT_FALSE(AnyContains(Commands(), "00 20 00 01 08")) << "no PIN was sent";
   EXPECT_EQ(C_Login(CK_SESSION_HANDLE(0xBAD), CKU_USER, pin, 4), CKR_SESSION_HANDLE_INVALID);
   // A null PIN with a length, or an empty PIN text, asks the keyboard; the
@@ -66,6 +72,47 @@ TEST_F(LoginTest, WrongBlockedAndHostilePinsFromTheCaller)
   EXPECT_EQ(LoginWith(session, "1234"), CKR_PIN_LOCKED);
   EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
   EXPECT_EQ(script_->Events().size(), 2u) << "a PIN from the caller raises no dialog";
+}
+
+// A PIN of length 0 is no PIN, whatever the pointer points to: no byte of it
+// is read, and the keyboard or the PIN pad asks for the PIN.
+TEST_F(LoginTest, ZeroLengthPinsAreNeverRead)
+{
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  void* page = mmap(nullptr, static_cast<size_t>(pageSize), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(page, MAP_FAILED);
+  const std::unique_ptr<void, std::function<void(void*)>> unmap(page, [pageSize](void* p) { munmap(p, pageSize); });
+  auto* unreadable = static_cast<CK_UTF8CHAR*>(page);
+
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  script_->AddPin("1234");
+  EXPECT_EQ(C_Login(session, CKU_USER, unreadable, 0), CKR_OK);
+  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)"}));
+  C_Finalize(nullptr);
+
+  Start("DEF50", kPinPadReader, cardsim::PinPad::Direct);
+  const CK_SESSION_HANDLE rw = Open();
+  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Changing("1234", "5678"));
+  EXPECT_EQ(C_SetPIN(rw, unreadable, 0, unreadable, 0), CKR_OK);
+  EXPECT_EQ(card_->UserPin(), "5678");
+  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Typing("5678"));
+  EXPECT_EQ(C_Login(rw, CKU_USER, unreadable, 0), CKR_OK);
+  EXPECT_EQ(State(rw), CKS_RW_USER_FUNCTIONS);
+}
+
+// A typed PIN longer than the padded block is refused, not cut to the block:
+// cut, a wrong PIN with the right beginning would verify.
+TEST_F(LoginTest, KeyboardPinLongerThanItsBlockIsNotCut)
+{
+  Start("DEF50");
+  const CK_SESSION_HANDLE session = Open();
+  script_->AddPin(std::string("1234") + std::string(5, '\xFF'));
+  Commands();
+  EXPECT_EQ(LoginWith(session, nullptr), CKR_FUNCTION_CANCELED);
+  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)", "length(3)", "keyboard(3)"}));
+  EXPECT_FALSE(AnyContains(Commands(), "00 20 00 01 08")) << "no PIN was sent";
+  EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
 }
 
 TEST_F(LoginTest, KeyboardCancelAndWrongPinCancel)

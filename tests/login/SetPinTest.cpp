@@ -8,6 +8,7 @@
 
 #include "LoginFixture.h"
 #include "Logger.h"
+#include "token/PinOperations.h"
 
 namespace logintest {
 namespace {
@@ -49,6 +50,27 @@ TEST_F(LoginTest, ChangeRefusals)
   EXPECT_EQ(card_->UserPin(), "1234");
   // Both absent on a reader without a PIN pad: nothing can ask for them.
   EXPECT_EQ(SetPin(rw, nullptr, nullptr), CKR_FUNCTION_FAILED);
+  EXPECT_EQ(card_->UserPin(), "1234");
+}
+
+// CHANGE REFERENCE DATA never goes out with PINs it cannot carry: a padded
+// PIN object without a length pads every PIN to nothing, and a PIN longer
+// than its padded block would be cut.
+TEST_F(LoginTest, ChangeRefusesPinBlocksItCannotBuild)
+{
+  Start("DEF50");
+  const auto session = SessionOf(Open());
+  ASSERT_TRUE(session);
+  Brelt::MW::Card::PinReference pin;
+  pin.initialized = 1, pin.needsPadding = 1, pin.pwdType = 1, pin.minLength = 4, pin.padChar = 0xFF;
+  const uint8_t oldPin[] = "1234", newPin[] = "5678", longPin[] = "567890123";
+  Commands();
+  pin.maxLength = 0;
+  EXPECT_EQ(Brelt::MW::Token::ChangePin(*session, 1, pin, newPin, 4, oldPin, 4), CKR_PIN_LEN_RANGE);
+  EXPECT_EQ(Brelt::MW::Token::ChangePin(*session, 1, pin, newPin, 4, nullptr, 0), CKR_PIN_LEN_RANGE);
+  pin.maxLength = 8;
+  EXPECT_EQ(Brelt::MW::Token::ChangePin(*session, 1, pin, longPin, 9, oldPin, 4), CKR_PIN_LEN_RANGE);
+  EXPECT_FALSE(AnyContains(Commands(), "00 24")) << "nothing was sent";
   EXPECT_EQ(card_->UserPin(), "1234");
 }
 
