@@ -59,6 +59,20 @@ protected:
     Bytes LastCommand(const std::string& reader) { return Transcript(reader).back().command; }
 };
 
+// A reader answers the feature request under pcsc-lite's control code only;
+// the Windows encoding of SCARD_CTL_CODE(3400) is not a request here.
+TEST_F(PinPadTest, FeatureListOnlyUnderThePcscLiteControlCode)
+{
+    AddReaderWithCard("Pad", PinPad::Direct);
+    const SCARDHANDLE handle = Connect("Pad");
+    Bytes features;
+    ASSERT_EQ(CM_IOCTL_GET_FEATURE_REQUEST, DWORD(0x42000D48));
+    ASSERT_EQ(Control(handle, CM_IOCTL_GET_FEATURE_REQUEST, {}, features, 264), SCARD_S_SUCCESS);
+    EXPECT_EQ(ToHex(features), "06 04 42 33 00 06 07 04 42 33 00 07");
+    EXPECT_EQ(Control(handle, 0x313520, {}, features, 264), SCARD_E_UNSUPPORTED_FEATURE);
+    EXPECT_TRUE(features.empty());
+}
+
 TEST_F(PinPadTest, VerifyInsertsTheTypedPinIntoThePinBlock)
 {
     AddReaderWithCard("Pad", PinPad::Direct);

@@ -14,9 +14,6 @@ namespace cardsim::detail {
 
 namespace {
 
-// The get-feature request in the Windows encoding of SCARD_CTL_CODE(3400);
-// callers written against WinSCard send it.
-constexpr DWORD kWindowsGetFeatureRequest = 0x313520;
 constexpr const char* kPnpReaderName = "\\\\?PnP?\\Notification";
 // SCardStatus state of a powered card with T=1 negotiated.
 constexpr DWORD kCardReadyState = SCARD_PRESENT | SCARD_POWERED | SCARD_NEGOTIABLE;
@@ -609,7 +606,9 @@ LONG ReaderHub::Control(SCARDHANDLE card, DWORD code, LPCVOID input, DWORD input
     }
     const auto* inputBytes = static_cast<const uint8_t*>(input);
     auto* outputBytes = static_cast<uint8_t*>(output);
-    if (code == CM_IOCTL_GET_FEATURE_REQUEST || code == kWindowsGetFeatureRequest) {
+    // Only pcsc-lite's SCARD_CTL_CODE(3400) asks for the features; the
+    // Windows encoding of the same request (0x313520) is no code here.
+    if (code == CM_IOCTL_GET_FEATURE_REQUEST) {
         const Bytes features = FeatureList(reader.pinPad);
         if (outputLength < features.size()) {
             return SCARD_E_INSUFFICIENT_BUFFER;
