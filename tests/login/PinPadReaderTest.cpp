@@ -64,9 +64,12 @@ TEST_F(LoginTest, PinPadAnswerOfTheWrongLengthIsAFailure)
 {
   Start("DEF50", kPinPadReader, cardsim::PinPad::Direct);
   const CK_SESSION_HANDLE session = Open();
-  // The card answers a bare 90 through the pad: not a status word.
-  cardsim::InjectFault(reader_, cardsim::Fault::AnswerWith({0x00, 0x20, 0x00, 0x01}, {0x90}));
+  // The card answers the VERIFY the pad built with a bare 90: not a status
+  // word, even though the byte after it in the answer buffer reads 00.
+  cardsim::InjectFault(reader_, cardsim::Fault::AnswerWith({0x00, 0x20, 0x00, 0x01, 0x08}, {0x90}));
+  Commands();
   EXPECT_EQ(LoginWith(session, nullptr), CKR_FUNCTION_FAILED);
+  EXPECT_TRUE(AnyContains(Commands(), "SCardControl VERIFY_PIN_DIRECT: 00 20 00 01 08")) << "the pad was asked";
   EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
 }
 
