@@ -33,8 +33,9 @@ CK_RV DigestUpdate(Session& session, const CK_BYTE* part, CK_ULONG length);
 CK_RV DigestFinal(Session& session, CK_BYTE* digest, CK_ULONG* digestLength);
 
 CK_RV DecryptInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HANDLE hKey);
-// Deciphering needs a secure channel to the card, which no application that
-// becomes a slot has: CKR_FUNCTION_FAILED before any card command.
+// Deciphering on the card inside the session's secure channel, the padding
+// of CKM_RSA_PKCS_OAEP removed on the host. No application that becomes a
+// slot has such a channel: CKR_FUNCTION_FAILED before any card command.
 CK_RV Decrypt(Session& session, const CK_BYTE* encrypted, CK_ULONG encryptedLength, CK_BYTE* data,
               CK_ULONG* dataLength);
 

@@ -4,13 +4,16 @@
 // CHALLENGE. Deciphering holds the card's PC/SC transaction from
 // C_DecryptInit to C_Decrypt (recorded in the session, ended exactly once);
 // the card command itself needs a secure channel that no application that
-// becomes a slot has, so C_Decrypt answers CKR_FUNCTION_FAILED before it.
+// becomes a slot has, so there C_Decrypt answers CKR_FUNCTION_FAILED before it.
 
 #include <algorithm>
 #include <limits>
 
+#include <botan/mem_ops.h>
+
 #include "DigestEngine.h"
 #include "HostCryptoResult.h"
+#include "HostRsa.h"
 #include "LogTrace.h"
 #include "card/CardCommands.h"
 #include "card/StatusCache.h"
@@ -23,6 +26,7 @@
 #include "pkcs11/SessionOperations.h"
 #include "token/ApplicationInfoList.h"
 #include "token/AttributeGetters.h"
+#include "token/CardDecipher.h"
 #include "token/CardObjects.h"
 #include "token/ObjectHandles.h"
 
@@ -300,14 +304,38 @@ CK_RV DecryptInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HAN
     return trace.Result(CKR_OK);
 }
 
-CK_RV Decrypt(Session& session, const CK_BYTE*, CK_ULONG, CK_BYTE*, CK_ULONG*)
+CK_RV Decrypt(Session& session, const CK_BYTE* encrypted, CK_ULONG encryptedLength, CK_BYTE* data,
+              CK_ULONG* dataLength)
 {
     FunctionTrace trace("Decrypt");
     // The card deciphers only under the secure channel of the profiles that
-    // have one; no such application becomes a slot.
-    if (!Card::StatusCache::GetAuthContext(session)) return Fail(trace, __LINE__, CKR_FUNCTION_FAILED);
-    LogMessage(LOG_LEVEL_ERROR, true, "Decrypt", __LINE__, true, "Deciphering is not available for this card profile");
-    return Fail(trace, __LINE__, CKR_FUNCTION_FAILED);
+    // have one; no application that becomes a slot has such a channel.
+    DecipherKey key;
+    key.channel = Card::StatusCache::GetAuthContext(session);
+    if (!key.channel) return Fail(trace, __LINE__, CKR_FUNCTION_FAILED);
+    OperationContext& context = session.decryptContext;
+    KeyRecord record;
+    if (CK_RV rv = FindKeyRecord(session, context.hKey, record); rv != CKR_OK) return Fail(trace, __LINE__, rv);
+    if (!context.mechanism) return Fail(trace, __LINE__, CKR_OPERATION_NOT_INITIALIZED);
+    key.slotId = session.SlotId();
+    key.lastStatus = session.LastStatusWord();
+    key.key = record.object;
+
+    std::vector<uint8_t> answer;
+    const CK_MECHANISM* mechanism = context.mechanism->Get();
+    CK_RV rv = DecipherOnCard(key, mechanism->mechanism, encrypted, encryptedLength, answer);
+    if (rv == CKR_OK) {
+        uint32_t length = *dataLength > 0xFFFFFFFFUL ? 0xFFFFFFFFU : static_cast<uint32_t>(*dataLength);
+        const int result = Crypto::DecryptToBuffer(answer.data(), static_cast<uint32_t>(answer.size()), data, &length,
+                                                   context.modulusBits, mechanism);
+        if (result == Crypto::CRYPTO_OK || result == Crypto::CRYPTO_BUFFER_TOO_SMALL) *dataLength = length;
+        rv = result == Crypto::CRYPTO_OK               ? CKR_OK
+             : result == Crypto::CRYPTO_BUFFER_TOO_SMALL ? CKR_BUFFER_TOO_SMALL
+                                                          : CKR_FUNCTION_FAILED;
+    }
+    Botan::secure_scrub_memory(answer.data(), answer.size());
+    if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
+    return trace.Result(CKR_OK);
 }
 
 CK_RV DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)

@@ -179,6 +179,7 @@ CK_RV SignFinal(Session& session, CK_BYTE* signature, CK_ULONG* signatureLength)
     signatureKey.source = &key.source;
     signatureKey.key = key.object;
     signatureKey.handle = context.hKey;
+    signatureKey.channel = Card::StatusCache::GetAuthContext(session);
     // The collected data never exceeds the modulus size, so 16 bits hold it.
     const CK_RV rv = ComputeDigitalSignatureFinal(signatureKey, context.data.data(),
                                                   static_cast<uint16_t>(context.data.size()), signature,

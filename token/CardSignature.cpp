@@ -5,11 +5,9 @@
 
 #include "LogTrace.h"
 #include "PadPkcs1Type1.h"
-#include "card/ApduTransport.h"
 #include "card/CardCommands.h"
-#include "card/StatusCache.h"
-#include "token/ApplicationInfoList.h"
 #include "token/AttributeGetters.h"
+#include "token/CardKeyCommands.h"
 
 namespace Brelt::MW::Token {
 
@@ -18,6 +16,8 @@ namespace {
 constexpr uint8_t kSelectKeyFileDefault = 0x09;
 constexpr uint8_t kSelectKeyFileSigG = 0x08;
 constexpr uint8_t kSelectKeyFileSigZepEp = 0x00;
+constexpr uint8_t kInsPso = 0x2A;
+constexpr uint8_t kInsMse = 0x22;
 
 CK_RV Failed(FunctionTrace& trace, int line, CK_RV rv)
 {
@@ -25,46 +25,18 @@ CK_RV Failed(FunctionTrace& trace, int line, CK_RV rv)
     return trace.Result(rv);
 }
 
-// The slot (without a card probe: the caller's card context holds the
-// transaction) and its application.
-CK_RV LookUp(CK_SLOT_ID slotId, Card::SlotPtr& slot, ApplicationInfoPtr& application)
+CK_RV ComputeSignatureCommand(const Card::Slot& slot, CK_ULONG* lastStatus, const std::vector<uint8_t>& data,
+                              Card::ApduResponse& response)
 {
-    slot = Card::StatusCache::GetSlotWithoutProbe(slotId);
-    if (!slot) return CKR_FUNCTION_FAILED;
-    const CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(slotId), application);
-    if (rv != CKR_OK) return rv;
-    return application ? CKR_OK : CKR_FUNCTION_FAILED;
-}
-
-CK_RV SelectIasApplication(CK_ULONG* lastStatus, const Card::Slot& slot, const ApplicationInfo& application)
-{
-    // Only the secure-channel profiles need a channel first; they are not
-    // loaded into slots, so there is none to make sure of here.
-    return Card::SetIntoIasAppDF(lastStatus, &slot, application.IasAid.get(), application.Profile,
-                                 [] { return false; });
-}
-
-// One command of the signing sequences; every one of them expects 9000.
-CK_RV Send(const Card::Slot& slot, CK_ULONG* lastStatus, uint8_t ins, uint8_t p1, uint8_t p2,
-           const std::vector<uint8_t>& data, bool withLe, bool forceExtended, Card::ApduResponse& response)
-{
-    Card::ApduCommand command;
-    Card::SetApdu(&command, 0x00, ins, p1, p2, withLe ? 0 : Card::kNoLe, Card::kSwSuccess);
-    if (!data.empty()) {
-        if (data.size() > 0xFFFF) return CKR_DATA_LEN_RANGE;
-        if (CK_RV rv = Card::SetApduData(&command, static_cast<uint16_t>(data.size()), data.data(), 1); rv != CKR_OK)
-            return rv;
-    }
-    response.Clear();
-    return Card::SendApdu(&slot, &command, &response, lastStatus, 0, forceExtended ? 1 : 0);
+    return SendKeyCommand(slot, lastStatus, kInsPso, 0x9E, 0x9A, data, true, true, response);
 }
 
 // The first byte of the key's key reference, as the MSE commands carry it.
 bool KeyReferenceByte(const CIOObject& key, uint8_t* byte)
 {
-    const CommonKeyAttributes* attributes = key.AsCommonKeyAttributes();
-    if (attributes == nullptr || !attributes->keyReference) return false;
-    *byte = static_cast<uint8_t>(*attributes->keyReference & 0xFF);
+    uint32_t reference = 0;
+    if (!KeyReferenceOf(key, &reference)) return false;
+    *byte = static_cast<uint8_t>(reference & 0xFF);
     return true;
 }
 
@@ -81,7 +53,7 @@ CK_RV ReadKeyAttribute(const SignatureKey& key, CK_ATTRIBUTE_TYPE type, T* value
 CK_RV SignDefaultProfile(const SignatureKey& key, const Card::Slot& slot, const ApplicationInfo& application,
                          const uint8_t* data, uint16_t length, Card::ApduResponse& response)
 {
-    if (CK_RV rv = SelectIasApplication(key.lastStatus, slot, application); rv != CKR_OK) return rv;
+    if (CK_RV rv = SelectKeyApplication(key.lastStatus, slot, application); rv != CKR_OK) return rv;
     if (CK_RV rv = SelectPrivKeyDF(key.slotId, key.lastStatus, *key.key); rv != CKR_OK) return rv;
     uint8_t keyReference = 0;
     if (!KeyReferenceByte(*key.key, &keyReference)) {
@@ -104,27 +76,30 @@ CK_RV SignDefaultProfile(const SignatureKey& key, const Card::Slot& slot, const 
         if (!bitsAvailable || modulusBits > 0xFFFF) modulusBits = 0;
         const std::vector<uint8_t> mse = {0x84, 0x01, keyReference};
         if (!decryptAvailable || decrypt == CK_FALSE) {
-            if (CK_RV rv = Send(slot, key.lastStatus, 0x22, 0x41, 0xB6, mse, false, true, response); rv != CKR_OK)
+            if (CK_RV rv = SendKeyCommand(slot, key.lastStatus, kInsMse, 0x41, 0xB6, mse, false, true, response);
+                rv != CKR_OK)
                 return rv;
-            return Send(slot, key.lastStatus, 0x2A, 0x9E, 0x9A, input, true, true, response);
+            return ComputeSignatureCommand(slot, key.lastStatus, input, response);
         }
         // The key signs by deciphering a type-1 block made here; a block
         // that cannot be made is refused before the card sees anything.
         const auto block = EncodePkcs1Type1(data, length, static_cast<uint16_t>(modulusBits));
         if (!block) return CKR_DATA_LEN_RANGE;
-        if (CK_RV rv = Send(slot, key.lastStatus, 0x22, 0x01, 0xB8, mse, false, true, response); rv != CKR_OK)
+        if (CK_RV rv = SendKeyCommand(slot, key.lastStatus, kInsMse, 0x01, 0xB8, mse, false, true, response);
+            rv != CKR_OK)
             return rv;
         std::vector<uint8_t> decipher;
         decipher.reserve(static_cast<size_t>(block->length) + 1);
         decipher.push_back(0x00);
         decipher.insert(decipher.end(), block->data, block->data + block->length);
-        return Send(slot, key.lastStatus, 0x2A, 0x80, 0x86, decipher, true, true, response);
+        return SendKeyCommand(slot, key.lastStatus, kInsPso, 0x80, 0x86, decipher, true, true, response);
     }
     case CardOSv50: {
         const std::vector<uint8_t> mse = {0x84, 0x01, keyReference, 0x95, 0x01, 0x40, 0x80, 0x01, 0x10};
-        if (CK_RV rv = Send(slot, key.lastStatus, 0x22, 0x41, 0xB6, mse, false, false, response); rv != CKR_OK)
+        if (CK_RV rv = SendKeyCommand(slot, key.lastStatus, kInsMse, 0x41, 0xB6, mse, false, false, response);
+            rv != CKR_OK)
             return rv;
-        return Send(slot, key.lastStatus, 0x2A, 0x9E, 0x9A, input, true, true, response);
+        return ComputeSignatureCommand(slot, key.lastStatus, input, response);
     }
     default:
         // No command for an unknown card OS, and so no signature.
@@ -149,8 +124,32 @@ CK_RV SignSigGProfile(const SignatureKey& key, const Card::Slot& slot, const uin
     GetSigAppPath(static_cast<uint8_t>(id), path, &pathLength);
     if (CK_RV rv = Card::SelectFile(key.lastStatus, &slot, path, pathLength, kSelectKeyFileSigG); rv != CKR_OK)
         return rv;
-    return Send(slot, key.lastStatus, 0x2A, 0x9E, 0x9A, std::vector<uint8_t>(data, data + length), true, true,
-                response);
+    return ComputeSignatureCommand(slot, key.lastStatus, std::vector<uint8_t>(data, data + length), response);
+}
+
+// PSO COMPUTE DIGITAL SIGNATURE protected by the session's
+// application-container channel, on the key file selected first.
+CK_RV SignSigZepEpProfile(const SignatureKey& key, const Card::Slot& slot, const ApplicationInfo& application,
+                          const uint8_t* data, uint16_t length, Card::ApduResponse& response)
+{
+    if (!key.channel) {
+        LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "No secure channel to the card for the signature");
+        return CKR_FUNCTION_FAILED;
+    }
+    if (CK_RV rv = SelectKeyApplication(key.lastStatus, slot, application); rv != CKR_OK) return rv;
+    if (CK_RV rv = SelectPrivKeyDF(key.slotId, key.lastStatus, *key.key); rv != CKR_OK) return rv;
+    return SendKeyCommandInChannel(*key.channel, slot, key.lastStatus, kInsPso, 0x9E, 0x9A,
+                                   std::vector<uint8_t>(data, data + length), true, true, response);
+}
+
+// The key's security environment restored, then PSO COMPUTE DIGITAL
+// SIGNATURE, which SendApdu protects under the chip-authentication channel.
+CK_RV SignQesEacProfile(const SignatureKey& key, const Card::Slot& slot, const ApplicationInfo& application,
+                        const uint8_t* data, uint16_t length, Card::ApduResponse& response)
+{
+    if (CK_RV rv = SelectKeyApplication(key.lastStatus, slot, application); rv != CKR_OK) return rv;
+    if (CK_RV rv = EvaluateAR(key.slotId, key.lastStatus, *key.key, 3); rv != CKR_OK) return rv;
+    return ComputeSignatureCommand(slot, key.lastStatus, std::vector<uint8_t>(data, data + length), response);
 }
 
 }  // namespace
@@ -197,8 +196,8 @@ CK_RV SelectPrivKeyDF(CK_SLOT_ID slotId, CK_ULONG* lastStatus, const CIOObject& 
     FunctionTrace trace("SelectPrivKeyDF");
     Card::SlotPtr slot;
     ApplicationInfoPtr application;
-    if (CK_RV rv = LookUp(slotId, slot, application); rv != CKR_OK) return Failed(trace, __LINE__, rv);
-    if (CK_RV rv = SelectIasApplication(lastStatus, *slot, *application); rv != CKR_OK)
+    if (CK_RV rv = LookUpKeyApplication(slotId, slot, application); rv != CKR_OK) return Failed(trace, __LINE__, rv);
+    if (CK_RV rv = SelectKeyApplication(lastStatus, *slot, *application); rv != CKR_OK)
         return Failed(trace, __LINE__, rv);
     const RSAKeyAttributes* rsa = key.AsRSAKeyAttributes();
     if (rsa == nullptr || !rsa->path || rsa->path->length < 2 || rsa->path->length > 0xFF) {
@@ -225,8 +224,8 @@ CK_RV EvaluateAR(CK_SLOT_ID slotId, CK_ULONG* lastStatus, const CIOObject& key, 
     FunctionTrace trace("EvaluateAR");
     Card::SlotPtr slot;
     ApplicationInfoPtr application;
-    if (CK_RV rv = LookUp(slotId, slot, application); rv != CKR_OK) return Failed(trace, __LINE__, rv);
-    if (CK_RV rv = SelectIasApplication(lastStatus, *slot, *application); rv != CKR_OK)
+    if (CK_RV rv = LookUpKeyApplication(slotId, slot, application); rv != CKR_OK) return Failed(trace, __LINE__, rv);
+    if (CK_RV rv = SelectKeyApplication(lastStatus, *slot, *application); rv != CKR_OK)
         return Failed(trace, __LINE__, rv);
 
     uint8_t environment = 0;
@@ -242,7 +241,8 @@ CK_RV EvaluateAR(CK_SLOT_ID slotId, CK_ULONG* lastStatus, const CIOObject& key, 
     }
     if (environment != 0) {
         Card::ApduResponse response;
-        if (CK_RV rv = Send(*slot, lastStatus, 0x22, 0xF3, environment, {}, false, true, response); rv != CKR_OK)
+        if (CK_RV rv = SendKeyCommand(*slot, lastStatus, kInsMse, 0xF3, environment, {}, false, true, response);
+            rv != CKR_OK)
             return Failed(trace, __LINE__, rv);
     }
     return trace.Result(CKR_OK);
@@ -256,7 +256,8 @@ CK_RV ComputeDigitalSignatureFinal(const SignatureKey& key, const uint8_t* data,
         return Failed(trace, __LINE__, CKR_ARGUMENTS_BAD);
     Card::SlotPtr slot;
     ApplicationInfoPtr application;
-    if (CK_RV rv = LookUp(key.slotId, slot, application); rv != CKR_OK) return Failed(trace, __LINE__, rv);
+    if (CK_RV rv = LookUpKeyApplication(key.slotId, slot, application); rv != CKR_OK)
+        return Failed(trace, __LINE__, rv);
 
     Card::ApduResponse response;
     CK_RV rv = CKR_OK;
@@ -272,8 +273,13 @@ CK_RV ComputeDigitalSignatureFinal(const SignatureKey& key, const uint8_t* data,
         if (refused) return trace.Result(rv);
         break;
     }
+    case SigZepEpProfile:
+        rv = SignSigZepEpProfile(key, *slot, *application, data, length, response);
+        break;
+    case QesEacProfile:
+        rv = SignQesEacProfile(key, *slot, *application, data, length, response);
+        break;
     default:
-        // The secure-channel profiles are not loaded into slots.
         LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "Unknown card profile, cannot compute digital signature");
         return Failed(trace, __LINE__, CKR_FUNCTION_FAILED);
     }

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "BaseTypes.h"
+#include "card/SecureMessaging.h"
 #include "pkcs11/cryptoki.h"
 #include "token/AttributeSource.h"
 #include "token/CIOObject.h"
@@ -27,6 +28,9 @@ struct SignatureKey {
     // The private key and its handle.
     CIOObject* key = nullptr;
     CK_OBJECT_HANDLE handle = 0;
+    // The session's secure channel to the card, for the profiles that sign
+    // inside one; null for the others.
+    std::shared_ptr<Card::SecureMessaging> channel;
 };
 
 // Signs `length` bytes (already formatted by the caller: a DigestInfo or raw
@@ -34,7 +38,10 @@ struct SignatureKey {
 // the card's answer gives CKR_BUFFER_TOO_SMALL with `*outputLength` set to
 // the size needed. On CardOS 4.3 and 4.4 a key that also deciphers signs by
 // deciphering a PKCS#1 type-1 block built on the host: data that does not
-// fit the key's modulus gives CKR_DATA_LEN_RANGE before any command.
+// fit the key's modulus gives CKR_DATA_LEN_RANGE before any command. A
+// SigZepEp key signs inside the session's application-container channel
+// (none: CKR_FUNCTION_FAILED); a QesEac key after restoring its security
+// environment, under the card's chip-authentication channel.
 CK_RV ComputeDigitalSignatureFinal(const SignatureKey& key, const uint8_t* data, uint16_t length, uint8_t* output,
                                    CK_ULONG* outputLength);
 

@@ -47,6 +47,13 @@ struct RsaKeyObject {
     int operationsSinceVerify = 0;  // volatile
 };
 
+struct SecurityEnvironment {
+    std::optional<uint8_t> signatureKey;
+    std::optional<uint8_t> signatureAlgorithm;
+    std::optional<uint8_t> decipherKey;
+    std::optional<uint8_t> decipherAlgorithm;
+};
+
 struct File {
     uint16_t fid = 0;
     FileType type = FileType::Transparent;
@@ -62,6 +69,8 @@ struct File {
     // DF only
     std::vector<RsaKeyObject> keys;
     std::optional<uint8_t> defaultSignatureKey;
+    // Environments that MSE RESTORE brings back, by number.
+    std::map<uint8_t, SecurityEnvironment> storedEnvironments;
 
     // Deliberate faults of broken personalisations.
     bool fcpWithoutFid = false;      // FCP lacks tag 83
@@ -90,13 +99,6 @@ struct PinObject {
     std::optional<uint8_t> unblockedBy;  // reference of the PUK that resets it
     File* owner = nullptr;          // nullptr: global (MF); else local to a DF
     bool verified = false;          // volatile
-};
-
-struct SecurityEnvironment {
-    std::optional<uint8_t> signatureKey;
-    std::optional<uint8_t> signatureAlgorithm;
-    std::optional<uint8_t> decipherKey;
-    std::optional<uint8_t> decipherAlgorithm;
 };
 
 struct CardState {

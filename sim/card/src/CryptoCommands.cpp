@@ -37,6 +37,19 @@ RsaKeyObject* UsableKey(File& df, uint8_t reference)
     return key;
 }
 
+// With no key named by the environment, the key whose container EF is the
+// current file (selected as the key's file).
+std::optional<uint8_t> KeyOfCurrentFile(const CardState& state)
+{
+    const File* ef = state.currentEf;
+    if (ef == nullptr || ef->parent != state.currentDf)
+        return std::nullopt;
+    for (const RsaKeyObject& key : state.currentDf->keys)
+        if (key.containerFid == ef->fid)
+            return key.reference;
+    return std::nullopt;
+}
+
 std::optional<Response> CheckKeyAccess(const CardState& state, const RsaKeyObject& key)
 {
     if (!state.PinVerified(key.pinReference))
@@ -118,6 +131,8 @@ Response ComputeSignature(CardState& state, const Command& cmd)
 {
     std::optional<uint8_t> reference = state.se.signatureKey;
     if (!reference)
+        reference = KeyOfCurrentFile(state);
+    if (!reference)
         reference = state.currentDf->defaultSignatureKey;
     if (!reference)
         return Error(sw::kConditionsNotSatisfied);
@@ -151,9 +166,12 @@ std::optional<Bytes> RemoveEncryptionPadding(const Bytes& block)
 
 Response Decipher(CardState& state, const Command& cmd)
 {
-    if (!state.se.decipherKey)
+    std::optional<uint8_t> reference = state.se.decipherKey;
+    if (!reference)
+        reference = KeyOfCurrentFile(state);
+    if (!reference)
         return Error(sw::kConditionsNotSatisfied);
-    RsaKeyObject* key = UsableKey(*state.currentDf, *state.se.decipherKey);
+    RsaKeyObject* key = UsableKey(*state.currentDf, *reference);
     if (key == nullptr)
         return Error(sw::kReferenceNotFound);
     if (!key->canDecipher)
@@ -193,9 +211,14 @@ Response Decipher(CardState& state, const Command& cmd)
 
 Response ManageSecurityEnvironment(CardState& state, const Command& cmd)
 {
-    if (cmd.p1 == 0xF3) {  // RESTORE: the cards keep only the empty environment
+    if (cmd.p1 == 0xF3) {  // RESTORE: a stored environment of the DF, else the empty one
         if (!cmd.data.empty())
             return Error(sw::kWrongLength);
+        const auto& stored = state.currentDf->storedEnvironments;
+        if (const auto found = stored.find(cmd.p2); found != stored.end()) {
+            state.se = found->second;
+            return {};
+        }
         if (cmd.p2 > 0x03)
             return Error(sw::kReferenceNotFound);
         state.se = {};

@@ -378,4 +378,38 @@ void AddPkcs15Layout(CardState& state, const LayoutOptions& options)
     mf.AddChild(std::move(app));
 }
 
+void AddEidApplicationKeys(CardState& state, File& application)
+{
+    constexpr uint8_t kSigningPin = 0x03;
+    if (state.FindPin(kSigningPin) == nullptr)
+        state.pins.push_back(MakePin(kSigningPin, "123456", std::nullopt, 3));
+    struct EidKey {
+        uint8_t reference;
+        const char* seed;
+        const char* subject;
+        bool decipher;
+        uint64_t serial;
+    };
+    const EidKey keys[] = {{0x01, "signature", "Emu eID Signature", false, 0x2000000000000001},
+                           {0x02, "authentication", "Emu eID Deciphering", true, 0x2000000000000002}};
+    for (const EidKey& eid : keys) {
+        RsaKeyObject object;
+        object.reference = eid.reference;
+        object.key = DeterministicKey(eid.seed, 2048);
+        object.canSign = !eid.decipher;
+        object.canDecipher = eid.decipher;
+        object.pinReference = kSigningPin;
+        object.decipherMode = DecipherMode::Pkcs1;
+        object.containerFid = uint16_t(0x4B00 | eid.reference);
+        auto container = NewEf(*object.containerFid, {});
+        container->read = Access::Never();
+        application.AddChild(std::move(container));
+        application.AddChild(NewEf(uint16_t(0x4300 | eid.reference),
+                                   IssueCertificate(*object.key, eid.subject, eid.serial,
+                                                    eid.decipher ? CertificateUse::Authentication
+                                                                 : CertificateUse::Signature)));
+        application.keys.push_back(object);
+    }
+}
+
 }  // namespace cardsim::detail

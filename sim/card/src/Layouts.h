@@ -34,5 +34,10 @@ Bytes MakeAtr(const Bytes& historicalBytes);
 // A card with only the MF and the identity (ATR, GET DATA objects) of `os`.
 std::unique_ptr<CardState> NewCard(const std::string& name, CardOs os);
 void AddPkcs15Layout(CardState& state, const LayoutOptions& options);
+// Keys of an eID signature application: signature key 01 and deciphering key
+// 02 (PKCS#1 v1.5 removed on the card unless the MSE asks for the raw block)
+// in key containers 4B01/4B02, certificates 4301/4302, both keys under the
+// global signing PIN 03 "123456".
+void AddEidApplicationKeys(CardState& state, File& application);
 
 }  // namespace cardsim::detail

@@ -90,7 +90,7 @@ Builder SigZepEpCard(CardOs os)
     return [=](const std::string& name) {
         auto state = NewCard(name, os);
         state->mf->AddChild(TransparentEf(0x011C, kCardAccessPinInfo));
-        state->mf->AddChild(ApplicationDf(0x1F01, kSigZepEpAid1));
+        detail::AddEidApplicationKeys(*state, state->mf->AddChild(ApplicationDf(0x1F01, kSigZepEpAid1)));
         state->mf->AddChild(ApplicationDf(0x1F02, kSigZepEpAid2));
         state->mf->AddChild(ApplicationDf(0x1F10, detail::kApplicationContainerAid));
         state->applicationContainerKey = kDefaultContainerKey;
@@ -109,7 +109,11 @@ Builder QesEacCard(CardOs os, detail::CardSecurityGap gap = detail::CardSecurity
         state->mf->AddChild(TransparentEf(0x2F00, detail::EncodeEfDirEntry(kEsignAid, "ESIGN", {})));
         state->mf->AddChild(TransparentEf(0x011C, detail::EncodeCardAccess(*state->chipAuthenticationKey)));
         state->mf->AddChild(TransparentEf(0x011D, detail::EncodeCardSecurity(*state->chipAuthenticationKey, gap)));
-        state->mf->AddChild(ApplicationDf(0x1F03, kEsignAid));
+        detail::File& esign = state->mf->AddChild(ApplicationDf(0x1F03, kEsignAid));
+        detail::AddEidApplicationKeys(*state, esign);
+        // Environment 01 names the signature key, 03 the deciphering key.
+        esign.storedEnvironments[0x01].signatureKey = 0x01;
+        esign.storedEnvironments[0x03].decipherKey = 0x02;
         return state;
     };
 }

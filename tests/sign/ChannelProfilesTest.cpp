@@ -1,0 +1,337 @@
+// Signing and deciphering on the cards whose applications work inside a
+// secure channel (SigZepEp: the application-container channel; QesEac: chip
+// authentication). The application table admits no such application to a
+// slot, so the tests register one themselves, open the card's channel and
+// drive the card sequences directly.
+
+#include <gtest/gtest.h>
+
+#include <botan/pubkey.h>
+#include <botan/system_rng.h>
+#include <botan/x509cert.h>
+
+#include <algorithm>
+
+#include "card/ApduTransport.h"
+#include "card/StatusCache.h"
+#include "pkcs11/CryptoOperations.h"
+#include "pkcs11/Session.h"
+#include "tests/sm/ChannelKeyValues.h"
+#include "tests/sm/SmTestSupport.h"
+#include "token/ApplicationInfoList.h"
+#include "token/AttributeSource.h"
+#include "token/CardSignature.h"
+
+namespace {
+
+using namespace Brelt::MW;
+using Base::HexBinary;
+using Card::StatusCache;
+using cardsim::Bytes;
+
+struct ChannelCard {
+    const char* name;
+    uint32_t profile;
+    uint32_t cardOs;
+    Bytes aid;  // the application's AID (its IAS application)
+    Bytes df;   // its DF under the MF
+};
+
+void PrintTo(const ChannelCard& card, std::ostream* out)
+{
+    *out << card.name;
+}
+
+const Bytes kZepAid{0xD7, 0x03, 0x00, 0x00, 0x11, 0x00, 0x00, 0x01};
+const Bytes kEsignAid{0xA0, 0x00, 0x00, 0x01, 0x67, 0x45, 0x53, 0x49, 0x47, 0x4E};
+const ChannelCard kZep50{"ZEP50", Token::SigZepEpProfile, Token::CardOSv50, kZepAid, {0x1F, 0x01}};
+const ChannelCard kZep44{"ZEP44", Token::SigZepEpProfile, Token::CardOSv44, kZepAid, {0x1F, 0x01}};
+const ChannelCard kQes50{"QES50", Token::QesEacProfile, Token::CardOSv50, kEsignAid, {0x1F, 0x03}};
+const ChannelCard kQes44{"QES44", Token::QesEacProfile, Token::CardOSv44, kEsignAid, {0x1F, 0x03}};
+
+constexpr CK_OBJECT_HANDLE kSignatureKey = 0x00030000;
+constexpr CK_OBJECT_HANDLE kDecipherKey = 0x00030001;
+constexpr int kPinRule = -1;  // an access rule that names the PIN and no environment
+
+std::unique_ptr<HexBinary> Byte(uint8_t value)
+{
+    return std::make_unique<HexBinary>(&value, 1, true);
+}
+
+// A private key in key file 4B<reference> with one access rule per entry of
+// `rules`: an environment number, or kPinRule.
+std::unique_ptr<Token::CIOObject> PrivateKey(CK_OBJECT_HANDLE handle, uint8_t reference, std::vector<int> rules)
+{
+    auto key = std::make_unique<Token::RSAPrvKeyObject>(static_cast<uint32_t>(handle), nullptr);
+    key->AsCommonKeyAttributes()->keyReference = std::make_unique<uint32_t>(reference);
+    const uint8_t path[] = {0x4B, reference};
+    key->AsRSAKeyAttributes()->path = std::make_unique<HexBinary>(path, 2, true);
+    key->AsRSAKeyAttributes()->modulusLength = 2048;
+    for (int environment : rules) {
+        Token::AccessControlRule rule;
+        rule.condition = std::make_unique<Token::SecurityCondition>();
+        if (environment == kPinRule) {
+            rule.condition->authId = Byte(0x03);
+        } else {
+            rule.condition->authReference = std::make_unique<Token::AuthReference>();
+            rule.condition->authReference->seIdentifier = Byte(static_cast<uint8_t>(environment));
+        }
+        key->commonAttributes->accessControlRules.push_back(std::move(rule));
+    }
+    return key;
+}
+
+Bytes DigestInfo()
+{
+    Bytes info = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03,
+                  0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    info.insert(info.end(), 32, 0x6C);
+    return info;
+}
+
+class ChannelProfilesTest : public RegisteredCardTest {
+protected:
+    static constexpr CK_SLOT_ID kSlot = kSlotId;
+
+    void TearDown() override
+    {
+        Token::ClearApplicationList();
+        RegisteredCardTest::TearDown();
+    }
+
+    // Inserts the card (its answers to PSO commands altered while `tamper_`
+    // is set) and registers a slot with the card's application holding the
+    // signature key and the deciphering key.
+    void Register(const ChannelCard& card, std::vector<int> signatureKeyRules = {3, 1, kPinRule})
+    {
+        card_ = cardsim::MakePersonalisation(card.name);
+        if (card.profile == Token::SigZepEpProfile)
+            card_->SetApplicationContainerKeys(KeyBytes(smtest::kContainerKey),
+                                               KeyBytes(smtest::kSessionKeyDerivationKey));
+        InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card_), [this](const Bytes& command, Bytes answer) {
+            if (tamper_ && command.size() > 1 && command[1] == 0x2A && answer.size() > 12) answer[10] ^= 0x01;
+            return answer;
+        }));
+        registered_ = RegisterSlot();
+
+        auto application = std::make_shared<Token::ApplicationInfo>();
+        application->Profile = card.profile;
+        application->CardOS = card.cardOs;
+        application->Aid = std::make_unique<HexBinary>(card.aid.data(), static_cast<int32_t>(card.aid.size()), true);
+        application->IasAid = std::make_unique<HexBinary>(*application->Aid);
+        auto keys = std::make_unique<Token::CIOObjectList>(Token::kKindRsaPrivateKey);
+        keys->objects.push_back(PrivateKey(kSignatureKey, 0x01, std::move(signatureKeyRules)));
+        keys->objects.push_back(PrivateKey(kDecipherKey, 0x02, {3}));
+        application->ObjectLists.push_back(std::move(keys));
+        {
+            std::lock_guard lock(Token::ApplicationListMutex());
+            Token::GlobalApplicationList()[kSlot] = application;
+        }
+        application_ = application;
+        df_ = card.df;
+    }
+
+    // Opens the channel of the card's profile and verifies the signing PIN.
+    void Open(const ChannelCard& card)
+    {
+        Register(card);
+        if (card.profile == Token::SigZepEpProfile) {
+            channel_ = StatusCache::EstablishAuthContext(session_);
+        } else {
+            channel_ = StatusCache::CreateSecureMessaging(registered_.get(), &session_);
+        }
+        ASSERT_TRUE(channel_);
+        ASSERT_TRUE(card_->SecureMessagingActive());
+        ASSERT_EQ(Raw(Hex("00 20 00 03 06 31 32 33 34 35 36")), "90 00");
+        Commands();
+    }
+
+    Token::CIOObject* Key(size_t index) const
+    {
+        return application_->FindObjectList(Token::kKindRsaPrivateKey)->objects.at(index).get();
+    }
+
+    CK_RV Sign(const Bytes& data, Bytes& signature, bool withChannel = true)
+    {
+        Token::AttributeSource source;
+        Token::SignatureKey key;
+        key.slotId = kSlot;
+        key.lastStatus = session_.LastStatusWord();
+        key.userLoggedIn = true;
+        key.source = &source;
+        key.key = Key(0);
+        key.handle = kSignatureKey;
+        if (withChannel) key.channel = channel_;
+        signature.assign(300, 0);
+        CK_ULONG length = signature.size();
+        const CK_RV rv = Token::ComputeDigitalSignatureFinal(key, data.data(), static_cast<uint16_t>(data.size()),
+                                                             signature.data(), &length);
+        signature.resize(rv == CKR_OK ? length : 0);
+        return rv;
+    }
+
+    CK_RV Decrypt(const CK_MECHANISM& mechanism, const Bytes& cryptogram, Bytes& plain)
+    {
+        Pkcs11::OperationContext& context = session_.decryptContext;
+        Pkcs11::ResetOperation(context);
+        context.mechanism = Pkcs11::CopyMechanism(&mechanism);
+        context.hKey = kDecipherKey;
+        context.modulusBits = 2048;
+        plain.assign(256, 0);
+        CK_ULONG length = plain.size();
+        const CK_RV rv = Pkcs11::Decrypt(session_, cryptogram.data(), cryptogram.size(), plain.data(), &length);
+        plain.resize(rv == CKR_OK ? length : 0);
+        return rv;
+    }
+
+    std::unique_ptr<Botan::Public_Key> CertificateKey(uint8_t index) const
+    {
+        Bytes path = df_;
+        path.insert(path.end(), {0x43, index});
+        return Botan::X509_Certificate(*card_->FileContents(path)).load_subject_public_key();
+    }
+
+    Bytes Encipher(const Bytes& secret, const char* padding) const
+    {
+        Botan::PK_Encryptor_EME encryptor(*CertificateKey(2), Botan::system_rng(), padding);
+        return encryptor.encrypt(secret, Botan::system_rng());
+    }
+
+    static bool Has(const std::vector<std::string>& commands, const std::string& prefix)
+    {
+        return std::any_of(commands.begin(), commands.end(),
+                           [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+    }
+
+    std::shared_ptr<cardsim::Card> card_;
+    Card::SlotPtr registered_;
+    Token::ApplicationInfoPtr application_;
+    Bytes df_;
+    std::shared_ptr<Card::SecureMessaging> channel_;
+    bool tamper_ = false;
+};
+
+class ChannelProfiles : public ChannelProfilesTest, public ::testing::WithParamInterface<ChannelCard> {};
+
+TEST_P(ChannelProfiles, SignaturesVerifyWithTheCardCertificate)
+{
+    const bool zep = GetParam().profile == Token::SigZepEpProfile;
+    Open(GetParam());
+    Bytes signature;
+    ASSERT_EQ(Sign(DigestInfo(), signature), CKR_OK);
+    EXPECT_EQ(signature.size(), 256u);
+    EXPECT_TRUE(Botan::PK_Verifier(*CertificateKey(1), "EMSA3(Raw)").verify_message(DigestInfo(), signature));
+    const auto commands = Commands();
+    EXPECT_TRUE(Has(commands, "0C 2A 9E 9A")) << ::testing::PrintToString(commands);
+    EXPECT_FALSE(Has(commands, "00 2A")) << "the signature command went out in plain";
+    if (zep) {
+        EXPECT_TRUE(Has(commands, "00 A4 00 0C 02 4B 01")) << "key file selected by its identifier";
+    } else {
+        // The last rule that names an environment decides: 01, not 03.
+        EXPECT_TRUE(Has(commands, "0C 22 F3 01")) << ::testing::PrintToString(commands);
+        EXPECT_FALSE(Has(commands, "0C 22 F3 03"));
+        for (const auto& command : commands) EXPECT_EQ(command.substr(0, 2), "0C") << command;
+    }
+
+    // An answer altered on its way fails its check: no signature.
+    tamper_ = true;
+    EXPECT_EQ(Sign(DigestInfo(), signature), CKR_FUNCTION_FAILED);
+    EXPECT_TRUE(signature.empty());
+    tamper_ = false;
+    if (zep) {
+        // Without the session's channel nothing is sent.
+        Commands();
+        EXPECT_EQ(Sign(DigestInfo(), signature, false), CKR_FUNCTION_FAILED);
+        EXPECT_TRUE(Commands().empty());
+    }
+}
+
+TEST_P(ChannelProfiles, PlaintextsComeBackAsTheyWereEnciphered)
+{
+    const bool zep = GetParam().profile == Token::SigZepEpProfile;
+    Open(GetParam());
+    const Bytes secret = Hex("0102030405060708090A0B0C0D0E0F10");
+    const CK_MECHANISM pkcs{CKM_RSA_PKCS, nullptr, 0};
+    Bytes plain;
+    ASSERT_EQ(Decrypt(pkcs, Encipher(secret, "EME-PKCS1-v1_5"), plain), CKR_OK);
+    EXPECT_EQ(plain, secret);
+    auto commands = Commands();
+    EXPECT_TRUE(Has(commands, "0C 2A 80 86")) << ::testing::PrintToString(commands);
+    EXPECT_FALSE(Has(commands, "00 2A"));
+    EXPECT_EQ(Has(commands, "0C 22 F3 03"), !zep) << "the deciphering key's environment";
+    EXPECT_EQ(Has(commands, "00 A4 00 0C 02 4B 02"), zep) << "the deciphering key's file";
+
+    CK_RSA_PKCS_OAEP_PARAMS params{CKM_SHA256, CKG_MGF1_SHA256, 0, nullptr, 0};
+    const CK_MECHANISM oaep{CKM_RSA_PKCS_OAEP, &params, sizeof params};
+    const Bytes oaepCryptogram = Encipher(secret, "EME1(SHA-256)");
+    if (zep) {
+        ASSERT_EQ(Decrypt(oaep, oaepCryptogram, plain), CKR_OK);
+        EXPECT_EQ(plain, secret) << "OAEP removed on the host";
+        commands = Commands();
+        EXPECT_TRUE(Has(commands, "00 22 41 B8 06 84 01 02 80 01 08")) << ::testing::PrintToString(commands);
+        EXPECT_TRUE(Has(commands, "0C 2A 80 86"));
+    } else {
+        // Under chip authentication this command would be protected twice.
+        EXPECT_EQ(Decrypt(oaep, oaepCryptogram, plain), CKR_FUNCTION_FAILED);
+        EXPECT_TRUE(Commands().empty());
+    }
+
+    tamper_ = true;
+    EXPECT_EQ(Decrypt(pkcs, Encipher(secret, "EME-PKCS1-v1_5"), plain), CKR_FUNCTION_FAILED);
+    tamper_ = false;
+
+    // Without a channel of the card nothing is sent.
+    StatusCache::RemoveCardAuth(handle_, true);
+    Commands();
+    EXPECT_EQ(Decrypt(pkcs, Encipher(secret, "EME-PKCS1-v1_5"), plain), CKR_FUNCTION_FAILED);
+    EXPECT_TRUE(Commands().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, ChannelProfiles, ::testing::Values(kZep50, kZep44, kQes50, kQes44),
+                         [](const ::testing::TestParamInfo<ChannelCard>& info) { return info.param.name; });
+
+// MSE RESTORE takes the environment of the last access rule that names one
+// (its seIdentifier for the key's use, its PIN for access mode 1); 0 restores
+// nothing.
+TEST_F(ChannelProfilesTest, EnvironmentOfTheLastRuleThatNamesOne)
+{
+    Open(kQes50);
+    struct Case {
+        std::vector<int> rules;
+        int accessMode;
+        const char* restored;  // null: no MSE RESTORE
+    };
+    const Case cases[] = {
+        {{3, 1, kPinRule}, 3, "0C 22 F3 01"},
+        {{kPinRule, 2}, 1, "0C 22 F3 03"},
+        {{2, 0}, 3, nullptr},
+        {{}, 3, nullptr},
+    };
+    for (const Case& c : cases) {
+        const auto key = PrivateKey(kSignatureKey, 0x01, c.rules);
+        EXPECT_EQ(Token::EvaluateAR(kSlot, session_.LastStatusWord(), *key, c.accessMode), CKR_OK);
+        const auto commands = Commands();
+        if (c.restored != nullptr) {
+            EXPECT_TRUE(Has(commands, c.restored)) << ::testing::PrintToString(commands);
+        } else {
+            EXPECT_FALSE(Has(commands, "0C 22 F3")) << ::testing::PrintToString(commands);
+        }
+    }
+}
+
+// A default application on a card of no known OS gets no signature command,
+// and no empty signature passes for one.
+TEST_F(ChannelProfilesTest, UnknownCardOsSignsNothing)
+{
+    const Bytes pkcs15{0xA0, 0x00, 0x00, 0x00, 0x63, 0x50, 0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};
+    Register({"DEF50", Token::DefaultProfile, Token::UnknownCardOS, pkcs15, {0x50, 0x15}});
+    ASSERT_EQ(Raw(Hex("00 20 00 01 08 31 32 33 34 FF FF FF FF")), "90 00");
+    Bytes signature;
+    EXPECT_EQ(Sign(DigestInfo(), signature), CKR_FUNCTION_FAILED);
+    EXPECT_TRUE(signature.empty());
+    const auto commands = Commands();
+    EXPECT_FALSE(Has(commands, "00 22")) << ::testing::PrintToString(commands);
+    EXPECT_FALSE(Has(commands, "00 2A"));
+}
+
+}  // namespace
