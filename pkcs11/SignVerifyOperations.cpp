@@ -115,7 +115,8 @@ CK_RV CollectOperationData(OperationContext& context, const CK_BYTE* data, CK_UL
 {
     if (length == 0) return CKR_OK;
     const CK_ULONG limit = ModulusBytes(context);
-    if (length > limit || context.data.size() + length > limit) return CKR_DATA_LEN_RANGE;
+    // Compared without adding: collected + length could wrap around.
+    if (context.data.size() > limit || length > limit - context.data.size()) return CKR_DATA_LEN_RANGE;
     context.data.insert(context.data.end(), data, data + length);
     return CKR_OK;
 }
@@ -386,9 +387,9 @@ CK_RV VerifyFinal(Session& session, const CK_BYTE* signature, CK_ULONG length)
     if (values == nullptr || !values->modulus || !values->exponent || values->modulus->length <= 0 ||
         values->exponent->length <= 0 || values->modulus->length > 0xFFFF || values->exponent->length > 0xFFFF)
         return Fail(trace, __LINE__, CKR_KEY_HANDLE_INVALID);
-    // A signature longer than any modulus would be cut by the 16-bit length
-    // of the check, and its first bytes alone could pass.
-    if (length > 0xFFFF) return Fail(trace, __LINE__, CKR_SIGNATURE_LEN_RANGE);
+    // A signature is exactly as long as the key's modulus. A longer one
+    // could pass on its leading or trailing bytes alone.
+    if (length != ModulusBytes(context)) return Fail(trace, __LINE__, CKR_SIGNATURE_LEN_RANGE);
 
     const int result = Crypto::VerifyWithSessionPublicKey(
         context.data.data(), static_cast<uint16_t>(context.data.size()), signature, static_cast<uint16_t>(length),
