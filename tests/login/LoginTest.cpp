@@ -115,6 +115,31 @@ TEST_F(LoginTest, KeyboardPinLongerThanItsBlockIsNotCut)
   EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
 }
 
+// Without a maximum in the PIN object nothing else bounds a PIN: one beyond
+// a byte's range is refused, not cut to its low byte (a PIN of 262 bytes
+// would be sent as its first 6, and C_SetPIN would set another PIN).
+TEST_F(LoginTest, PinLengthsBeyondAByteWithoutAMaximum)
+{
+  Start("DEF43B");  // unpadded PIN "123456"
+  {
+    Brelt::MW::Token::ApplicationInfoPtr application;
+    ASSERT_EQ(Brelt::MW::Token::GetApplicationInfo(static_cast<uint32_t>(slot_), application), CKR_OK);
+    for (const auto& object : application->FindObjectList(Brelt::MW::Token::kKindPin)->objects)
+      if (auto* password = object->AsPasswordAttributes()) password->maxLength = 0;
+  }
+  const CK_SESSION_HANDLE session = Open();
+  std::vector<CK_UTF8CHAR> pin(256 + 6, 'x');
+  std::copy_n("123456", 6, pin.begin());
+  Commands();
+  EXPECT_EQ(C_Login(session, CKU_USER, pin.data(), pin.size()), CKR_PIN_INCORRECT);
+  EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
+  std::vector<CK_UTF8CHAR> newPin(256 + 6, 'y');
+  std::copy_n("654321", 6, newPin.begin());
+  EXPECT_EQ(C_SetPIN(session, pin.data(), 6, newPin.data(), newPin.size()), CKR_PIN_LEN_RANGE);
+  EXPECT_FALSE(AnyContains(Commands(), "00 20 00 01 06")) << "no PIN was sent";
+  EXPECT_EQ(card_->UserPin(), "123456");
+}
+
 TEST_F(LoginTest, KeyboardCancelAndWrongPinCancel)
 {
   Start("DEF50");

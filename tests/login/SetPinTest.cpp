@@ -53,24 +53,35 @@ TEST_F(LoginTest, ChangeRefusals)
   EXPECT_EQ(card_->UserPin(), "1234");
 }
 
-// CHANGE REFERENCE DATA never goes out with PINs it cannot carry: a padded
-// PIN object without a length pads every PIN to nothing, and a PIN longer
-// than its padded block would be cut.
-TEST_F(LoginTest, ChangeRefusesPinBlocksItCannotBuild)
+// VERIFY and CHANGE REFERENCE DATA never go out with PINs they cannot
+// carry: a padded PIN object without a length pads every PIN to nothing (a
+// VERIFY without data is the status query, 90 00 once verified), and a PIN
+// longer than its padded block would be cut.
+TEST_F(LoginTest, PinBlocksThatCannotBeBuiltAreNeverSent)
 {
   Start("DEF50");
-  const auto session = SessionOf(Open());
+  const CK_SESSION_HANDLE handle = Open();
+  ASSERT_EQ(LoginWith(handle, "1234"), CKR_OK);
+  ASSERT_EQ(C_Logout(handle), CKR_OK);
+  const auto session = SessionOf(handle);
   ASSERT_TRUE(session);
   Brelt::MW::Card::PinReference pin;
   pin.initialized = 1, pin.needsPadding = 1, pin.pwdType = 1, pin.minLength = 4, pin.padChar = 0xFF;
   const uint8_t oldPin[] = "1234", newPin[] = "5678", longPin[] = "567890123";
   Commands();
   pin.maxLength = 0;
+  EXPECT_EQ(Brelt::MW::Token::PresentCIAPin_DefaultProfile(*session, pin, 1, newPin, 4, false, CKU_USER, 3, nullptr),
+            CKR_PIN_LEN_RANGE);
   EXPECT_EQ(Brelt::MW::Token::ChangePin(*session, 1, pin, newPin, 4, oldPin, 4), CKR_PIN_LEN_RANGE);
   EXPECT_EQ(Brelt::MW::Token::ChangePin(*session, 1, pin, newPin, 4, nullptr, 0), CKR_PIN_LEN_RANGE);
   pin.maxLength = 8;
   EXPECT_EQ(Brelt::MW::Token::ChangePin(*session, 1, pin, longPin, 9, oldPin, 4), CKR_PIN_LEN_RANGE);
-  EXPECT_FALSE(AnyContains(Commands(), "00 24")) << "nothing was sent";
+  const auto commands = Commands();
+  EXPECT_FALSE(AnyContains(commands, "00 24")) << ::testing::PrintToString(commands);
+  // The token information asks for the PIN state once; no VERIFY follows it.
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& c) { return c.find("00 20") != std::string::npos; }),
+            1) << ::testing::PrintToString(commands);
   EXPECT_EQ(card_->UserPin(), "1234");
 }
 
