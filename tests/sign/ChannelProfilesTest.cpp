@@ -104,6 +104,8 @@ protected:
     // signature key and the deciphering key.
     void Register(const ChannelCard& card, std::vector<int> signatureKeyRules = {3, 1, kPinRule})
     {
+        StatusCache::RemoveAllSlots();
+        StatusCache::ClearAuthTable();
         card_ = cardsim::MakePersonalisation(card.name);
         if (card.profile == Token::SigZepEpProfile)
             card_->SetApplicationContainerKeys(KeyBytes(smtest::kContainerKey),
@@ -315,6 +317,29 @@ TEST_F(ChannelProfilesTest, EnvironmentOfTheLastRuleThatNamesOne)
             EXPECT_TRUE(Has(commands, c.restored)) << ::testing::PrintToString(commands);
         } else {
             EXPECT_FALSE(Has(commands, "0C 22 F3")) << ::testing::PrintToString(commands);
+        }
+    }
+}
+
+// The key's file is selected with the P1 of the application's profile; an
+// application of another profile selects nothing.
+TEST_F(ChannelProfilesTest, KeyFileSelectedWithTheP1OfTheProfile)
+{
+    const Bytes pkcs15{0xA0, 0x00, 0x00, 0x00, 0x63, 0x50, 0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};
+    const std::pair<uint32_t, const char*> cases[] = {{Token::DefaultProfile, "00 A4 09 0C 02 4B 01"},
+                                                      {Token::SigGProfile, "00 A4 08 0C 02 4B 01"},
+                                                      {Token::SigZepEpProfile, "00 A4 00 0C 02 4B 01"},
+                                                      {Token::UnknownProfile, nullptr}};
+    for (const auto& [profile, select] : cases) {
+        SCOPED_TRACE(profile);
+        Register({"DEF50", profile, Token::CardOSv50, pkcs15, {0x50, 0x15}});
+        const CK_RV rv = Token::SelectPrivKeyDF(kSlot, session_.LastStatusWord(), *Key(0));
+        const auto commands = Commands();
+        if (select != nullptr) {
+            EXPECT_TRUE(Has(commands, select)) << ::testing::PrintToString(commands);
+        } else {
+            EXPECT_EQ(rv, CKR_FUNCTION_FAILED);
+            for (const auto& command : commands) EXPECT_EQ(command.find("4B 01"), std::string::npos) << command;
         }
     }
 }
