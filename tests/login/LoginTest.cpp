@@ -28,14 +28,18 @@ TEST_F(LoginTest, CallerPinLogsEverySessionInAndOut)
   EXPECT_TRUE(card_->Pin(1)->verified);
   EXPECT_EQ(State(rw), CKS_RW_USER_FUNCTIONS);
   EXPECT_EQ(State(ro), CKS_RO_USER_FUNCTIONS);
-  EXPECT_EQ(State(Open(kRO)), CKS_RO_USER_FUNCTIONS) << "a new session joins the login";
+  const CK_SESSION_HANDLE late = Open(kRO);
+  EXPECT_EQ(State(late), CKS_RO_USER_FUNCTIONS) << "a new session joins the login";
   EXPECT_TRUE(script_->Events().empty()) << "a PIN given by the caller raises no dialog";
 
   EXPECT_EQ(LoginWith(ro, "1234"), CKR_USER_ALREADY_LOGGED_IN);
   EXPECT_EQ(LoginWith(ro, "1234", CKU_SO), CKR_USER_TYPE_INVALID);
 
+  // A session that is public already does not stop the logout of the others.
+  SessionOf(late)->SetState(CKS_RO_PUBLIC_SESSION);
   ASSERT_EQ(C_Logout(ro), CKR_OK);
   EXPECT_EQ(State(ro), CKS_RO_PUBLIC_SESSION);
+  EXPECT_EQ(State(late), CKS_RO_PUBLIC_SESSION);
   EXPECT_EQ(State(rw), CKS_RW_PUBLIC_SESSION);
   EXPECT_TRUE(Commands().empty()) << "logout sends nothing";
   EXPECT_EQ(C_Logout(rw), CKR_USER_NOT_LOGGED_IN);
