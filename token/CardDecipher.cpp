@@ -21,7 +21,7 @@ CK_RV Failed(FunctionTrace& trace, int line, CK_RV rv)
 }
 
 // MSE SET CT data: the key reference as a minimal one- or two-byte number in
-// a context-specific [4] element (01 when the key has none), then the
+// a context-class [4] element (01 when the key has none), then the
 // algorithm.
 CK_RV ConfidentialityTemplate(const CIOObject& key, std::vector<uint8_t>& data)
 {
