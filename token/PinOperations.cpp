@@ -75,6 +75,12 @@ CK_RV SendPinCommand(Pkcs11::Session& session, const Card::Slot& slot, uint8_t i
     const std::unique_ptr<Card::ApduCommand> wrapped = route.channel->EncodeCommand(&command, Card::kSmWholeCommand);
     if (!wrapped) return CKR_FUNCTION_FAILED;
     rv = Card::SendApdu(&slot, wrapped.get(), &response, session.LastStatusWord(), 1, 0);
+    // A success is only the card's when its answer passes the channel's check:
+    // a bare 90 00 could come from anyone on the line.
+    if (rv == CKR_OK && route.channel->DecodeResponse(&response) != CKR_OK) {
+      *session.LastStatusWord() = response.sw;
+      return CKR_FUNCTION_FAILED;
+    }
   } else if (route.plain) {
     rv = Card::SendApduImpl(&slot, &command, &response, session.LastStatusWord(), 1, 0);
   } else {

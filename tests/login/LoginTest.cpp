@@ -215,7 +215,7 @@ TEST_F(LoginTest, ContextSpecificPinTravelsOnlyInsideTheCardChannel)
   Start("DEF50");
   const CK_SESSION_HANDLE session = Open();
   ASSERT_EQ(LoginWith(session, "1234"), CKR_OK);
-  ArmContextLogin(session);
+  const auto state = ArmContextLogin(session);
   auto channel = std::make_shared<Brelt::MW::Card::SecureMessaging>();
   auto key = std::make_unique<uint8_t[]>(16);
   for (int i = 0; i < 16; ++i) key[i] = uint8_t(0x40 + i);
@@ -229,6 +229,19 @@ TEST_F(LoginTest, ContextSpecificPinTravelsOnlyInsideTheCardChannel)
   const auto commands = Commands();
   EXPECT_TRUE(AnyContains(commands, "SCardTransmit: 0C 20 00 01")) << ::testing::PrintToString(commands);
   EXPECT_FALSE(AnyContains(commands, "31 32 33 34")) << "the PIN went out in plain";
+
+  // Answers without the channel's protection: a bare success is no proof that
+  // the card took the PIN; a bare error is the card's own refusal.
+  const struct {
+    uint8_t sw1, sw2;
+    CK_RV expected;
+  } bareAnswers[] = {{0x90, 0x00, CKR_FUNCTION_FAILED}, {0x63, 0xC2, CKR_PIN_INCORRECT}};
+  for (const auto& answer : bareAnswers) {
+    cardsim::InjectFault(reader_, cardsim::Fault::AnswerWith({0x0C, 0x20, 0x00, 0x01}, {answer.sw1, answer.sw2}));
+    EXPECT_EQ(LoginWith(session, "1234", CKU_CONTEXT_SPECIFIC), answer.expected)
+        << std::hex << int(answer.sw1) << int(answer.sw2);
+    EXPECT_FALSE(state->signContext.contextLoginDone);
+  }
   Brelt::MW::Card::StatusCache::RemoveCardAuth(slot->CardHandle(), true);
 }
 
