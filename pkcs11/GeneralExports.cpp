@@ -8,6 +8,7 @@
 #include "pkcs11/ApiFrame.h"
 #include "pkcs11/ApiMutexes.h"
 #include "pkcs11/LibraryLifecycle.h"
+#include "pkcs11/ProcessLifetime.h"
 #include "pkcs11/cryptoki.h"
 
 using namespace Brelt::MW::Pkcs11;
@@ -51,6 +52,7 @@ CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
       if (CK_RV rv = CheckInitializeArguments(args); rv != CKR_OK) return rv;
       if (args.flags & CKF_LIBRARY_CANT_CREATE_OS_THREADS) threading = MonitorThreading::CallerThreads;
     }
+    PrepareProcessExit();
     return InitializePKCS11(threading);
   });
 }

@@ -31,12 +31,14 @@ std::atomic<bool>& Detached() {
   return detached;
 }
 
+}  // namespace
+
 // At exit() the loader runs the module's unload hook only after every exit
 // handler, the static destructors of the crypto library included: sessions
 // holding digests or keys would then be freed into a torn-down allocator.
 // An exit handler registered after that allocator exists runs before it is
 // destroyed and detaches first; the unload hook then finds nothing to do.
-void RegisterExitHandler() {
+void PrepareProcessExit() {
   static std::once_flag registered;
   std::call_once(registered, [] {
     { const Botan::secure_vector<uint8_t> allocatorInUse(1); }
@@ -44,14 +46,11 @@ void RegisterExitHandler() {
   });
 }
 
-}  // namespace
-
 void ProcessAttach() {
   Detached().store(false);
   InitLogger();
   LogProcessEvent("Process attached");
   RegisterForkHandler();
-  RegisterExitHandler();
 }
 
 void ProcessDetach() {

@@ -8,6 +8,12 @@ namespace Brelt::MW::Pkcs11 {
 // the fork handler. Runs inside the dynamic loader: no threads, no dlopen.
 void ProcessAttach();
 
+// Registers, once, the exit handler that finalises the library before the
+// crypto library's allocator is torn down. Called by C_Initialize, not at
+// load: starting that allocator (its locked-memory pool) costs about a
+// millisecond and 2 MB, which a host that only loads the module never needs.
+void PrepareProcessExit();
+
 // Logs the detach, finalises the library when it is still initialised, logs
 // "Process detached" and closes the log.
 void ProcessDetach();
