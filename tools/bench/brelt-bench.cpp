@@ -281,10 +281,13 @@ std::pair<Figure, Figure> MeasureLoad(const std::string& path, int runs)
 
 using Results = std::vector<std::pair<std::string, Figure>>;
 
-Results Run(const std::string& path, const std::string& pin, const ApduCounter& counter, int repeat)
+// `load`: MeasureLoad's figures, taken before any module was loaded here (a
+// child of this process inherits what this process has loaded).
+Results Run(const std::string& path, const std::pair<Figure, Figure>& load, const std::string& pin,
+            const ApduCounter& counter, int repeat)
 {
     Results results;
-    auto [loadTime, loadMemory] = MeasureLoad(path, 9);
+    const auto& [loadTime, loadMemory] = load;
     results.emplace_back("load: dlopen + C_GetFunctionList (us)", loadTime);
     results.emplace_back("load: resident memory added (KiB)", loadMemory);
 
@@ -484,13 +487,17 @@ int main(int argc, char** argv)
         return 2;
     }
     const ApduCounter counter(options.apduCountFile);
-    const Results ours = Run(options.module, options.pin, counter, options.repeat);
+    constexpr int kLoadRuns = 9;
+    const auto ourLoad = MeasureLoad(options.module, kLoadRuns);
+    const auto theirLoad =
+        options.compare.empty() ? std::pair<Figure, Figure>() : MeasureLoad(options.compare, kLoadRuns);
+    const Results ours = Run(options.module, ourLoad, options.pin, counter, options.repeat);
     if (options.compare.empty()) {
         Print(options, ours, nullptr);
         return 0;
     }
-    const Results theirs = Run(options.compare, options.comparePin.empty() ? options.pin : options.comparePin,
-                               counter, options.repeat);
+    const Results theirs = Run(options.compare, theirLoad,
+                               options.comparePin.empty() ? options.pin : options.comparePin, counter, options.repeat);
     Print(options, ours, &theirs);
     return 0;
 }
