@@ -1,20 +1,13 @@
 #pragma once
-// Where the PIN dialogs can run: the display check made before the module
-// creates a Qt application of its own, and that module-owned application.
+// Where the PIN dialogs can run: the host's Qt application or one the module
+// creates for itself once the display check (DisplayProbe.h) has passed.
 
 #include <QtGlobal>
 #include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
 
 class QApplication;
 class QCoreApplication;
-
-// The platform to ask Qt for when the module creates its application: an
-// empty text for Qt's own choice, "wayland" for a Wayland-only session.
-// Empty optional: no usable display (Qt would abort the whole process).
-std::optional<std::string> ChooseDisplayPlatform();
 
 // False on the offscreen and minimal platforms, which cannot raise or
 // activate windows and only complain when asked to.

@@ -28,6 +28,13 @@ void PinPadReqDlgWorker::RunDialog(QWidget* parent)
     dialog->SetRemainingAttemps(remainingAttempts_);
     dialog->SetTextLabel(text_.get());
     dialog->Show();
+    // An application that ends while the notice is still up takes the
+    // notice's windows with it, here on the GUI thread; the worker itself is
+    // left to its facade.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+        translator_.reset();
+        backdrop_.reset();
+    });
     PinDialogsTesting::NotifyDialogShown(dialog);
     result_ = 0;
 }
@@ -39,8 +46,6 @@ void PinPadReqDlgWorker::CloseOnGuiThread()
                [this] {
                    translator_.reset();
                    backdrop_.reset();  // the notice is its child
-                   if (application_)
-                       application_->quit();
                });
     deleteLater();
 }

@@ -7,7 +7,6 @@
 #include <QPointer>
 
 class PinPadRequestDialog;
-class QCoreApplication;
 
 namespace Brelt::MW::Base {
 class HexBinary;
@@ -22,12 +21,10 @@ public:
     void SetRemainingAttempts(int remainingAttempts) { remainingAttempts_ = remainingAttempts; }
     // Copied: the notice outlives the caller's call.
     void SetText(const Brelt::MW::Base::HexBinary* text);
-    // The module's own application, quit when the notice closes.
-    void SetApplication(QCoreApplication* application) { application_ = application; }
 
 public slots:
-    // GUI thread: removes the notice, its translator and backdrop, quits the
-    // module's application when one was given, and deletes the worker.
+    // GUI thread: removes the notice, its translator and backdrop, and
+    // deletes the worker.
     void CloseOnGuiThread();
 
 protected:
@@ -38,5 +35,4 @@ private:
     int remainingAttempts_ = -1;
     std::unique_ptr<Brelt::MW::Base::HexBinary> text_;
     QPointer<PinPadRequestDialog> dialog_;
-    QCoreApplication* application_ = nullptr;
 };

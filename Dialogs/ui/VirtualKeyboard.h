@@ -1,8 +1,9 @@
 #pragma once
 // The only door into the PIN dialogs. Callers on any thread raise the
-// virtual keyboard, the PIN messages and the PIN-pad notice through it; each
-// dialog runs on a Qt GUI thread (a module-owned application on the calling
-// thread, the host's GUI thread, or the module's EventLoop thread).
+// virtual keyboard, the PIN messages and the PIN-pad notice through it. The
+// dialogs themselves live in the dialog library (Qt), which the facade has
+// loaded the first time one of them has to appear (PinDialogLoader.h); with
+// a PIN dialog script installed, or without a display, it is never loaded.
 //
 // Integrators: with a host QApplication the dialogs run on the host's GUI
 // thread. If that thread is itself blocked in another PKCS#11 call while a
@@ -10,14 +11,11 @@
 
 #include "pkcs11/cryptoki.h"
 
-#include <memory>
 #include <mutex>
 #include <string>
 
-class AbstractWorker;
-class EventLoop;
-class PinPadReqDlgWorker;
-class VirtualKeyboardDlgWorker;
+struct PinDialogSession;
+struct PinDialogTable;
 
 namespace Brelt::MW::Base {
 class HexBinary;
@@ -51,20 +49,22 @@ public:
     CK_RV ClosePinPadDialog();
 
 private:
-    // Runs a modal worker to its end on the GUI thread; false when no GUI
-    // thread could run it. The worker is disposed of here; `collect` reads
-    // its results first (on the calling thread).
-    template <class Worker, class Collect>
-    bool RunModal(std::unique_ptr<Worker> worker, Collect&& collect);
-    void WaitForOwnEventLoop();
+    // This login's dialogs in the library, made at the first dialog with the
+    // facade's settings; null (logged) when no dialog can appear.
+    PinDialogSession* Session(const char* function);
+    // The session when one was made, else null.
+    PinDialogSession* OpenedSession();
 
-    std::mutex workerMutex_;  // guards the two worker pointers
-    VirtualKeyboardDlgWorker* virtKeyWorker_ = nullptr;
-    PinPadReqDlgWorker* pinPadWorker_ = nullptr;
+    std::mutex mutex_;  // guards the session, the settings and the keyboard's start
+    const PinDialogTable* table_ = nullptr;
+    PinDialogSession* session_ = nullptr;
+    // A keyboard call that has not reached the library yet, and a cancel
+    // that came meanwhile (it must not be lost while the library loads).
+    bool keyboardStarting_ = false;
+    bool keyboardCancelled_ = false;
     PinType pinType_;
     std::string language_;
     int remainingAttempts_ = -1;
     int minPinLength_ = 0;
     int maxPinLength_ = 0;
-    std::unique_ptr<EventLoop> eventLoop_;  // only when this facade started it
 };

@@ -281,8 +281,10 @@ TEST(NoApplication, PinPadNoticeDoesNotAdoptAnotherThreadsApplication)
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
-// The notice's GUI thread ends before it ran a keyboard posted to it: the
-// waiting call ends failed instead of waiting for ever.
+// The module's GUI thread ends on its own before it ran a keyboard posted to
+// it: the waiting call ends failed instead of waiting for ever, and the
+// notice still up on that thread is closed without touching its windows
+// after the application has gone.
 TEST(NoApplication, GuiThreadEndsBeforeTheDialogStarts)
 {
     VirtualKeyboard noticeFacade("SK", 3);
@@ -299,32 +301,87 @@ TEST(NoApplication, GuiThreadEndsBeforeTheDialogStarts)
     QDialog* notice = shownNotice.get();
 
     // The GUI thread is held until the keyboard's show is queued for it, and
-    // then drops that show, as a thread does that ends before reaching it.
+    // then drops that show and ends its loop, as a thread does that ends
+    // before reaching it.
     std::promise<QObject*> posted;
     std::shared_future<QObject*> postedWorker = posted.get_future().share();
     PinDialogsTesting::SetStepHook([&posted](PinDialogsTesting::Step step, QObject* worker) {
         if (step == PinDialogsTesting::Step::ModalWorkerPosted)
             posted.set_value(worker);
     });
-    std::promise<void> dropped;
     QMetaObject::invokeMethod(
         notice,
-        [postedWorker, &dropped] {
+        [postedWorker] {
             QCoreApplication::removePostedEvents(postedWorker.get());
-            dropped.set_value();
+            QCoreApplication::quit();
         },
         Qt::QueuedConnection);
-    auto keyboard = std::async(std::launch::async, [&] {
-        std::string pin;
-        const CK_RV rv = Keyboard(keyboardFacade, &pin);
-        return std::make_pair(rv, pin);
-    });
-    dropped.get_future().wait();
-    EXPECT_EQ(noticeFacade.ClosePinPadDialog(), CKR_OK);  // ends the GUI thread
-    const auto [rv, pin] = keyboard.get();
-    EXPECT_EQ(rv, CKR_FUNCTION_FAILED);
+    std::string pin;
+    EXPECT_EQ(Keyboard(keyboardFacade, &pin), CKR_FUNCTION_FAILED);
     EXPECT_EQ(pin, "<null>");
+    EXPECT_EQ(noticeFacade.ClosePinPadDialog(), CKR_OK);
     PinDialogsTesting::SetStepHook({});
+    PinDialogsTesting::SetDialogShownHook({});
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+// Two logins on two PIN-pad readers at once: both notices run on the one
+// event loop, the first to close leaves the loop to the second (a keyboard
+// raised meanwhile still runs there), and the last one ends it.
+TEST(NoApplication, TwoPinPadNoticesShareTheEventLoop)
+{
+    Answers answers(QStringLiteral("8642"));
+    VirtualKeyboard first("SK", 3);
+    VirtualKeyboard second("SK", 3);
+    second.SetMinMaxPinLength(4, 8);
+    ASSERT_EQ(first.ShowPinPadDialog(nullptr, 3), CKR_OK);
+    ASSERT_TRUE(SpinUntil([&] { return answers.pinPadVisible.load(); }));
+    const std::thread::id loopThread = answers.lastThread;
+    answers.pinPadVisible = false;
+    ASSERT_EQ(second.ShowPinPadDialog(nullptr, 1), CKR_OK);
+    ASSERT_TRUE(SpinUntil([&] { return answers.pinPadVisible.load(); }));
+    EXPECT_EQ(answers.lastThread.load(), loopThread);
+
+    EXPECT_EQ(first.ClosePinPadDialog(), CKR_OK);
+    EXPECT_NE(QCoreApplication::instance(), nullptr);  // the second notice still runs there
+    std::string pin;
+    EXPECT_EQ(Keyboard(second, &pin), CKR_OK);
+    EXPECT_EQ(pin, "8642");
+    EXPECT_EQ(answers.lastThread.load(), loopThread);
+
+    EXPECT_EQ(second.ClosePinPadDialog(), CKR_OK);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+// The last notice closes while another login's keyboard runs on the loop:
+// the keyboard stays up until it is answered, then the loop ends.
+TEST(NoApplication, KeyboardKeepsTheEventLoopWhenTheLastNoticeCloses)
+{
+    VirtualKeyboard noticeFacade("SK", 3);
+    VirtualKeyboard keyboardFacade("SK", 3);
+    keyboardFacade.SetMinMaxPinLength(4, 8);
+    std::atomic<bool> noticeUp{false};
+    std::future<CK_RV> noticeClosed;
+    PinDialogsTesting::SetDialogShownHook([&](QDialog* shown) {
+        if (qobject_cast<PinPadRequestDialog*>(shown)) {
+            noticeUp = true;
+        } else if (auto* keyboard = qobject_cast<VirtualKeyDialog*>(shown)) {
+            noticeClosed = std::async(std::launch::async, [&] { return noticeFacade.ClosePinPadDialog(); });
+            // The close runs its part here on the GUI thread; it must not end the loop.
+            SpinUntil([&] { return noticeClosed.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+            QTimer::singleShot(0, keyboard, [keyboard] {
+                TypePin(keyboard, QStringLiteral("97531"));
+                ClickButton(keyboard, "okButton");
+            });
+        }
+    });
+    ASSERT_EQ(noticeFacade.ShowPinPadDialog(nullptr, 3), CKR_OK);
+    ASSERT_TRUE(SpinUntil([&] { return noticeUp.load(); }));
+    std::string pin;
+    EXPECT_EQ(Keyboard(keyboardFacade, &pin), CKR_OK);
+    EXPECT_EQ(pin, "97531");
+    ASSERT_TRUE(noticeClosed.valid());
+    EXPECT_EQ(noticeClosed.get(), CKR_OK);
     PinDialogsTesting::SetDialogShownHook({});
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
