@@ -6,8 +6,11 @@
 
 #include <QApplication>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -28,6 +31,33 @@ bool PlatformActivatesWindows()
 {
     const QString platform = QGuiApplication::platformName();
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+bool TranslucencyAvailable()
+{
+    auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (x11 == nullptr || x11->connection() == nullptr)
+        return true;
+    xcb_connection_t* connection = x11->connection();
+    // A compositing manager owns the selection _NET_WM_CM_S<screen>.
+    char* host = nullptr;
+    int display = 0;
+    int screen = 0;
+    if (xcb_parse_display(nullptr, &host, &display, &screen) == 0)
+        screen = 0;
+    std::free(host);
+    const std::string selection = "_NET_WM_CM_S" + std::to_string(screen);
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(connection,
+                              xcb_intern_atom(connection, 1, static_cast<uint16_t>(selection.size()), selection.c_str()),
+                              nullptr),
+        &std::free);
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return false;
+    const std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
+        &std::free);
+    return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
 bool CanHostWidgets(const QCoreApplication* instance)

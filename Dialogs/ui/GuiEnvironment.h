@@ -13,6 +13,14 @@ class QCoreApplication;
 // activate windows and only complain when asked to.
 bool PlatformActivatesWindows();
 
+// Whether a window may ask for a translucent background. False on an X
+// server without a compositing manager, where nothing can be translucent: the
+// window would only get a visual with alpha whose transparent pixels show
+// black, and screen captures that read each window by its own visual (xwd
+// -root) then draw the windows stacked under it wrongly (the keyboard under
+// the length notice came out solid black). True everywhere else.
+bool TranslucencyAvailable();
+
 // True when `instance` can host widgets (a QApplication, not merely a
 // QCoreApplication or QGuiApplication).
 bool CanHostWidgets(const QCoreApplication* instance);

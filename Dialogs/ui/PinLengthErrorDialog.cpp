@@ -2,6 +2,7 @@
 
 #include "Dialogs/ui/CrepuscularWidget.h"
 #include "Dialogs/ui/DialogLog.h"
+#include "Dialogs/ui/GuiEnvironment.h"
 #include "ui_pinLengthErrorDialog.h"
 
 PinLengthErrorDialog::PinLengthErrorDialog(QWidget* parent, Qt::WindowFlags flags, bool dimBackground)
@@ -10,7 +11,7 @@ PinLengthErrorDialog::PinLengthErrorDialog(QWidget* parent, Qt::WindowFlags flag
     RunGuarded("PinLengthErrorDialog::PinLengthErrorDialog", 24,
                "Catching PinLengthErrorDialog constructor exception", [&] {
                    ui_->setupUi(this);
-                   setAttribute(Qt::WA_TranslucentBackground);
+                   setAttribute(Qt::WA_TranslucentBackground, TranslucencyAvailable());
                    connect(ui_->closeButton, &QPushButton::clicked, this, &PinLengthErrorDialog::CloseDialog);
                });
 }

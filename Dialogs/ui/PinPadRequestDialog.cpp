@@ -3,6 +3,7 @@
 #include "Dialogs/ui/CallerText.h"
 #include "Dialogs/ui/CrepuscularWidget.h"
 #include "Dialogs/ui/DialogLog.h"
+#include "Dialogs/ui/GuiEnvironment.h"
 #include "ui_pinPadRequestDialog.h"
 
 PinPadRequestDialog::PinPadRequestDialog(QWidget* parent, Qt::WindowFlags flags)
@@ -11,7 +12,7 @@ PinPadRequestDialog::PinPadRequestDialog(QWidget* parent, Qt::WindowFlags flags)
     RunGuarded("PinPadRequestDialog::PinPadRequestDialog", 21, "Catching PinPadRequestDialog constructor exception",
                [&] {
                    ui_->setupUi(this);
-                   setAttribute(Qt::WA_TranslucentBackground);
+                   setAttribute(Qt::WA_TranslucentBackground, TranslucencyAvailable());
                });
 }
 

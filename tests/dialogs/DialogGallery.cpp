@@ -2,8 +2,10 @@
 // review: "<name>.png" is the whole screen (backdrop, overlay, dialog) and
 // "<name>_dialog.png" the dialog alone. The first picture comes from a real
 // login flow: the facade with the module's own application, a too short PIN
-// typed on the keyboard, the length notice over it. Exits non-zero when a
-// picture could not be written, is blank, or shows the keyboard blacked out.
+// typed on the keyboard, the length notice over it; on an X server it is also
+// taken as a reviewer takes it, with xwd -root (when installed). Exits
+// non-zero when a picture could not be written, is blank, or shows the
+// keyboard blacked out.
 //   dialog_gallery OUTPUT_DIR
 
 #include "BaseTypes.h"
@@ -21,6 +23,9 @@
 #include <QDir>
 #include <QImage>
 #include <QMainWindow>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtEndian>
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
@@ -109,6 +114,47 @@ double BlackShare(const QImage& image, const QRect& area)
     return all == 0 ? 1.0 : double(black) / all;
 }
 
+// The X screen as `xwd -root` writes it, which reads every window by its own
+// visual; null when xwd is missing or its output is not a true-colour dump.
+QImage XwdRootCapture()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xwd")).isEmpty())
+        return QImage();
+    QProcess xwd;
+    xwd.start(QStringLiteral("xwd"), {QStringLiteral("-root"), QStringLiteral("-silent")});
+    if (!xwd.waitForFinished(20000))
+        return QImage();
+    const QByteArray dump = xwd.readAllStandardOutput();
+    constexpr int kHeaderWords = 25;
+    if (dump.size() < kHeaderWords * 4)
+        return QImage();
+    quint32 header[kHeaderWords];
+    for (int i = 0; i < kHeaderWords; ++i)
+        header[i] = qFromBigEndian<quint32>(dump.constData() + i * 4);
+    const quint32 headerSize = header[0], width = header[4], height = header[5], lsbFirst = header[7] == 0;
+    const quint32 bitsPerPixel = header[11], bytesPerLine = header[12];
+    const quint32 masks[3] = {header[14], header[15], header[16]};
+    const quint32 colours = header[19];
+    const qsizetype pixels = qsizetype(headerSize) + qsizetype(colours) * 12;
+    if ((bitsPerPixel != 24 && bitsPerPixel != 32) || width == 0 || height == 0 ||
+        pixels + qsizetype(bytesPerLine) * height > dump.size())
+        return QImage();
+    auto channel = [](quint32 value, quint32 mask) { return mask ? (value & mask) >> qCountTrailingZeroBits(mask) : 0; };
+    QImage image(int(width), int(height), QImage::Format_RGB32);
+    const int bytes = int(bitsPerPixel / 8);
+    for (quint32 y = 0; y < height; ++y) {
+        const auto* line = reinterpret_cast<const uchar*>(dump.constData() + pixels + qsizetype(y) * bytesPerLine);
+        for (quint32 x = 0; x < width; ++x) {
+            quint32 value = 0;
+            for (int b = 0; b < bytes; ++b)
+                value |= quint32(line[x * bytes + b]) << (8 * (lsbFirst ? b : bytes - 1 - b));
+            image.setPixel(int(x), int(y),
+                           qRgb(int(channel(value, masks[0])), int(channel(value, masks[1])), int(channel(value, masks[2]))));
+        }
+    }
+    return image;
+}
+
 // A login as a host without Qt makes it: the facade brings its own
 // application; the PIN is typed with the keys' own events, OK pressed with
 // too few digits, and the screen taken while the length notice stands over
@@ -137,6 +183,20 @@ void LengthNoticeFromALogin()
             if (black > 0.5) {
                 std::fprintf(stderr, "keyboard blacked out under the length notice (%.0f%% black)\n", black * 100);
                 ++g_failures;
+            }
+            if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+                const QImage seen = XwdRootCapture();
+                if (seen.isNull()) {
+                    std::fprintf(stderr, "no xwd capture (x11-apps not installed?)\n");
+                } else {
+                    Save(seen, QStringLiteral("keyboard_length_notice_login_xwd_sk"));
+                    const double blackSeen = BlackShare(seen, keys);
+                    if (blackSeen > 0.5) {
+                        std::fprintf(stderr, "keyboard blacked out in the xwd capture (%.0f%% black)\n",
+                                     blackSeen * 100);
+                        ++g_failures;
+                    }
+                }
             }
             ClickButton(keyboard, "hideButton");
         });
