@@ -17,7 +17,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,16 +83,18 @@ CK_RV LoginWithoutPin(CK_FUNCTION_LIST* p11, const char* reader)
 
 // Qt runs its threads detached: the dialogs' event loop is joined to the end
 // of its work, and the thread's last clean-up inside Qt follows. The leak
-// check at exit must not find that clean-up half done.
-void WaitForOtherThreadsToEnd()
+// check at exit must not find that clean-up half done. (Qt names the thread
+// after its class.)
+void WaitForTheEventLoopThreadToEnd()
 {
-    for (int i = 0; i < 1000; ++i) {
-        const auto tasks = std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                                         std::filesystem::directory_iterator());
-        if (tasks <= 1)
-            return;
+    auto running = [] {
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+            if (FileText((task.path() / "comm").string()) == "EventLoop\n")
+                return true;
+        return false;
+    };
+    for (int i = 0; i < 1000 && running(); ++i)
         ::usleep(10 * 1000);
-    }
 }
 
 CK_FUNCTION_LIST* Load(const std::string& module)
@@ -154,7 +155,7 @@ int main(int argc, char** argv)
         return 2;
     }
     p11->C_Finalize(nullptr);
-    WaitForOtherThreadsToEnd();
+    WaitForTheEventLoopThreadToEnd();
     std::filesystem::remove_all(work);
     std::printf("%s: %s\n", mode.c_str(), failures == 0 ? "passed" : "FAILED");
     return failures == 0 ? 0 : 1;
