@@ -17,10 +17,7 @@ namespace {
 
 std::atomic<ApduProtectorLookup> g_protectorLookup{nullptr};
 
-void StoreStatus(CK_ULONG* lastStatus, CK_ULONG value)
-{
-    if (lastStatus != nullptr) *lastStatus = value;
-}
+void StoreStatus(CK_ULONG* lastStatus, CK_ULONG value) { StoreLastStatus(lastStatus, value); }
 
 // Zeroes the exchanged bytes on every path: commands and answers carry PINs
 // and key material.

@@ -17,6 +17,7 @@
 
 #include <winscard.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -26,6 +27,12 @@ namespace Brelt::MW::Card {
 
 class Slot;
 
+// Stores into a last-status word. A session's word is read by the session
+// information without the token lock, so it is written atomically.
+inline void StoreLastStatus(unsigned long* lastStatus, unsigned long value)
+{
+    if (lastStatus != nullptr) std::atomic_ref<unsigned long>(*lastStatus).store(value, std::memory_order_relaxed);
+}
 
 // Receive buffer room: the longest extended answer and its status word, plus
 // a little slack so that an over-long answer is detected rather than cut.

@@ -150,7 +150,7 @@ CK_RV ReadBinaryInCDF(const Slot* slot, const uint8_t* path, uint16_t pathLength
         if (response.sw != kSwSuccess && response.sw != kSwEndOfFile) {
             LogMessage(LOG_LEVEL_DEBUG, true, "ReadBinaryInCDF", __LINE__, true, "Invalid response SW: %02X",
                        response.sw);
-            if (lastStatus != nullptr) *lastStatus = response.sw;
+            StoreLastStatus(lastStatus, response.sw);
             return FAIL(CKR_FUNCTION_FAILED);
         }
         if (response.length == 0) {

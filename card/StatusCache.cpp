@@ -254,6 +254,10 @@ void StatusCache::MarkSlotInvalidLocked(Slot& slot, RegistryTime now) {
   LogMessage(LOG_LEVEL_DEBUG, true, "StatusCache::InvalidateSlot", __LINE__, true,
              "Invalidating slot (from InvalidateSlot) with id %lu", slot.SlotId());
   slot.SetTimestamp(now);
+  // The sessions of a token that is gone count as closed from now on; their
+  // records are purged with the slot's.
+  for (const auto& session : sessions_)
+    if (session->SlotId() == slot.SlotId() && session->IsValid()) session->SetTimestamp(now);
 }
 
 void StatusCache::InvalidateSlot(CK_SLOT_ID slotId) {

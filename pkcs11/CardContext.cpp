@@ -1,13 +1,6 @@
 #include "pkcs11/CardContext.h"
 
-#include <sys/stat.h>
-
 #include <optional>
-
-#include <boost/date_time/posix_time/posix_time_types.hpp>
-#include <boost/interprocess/exceptions.hpp>
-#include <boost/interprocess/permissions.hpp>
-#include <boost/interprocess/sync/named_mutex.hpp>
 
 #include "LogTrace.h"
 #include "Logger.h"
@@ -15,6 +8,8 @@
 #include "card/CardCommands.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
+#include "pkcs11/CardMutex.h"
+#include "pkcs11/LibraryLifecycle.h"
 #include "pkcs11/Session.h"
 
 namespace Brelt::MW::Pkcs11 {
@@ -25,18 +20,9 @@ using Card::StatusCache;
 constexpr uint32_t kProfileSigZepEp = 2;
 constexpr uint32_t kProfileQesEac = 4;
 
-// How long a call waits for another process that holds the named mutex
-// before it goes on with the PC/SC transaction alone.
-constexpr long kCardMutexWaitSeconds = 3;
-
-// Boost keeps the named mutex as a POSIX semaphore in this file. The
-// process umask narrows the permissions it is created with, so they are set
-// again: every user of the machine who uses the card must be able to open it.
-constexpr const char* kCardMutexFile = "/dev/shm/sem.eID_mutex";
-
 CK_RV BeginSessionTransaction(const Session& session) {
   const Card::SlotPtr slot = StatusCache::GetSlotWithoutProbe(session.SlotId());
-  if (!slot) return CKR_SLOT_ID_INVALID;
+  if (!slot) return CKR_DEVICE_REMOVED;
   const LONG rv = slot->BeginCardTransaction();
   if (rv != SCARD_S_SUCCESS) {
     LogMessage(LOG_LEVEL_ERROR, true, "PCSCBeginTransaction", __LINE__, true,
@@ -49,7 +35,7 @@ CK_RV BeginSessionTransaction(const Session& session) {
 
 CK_RV EndSessionTransaction(const Session& session) {
   const Card::SlotPtr slot = StatusCache::GetSlotWithoutProbe(session.SlotId());
-  if (!slot) return CKR_SLOT_ID_INVALID;
+  if (!slot) return CKR_DEVICE_REMOVED;
   const LONG rv = slot->EndCardTransaction();
   if (rv != SCARD_S_SUCCESS) {
     LogMessage(LOG_LEVEL_ERROR, true, "PCSCEndTransaction", __LINE__, true,
@@ -70,7 +56,7 @@ CK_RV EnsureSecureChannel(Session& session, bool lock) {
   } else if (facts->cardProfile == kProfileQesEac) {
     if (!StatusCache::EnsureSecureMessaging(&session)) return CKR_FUNCTION_FAILED;
     const Card::SlotPtr slot = StatusCache::GetSlotWithoutProbe(session.SlotId());
-    if (!slot) return CKR_SLOT_ID_INVALID;
+    if (!slot) return CKR_DEVICE_REMOVED;
     return Card::SelectMF(slot.get());
   }
   return CKR_OK;
@@ -78,25 +64,10 @@ CK_RV EnsureSecureChannel(Session& session, bool lock) {
 
 }  // namespace
 
-void RemoveCardMutex() { boost::interprocess::named_mutex::remove(kCardMutexName); }
-
 void PassThroughCardMutex() {
-  try {
-    boost::interprocess::permissions everyone;
-    everyone.set_unrestricted();
-    boost::interprocess::named_mutex mutex(boost::interprocess::open_or_create, kCardMutexName, everyone);
-    chmod(kCardMutexFile, 0666);  // fails harmlessly when another user created it
-    const auto deadline = boost::posix_time::microsec_clock::universal_time() + boost::posix_time::seconds(kCardMutexWaitSeconds);
-    if (mutex.timed_lock(deadline)) {
-      mutex.unlock();
-    } else {
-      LogMessage(LOG_LEVEL_ERROR, true, "EstablishCardContext", __LINE__, true,
-                 "Named mutex %s still held by another process, going on without it", kCardMutexName);
-    }
-  } catch (const boost::interprocess::interprocess_exception& e) {
-    LogMessage(LOG_LEVEL_ERROR, true, "EstablishCardContext", __LINE__, true,
-               "Cannot use named mutex %s, going on without it: %s", kCardMutexName, e.what());
-  }
+  // Without a usable mutex (logged when it was opened) the PC/SC
+  // transaction alone orders the card.
+  if (const std::shared_ptr<CardMutex> mutex = LibraryCardMutex()) mutex->PassThrough();
 }
 
 CK_RV EstablishCardContext(Session& session, bool lock) {

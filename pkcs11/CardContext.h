@@ -1,7 +1,7 @@
 #pragma once
 // The card context every token call opens around its card work. With `lock`
-// set it orders the card between processes: the named mutex "eID_mutex"
-// (taken and given back at once) and then a PC/SC transaction on the
+// set it orders the card between processes: the user's named mutex
+// "eID_mutex" (taken and given back at once) and then a PC/SC transaction on the
 // session's card, which stays open until ReleaseCardContext. Applications of
 // the secure-channel profiles also get their channel made sure of.
 
@@ -11,20 +11,13 @@ namespace Brelt::MW::Pkcs11 {
 
 class Session;
 
-// The name of the cross-process mutex.
-inline constexpr const char* kCardMutexName = "eID_mutex";
-
 CK_RV EstablishCardContext(Session& session, bool lock);
 CK_RV ReleaseCardContext(Session& session, bool lock);
 
-// Removes the named mutex, so that one left locked by a process that died
-// holding it cannot keep other processes waiting. Processes that have it
-// open keep using the old one; the next open creates it afresh.
-void RemoveCardMutex();
-
-// Takes the named mutex and gives it back at once, waiting (a few seconds at
-// most) for another process that holds it. Any failure to create, open or
-// take it is logged and passed over: the PC/SC transaction is the guard.
+// Takes the library's cross-process mutex (CardMutex) and gives it back at
+// once, waiting a few seconds at most for another process of the user that
+// holds it. Nothing when it could not be opened: the PC/SC transaction is
+// the guard.
 void PassThroughCardMutex();
 
 // A card context opened without the lock for the length of one call.

@@ -234,7 +234,7 @@ CK_RV GenerateRandom(Session& session, CK_BYTE* buffer, uint16_t length)
 {
     FunctionTrace trace("GenerateRandom");
     const Card::SlotPtr slot = Card::StatusCache::GetSlot(session.SlotId());
-    if (!slot) return Fail(trace, __LINE__, CKR_SLOT_ID_INVALID);
+    if (!slot) return Fail(trace, __LINE__, CKR_DEVICE_REMOVED);
     ApplicationInfoPtr application;
     CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application);
     if (rv == CKR_OK && !application) rv = CKR_FUNCTION_FAILED;
@@ -265,7 +265,7 @@ CK_RV DecryptInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HAN
 {
     FunctionTrace trace("DecryptInit");
     const Card::SlotPtr slot = Card::StatusCache::GetSlot(session.SlotId());
-    if (!slot) return Fail(trace, __LINE__, CKR_SLOT_ID_INVALID);
+    if (!slot) return Fail(trace, __LINE__, CKR_DEVICE_REMOVED);
     ApplicationInfoPtr application;
     if (GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application) != CKR_OK || !application ||
         Card::SetIntoCiaAppDF(session.LastStatusWord(), slot.get(), application->Aid.get()) != CKR_OK)

@@ -12,7 +12,7 @@
 #include "Logger.h"
 #include "card/ConnectionMgr.h"
 #include "card/StatusCache.h"
-#include "pkcs11/CardContext.h"
+#include "pkcs11/CardMutex.h"
 #include "pkcs11/InternalOperations.h"
 
 namespace Brelt::MW::Pkcs11 {
@@ -28,11 +28,27 @@ struct LibraryState {
   std::mutex mutex;
   std::unique_ptr<ConnectionMgr> monitor;
   std::atomic<bool> initialized{false};
+  // Counts initialisations and finalisations, so that a wait that began
+  // under one initialisation notices when the library was finalised and
+  // initialised again meanwhile.
+  std::atomic<uint64_t> generation{0};
+  // The user's cross-process mutex, opened once per initialisation. Calls
+  // that wait on it hold a reference, so finalising never unmaps it under them.
+  std::mutex cardMutexLock;
+  std::shared_ptr<CardMutex> cardMutex;
 };
 
 LibraryState& State() {
   static LibraryState& state = *new LibraryState;
   return state;
+}
+
+void SetCardMutex(std::shared_ptr<CardMutex> mutex) {
+  LibraryState& state = State();
+  std::shared_ptr<CardMutex> old;  // unmapped outside the lock
+  std::lock_guard lock(state.cardMutexLock);
+  old.swap(state.cardMutex);
+  state.cardMutex = std::move(mutex);
 }
 
 SCARDCONTEXT EstablishContext() {
@@ -71,7 +87,7 @@ CK_RV InitializePKCS11(MonitorThreading threading) {
   FunctionTrace trace("InitializePKCS11");
   // A process that died while holding the mutex would otherwise keep every
   // other process waiting.
-  RemoveCardMutex();
+  CardMutex::Remove();
   FreeStatus(0, 0);
 
   const SCARDCONTEXT apiContext = EstablishContext();
@@ -106,6 +122,8 @@ CK_RV InitializePKCS11(MonitorThreading threading) {
     std::lock_guard lock(state.mutex);
     state.monitor = std::move(monitor);
   }
+  SetCardMutex(CardMutex::Open(CardMutex::Path()));
+  state.generation.fetch_add(1);
   state.initialized.store(true);
   return trace.Result(CKR_OK);
 }
@@ -131,11 +149,21 @@ CK_RV FinalizePKCS11(bool processDetach) {
     StatusCache::RemoveAllSessions();
     StatusCache::Dispose();
   }
+  SetCardMutex(nullptr);
+  state.generation.fetch_add(1);
   state.initialized.store(false);
   return trace.Result(CKR_OK);
 }
 
 bool IsLibraryInitialized() { return State().initialized.load(); }
+
+uint64_t LibraryGeneration() { return State().generation.load(); }
+
+std::shared_ptr<CardMutex> LibraryCardMutex() {
+  LibraryState& state = State();
+  std::lock_guard lock(state.cardMutexLock);
+  return state.cardMutex;
+}
 
 void PollReadersOnCallerThread() noexcept {
   try {
@@ -156,6 +184,11 @@ bool LibraryHasMonitorThread() {
 void AbandonLibraryStateAfterFork() {
   LibraryState& state = State();
   new (&state.mutex) std::mutex();
+  new (&state.cardMutexLock) std::mutex();
+  // The mapping is the parent's as well; the child opens its own when it
+  // initialises again.
+  static auto& abandonedMutexes = *new std::vector<std::shared_ptr<CardMutex>>;
+  abandonedMutexes.push_back(std::move(state.cardMutex));
   // The monitor thread does not exist in the child and its PC/SC handles
   // belong to the parent: the monitor and the registry are set aside without
   // running their destructors, which would stop the thread, disconnect the

@@ -4,6 +4,9 @@
 
 #include <winscard.h>
 
+#include <cstdint>
+#include <memory>
+
 #include "pkcs11/cryptoki.h"
 
 namespace Brelt::MW::Pkcs11 {
@@ -34,6 +37,14 @@ void FreeStatus(SCARDCONTEXT apiContext, SCARDCONTEXT waitContext);
 
 // True from a successful InitializePKCS11 until FinalizePKCS11.
 bool IsLibraryInitialized();
+
+// Changes at every initialisation and finalisation.
+uint64_t LibraryGeneration();
+
+class CardMutex;
+// The cross-process mutex opened by the current initialisation; null while
+// not initialised or when it could not be used.
+std::shared_ptr<CardMutex> LibraryCardMutex();
 
 // In a child process after fork(): forgets the parent's library state without
 // touching anything it refers to (reader connections belong to the parent),

@@ -4,6 +4,11 @@
 
 #include <bit>
 
+#include "Logger.h"
+#include "card/Slot.h"
+#include "card/StatusCache.h"
+#include "pkcs11/LibraryLifecycle.h"
+
 namespace Brelt::MW::Pkcs11 {
 
 Session::Session(CK_SLOT_ID slotId, CK_FLAGS flags)
@@ -11,16 +16,34 @@ Session::Session(CK_SLOT_ID slotId, CK_FLAGS flags)
       flags_(flags),
       state_((flags & CKF_RW_SESSION) != 0 ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION),
       ownerThreadId_(static_cast<uint32_t>(gettid())),
-      ownerProcessId_(static_cast<uint32_t>(getpid())) {}
+      ownerProcessId_(static_cast<uint32_t>(getpid())),
+      libraryGeneration_(LibraryGeneration()) {}
 
-Session::~Session() = default;
+Session::~Session() {
+  // Transactions still held by operations of a closed session: nothing else
+  // will end them, and every other process would be locked out of the card.
+  const int held = TakeAllHeldTransactions();
+  if (held == 0 || libraryGeneration_ != LibraryGeneration()) return;
+  try {
+    const Card::SlotPtr slot = Card::StatusCache::GetSlotWithoutProbe(slotId_);
+    for (int i = 0; slot && i < held; ++i) {
+      const LONG end = slot->EndCardTransaction();
+      if (end != SCARD_S_SUCCESS)
+        LogMessage(LOG_LEVEL_ERROR, true, "CloseSession", __LINE__, true,
+                   "Cannot end transaction with card, SCardEndTransaction() result = %s",
+                   GetErrorText(static_cast<unsigned long>(end)));
+    }
+  } catch (...) {
+    // A destructor lets nothing out; the card's removal ends the transaction.
+  }
+}
 
 CK_SESSION_INFO Session::Info() const {
   CK_SESSION_INFO info{};
   info.slotID = slotId_;
   info.state = state_.load();
   info.flags = flags_;
-  info.ulDeviceError = deviceError_;
+  info.ulDeviceError = DeviceError();
   return info;
 }
 

@@ -56,10 +56,12 @@ class Session {
 
   // The last-status word of the card commands of this session's operations:
   // the transmit result, then the status word of a failed command. The card
-  // commands write it through this pointer; they run under TokenMutex.
+  // commands write it through this pointer (Card::StoreLastStatus) under
+  // TokenMutex; the session information reads it without that lock, so
+  // every access is atomic.
   CK_ULONG* LastStatusWord() { return &deviceError_; }
-  CK_ULONG DeviceError() const { return deviceError_; }
-  void SetDeviceError(CK_ULONG value) { deviceError_ = value; }
+  CK_ULONG DeviceError() const { return std::atomic_ref<CK_ULONG>(deviceError_).load(std::memory_order_relaxed); }
+  void SetDeviceError(CK_ULONG value) { std::atomic_ref<CK_ULONG>(deviceError_).store(value, std::memory_order_relaxed); }
 
   // Slot id, state, flags and device error as one record.
   CK_SESSION_INFO Info() const;
@@ -75,7 +77,10 @@ class Session {
   // Card transactions held by operations of this session. Each one is ended
   // exactly once: the call that takes the flag ends the transaction. An Init
   // call that begins a transaction for an operation which still holds one
-  // takes and ends the old one first.
+  // takes and ends the old one first. Closing a session ends nothing itself:
+  // the session's last owner ends what it still holds when the object goes,
+  // so a close racing an Init call or a running signature neither misses a
+  // transaction nor ends one under a running operation.
   // Records that `operation` now holds a transaction; false when it already
   // held one (the caller then holds one transaction too many).
   bool NoteTransactionHeld(HeldTransaction operation);
@@ -99,9 +104,12 @@ class Session {
   const CK_SLOT_ID slotId_;
   const CK_FLAGS flags_;
   std::atomic<CK_STATE> state_;
-  CK_ULONG deviceError_ = 0;
+  alignas(std::atomic_ref<CK_ULONG>::required_alignment) mutable CK_ULONG deviceError_ = 0;
   const uint32_t ownerThreadId_;
   const uint32_t ownerProcessId_;
+  // The initialisation the session belongs to: the slot ids of a later one
+  // name other cards.
+  const uint64_t libraryGeneration_;
   std::atomic<unsigned> heldTransactions_{0};
   Card::InvalidationMark invalidation_;
 };

@@ -37,8 +37,9 @@ CK_RV OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE_PTR phSes
 }
 
 CK_RV CloseSession(CK_SESSION_HANDLE hSession) {
-  SessionPtr session;
-  if (CK_RV rv = GetSessionByHandle(hSession, session); rv != CKR_OK) return rv;
+  // A session whose token has gone can still be closed.
+  SessionPtr session = StatusCache::GetSession(hSession);
+  if (!session) return CKR_SESSION_HANDLE_INVALID;
   return CloseSession(*session);
 }
 

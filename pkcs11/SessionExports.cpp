@@ -38,7 +38,6 @@ CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
   return RunExport("C_CloseSession", nullptr, [&]() -> CK_RV {
     TraceHandle("hSession", hSession);
     if (!IsLibraryInitialized()) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    if (CK_RV rv = FindSession(hSession); rv != CKR_OK) return rv;
     return CloseSession(hSession);
   });
 }

@@ -115,25 +115,18 @@ CK_RV CloseSession(Session& session) {
   if (!StatusCache::RemoveSession(session)) {
     LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Invalid session handle: %08lx", session.Handle());
     rv = CKR_SESSION_HANDLE_INVALID;
-  } else if (const int held = session.TakeAllHeldTransactions(); held > 0) {
-    // Operations left open (a search, a signature) must not keep every other
-    // process off the card.
-    if (Card::SlotPtr slot = StatusCache::GetSlotWithoutProbe(session.SlotId())) {
-      for (int i = 0; i < held; ++i) {
-        const LONG end = slot->EndCardTransaction();
-        if (end != SCARD_S_SUCCESS)
-          LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true,
-                     "Cannot end transaction with card, SCardEndTransaction() result = %s",
-                     GetErrorText(static_cast<unsigned long>(end)));
-      }
-    }
   }
+  // The transactions its operations still hold are ended when the last call
+  // using the session lets it go (Session::~Session).
   TraceLeaving(kName, rv);
   return rv;
 }
 
 CK_RV GetSessionByHandle(CK_SESSION_HANDLE hSession, SessionPtr& session) {
   session = StatusCache::GetSession(hSession);
+  // A session whose token went (card removed or replaced, reader unplugged)
+  // is closed for the application, though its record stays until the purge.
+  if (session && !session->IsValid()) session.reset();
   return session ? CKR_OK : CKR_SESSION_HANDLE_INVALID;
 }
 

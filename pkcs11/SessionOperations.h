@@ -32,6 +32,8 @@ CK_RV AddSession(CK_SLOT_ID slotId, CK_FLAGS flags, CK_SESSION_HANDLE_PTR phSess
 // still hold. The object goes when the last call using it returns.
 CK_RV CloseSession(Session& session);
 
+// The registered session with that handle; CKR_SESSION_HANDLE_INVALID when
+// there is none or when its token has gone.
 CK_RV GetSessionByHandle(CK_SESSION_HANDLE hSession, SessionPtr& session);
 
 CK_RV GetSessionInfo(const Session& session, CK_SESSION_INFO_PTR pInfo);

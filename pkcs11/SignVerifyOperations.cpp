@@ -343,7 +343,7 @@ CK_RV VerifyInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HAND
 {
     FunctionTrace trace("VerifyInit");
     const Card::SlotPtr slot = Card::StatusCache::GetSlot(session.SlotId());
-    if (!slot) return Fail(trace, __LINE__, CKR_SLOT_ID_INVALID);
+    if (!slot) return Fail(trace, __LINE__, CKR_DEVICE_REMOVED);
     ApplicationInfoPtr application;
     if (GetApplicationInfo(static_cast<uint32_t>(session.SlotId()), application) != CKR_OK || !application ||
         Card::SetIntoCiaAppDF(session.LastStatusWord(), slot.get(), application->Aid.get()) != CKR_OK)

@@ -106,6 +106,9 @@ CK_RV GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
 
 CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot) {
   FunctionTrace trace("WaitForSlotEvent");
+  // A wait belongs to the initialisation it began under: when the library
+  // is finalised and initialised again within one poll, it still ends.
+  const uint64_t generation = LibraryGeneration();
   // Without a monitor thread, each look for an event polls the readers first.
   PollReadersOnCallerThread();
   CK_RV rv = StatusCache::GetSlotIDWithEventOccured(pSlot);
@@ -113,9 +116,11 @@ CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot) {
   // The monitor sets the event flags; the caller's thread looks for them
   // once per poll until one is set or the library is finalised.
   const auto interval = Card::ConnectionMgr::PollInterval();
+  const auto stillInitialized = [generation] { return IsLibraryInitialized() && LibraryGeneration() == generation; };
   for (;;) {
-    if (!StatusCache::GetLibraryInitialized()) return trace.Result(CKR_CRYPTOKI_NOT_INITIALIZED);
+    if (!stillInitialized()) return trace.Result(CKR_CRYPTOKI_NOT_INITIALIZED);
     std::this_thread::sleep_for(interval);
+    if (!stillInitialized()) return trace.Result(CKR_CRYPTOKI_NOT_INITIALIZED);
     PollReadersOnCallerThread();
     if (StatusCache::GetSlotIDWithEventOccured(pSlot) == CKR_OK) return trace.Result(CKR_OK);
   }

@@ -72,7 +72,7 @@ CK_RV WriteObjectInfo(CK_SLOT_ID slotId, CioFileKind kind, uint32_t writeFlag, c
     // A file that does not fit is refused before the first byte is written,
     // so the card never holds a half-written directory file.
     const Card::SlotPtr slot = Card::StatusCache::GetSlot(slotId);
-    if (!slot) return Fail(trace, __LINE__, CKR_SLOT_ID_INVALID);
+    if (!slot) return Fail(trace, __LINE__, CKR_DEVICE_REMOVED);
     uint32_t fileSize = 0;
     rv = ReadFileSize(slot.get(), *application->Aid, *list->path, fileSize);
     if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
@@ -111,7 +111,7 @@ CK_RV ReadCertObject(CK_SLOT_ID slotId, const HexBinary& path, Crypto::Certifica
 {
     FunctionTrace trace("ReadCertObject");
     const Card::SlotPtr slot = Card::StatusCache::GetSlot(slotId);
-    if (!slot) return Fail(trace, __LINE__, CKR_SLOT_ID_INVALID);
+    if (!slot) return Fail(trace, __LINE__, CKR_DEVICE_REMOVED);
     ApplicationInfoPtr application;
     CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(slotId), application);
     if (rv != CKR_OK) return Fail(trace, __LINE__, rv);

@@ -174,13 +174,13 @@ CK_RV PCSCEndTransaction(Card::Slot& slot)
 CK_RV PCSCBeginTransaction(CK_SLOT_ID slotId)
 {
     const Card::SlotPtr slot = Card::StatusCache::GetSlotWithoutProbe(slotId);
-    return slot ? PCSCBeginTransaction(*slot) : CKR_SLOT_ID_INVALID;
+    return slot ? PCSCBeginTransaction(*slot) : CKR_DEVICE_REMOVED;
 }
 
 CK_RV PCSCEndTransaction(CK_SLOT_ID slotId)
 {
     const Card::SlotPtr slot = Card::StatusCache::GetSlotWithoutProbe(slotId);
-    return slot ? PCSCEndTransaction(*slot) : CKR_SLOT_ID_INVALID;
+    return slot ? PCSCEndTransaction(*slot) : CKR_DEVICE_REMOVED;
 }
 
 CardTransactionScope::CardTransactionScope(CK_SLOT_ID slotId)
@@ -224,7 +224,7 @@ CK_RV FindRSAPublicKey(CK_SLOT_ID slotId, CK_ULONG* lastStatus, const CIOObject&
     FunctionTrace trace("FindRSAPublicKey");
     if (key.type != kTypeRsaPrivateKey) return Failed(trace, __LINE__, CKR_OBJECT_HANDLE_INVALID);
     const Card::SlotPtr slot = Card::StatusCache::GetSlotWithoutProbe(slotId);
-    if (!slot) return Failed(trace, __LINE__, CKR_SLOT_ID_INVALID);
+    if (!slot) return Failed(trace, __LINE__, CKR_DEVICE_REMOVED);
     const CommonKeyAttributes* attributes = key.AsCommonKeyAttributes();
     if (attributes == nullptr || !attributes->keyReference) return Failed(trace, __LINE__, CKR_FUNCTION_FAILED);
 

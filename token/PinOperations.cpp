@@ -555,7 +555,7 @@ CK_RV GetCIAPinInitStatus(Pkcs11::Session& session, Card::PinReference& pin, uin
   }
   if (!application) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
   const Card::SlotPtr slot = StatusCache::GetSlot(session.SlotId());
-  if (!slot) return Failed(trace, kName, __LINE__, CKR_SLOT_ID_INVALID);
+  if (!slot) return Failed(trace, kName, __LINE__, CKR_DEVICE_REMOVED);
   if (CK_RV rv = SelectIasApplication(session, *slot, *application); rv != CKR_OK) {
     return Failed(trace, kName, __LINE__, rv);
   }

@@ -171,3 +171,59 @@ TEST_F(CardCommandsTest, WritesInChunksInsideACardTransaction)
     EXPECT_EQ(commands.back(), "00 12 00 81");
 }
 
+
+TEST_F(CardCommandsTest, CardOsVersionPerCard)
+{
+    const std::pair<const char*, uint32_t> cards[] = {
+        {"DEF50", kCardOs50}, {"DEF44", kCardOs44}, {"DEF43B", kCardOs43B}, {"UNK-OS", kCardOs50},
+        {"UNK-OS-6A88", kCardOs50}};
+    for (const auto& [name, expected] : cards) {
+        Insert(name);
+        uint32_t version = 0;
+        EXPECT_EQ(GetCardOSVersion(&slot_, &version), CKR_OK) << name;
+        EXPECT_EQ(version, expected) << name;
+    }
+    for (const char* answer : {"C80D9000", "0102039000", "C89000", "C80D6A88"}) {
+        cardsim::InjectFault(kReader, Fault::AnswerWith(Hex("00CA0182"), Hex(answer)));
+        uint32_t version = 0;
+        EXPECT_EQ(GetCardOSVersion(&slot_, &version), CKR_OK);
+        EXPECT_EQ(version, std::string(answer) == "C80D9000" ? kCardOs44 : kCardOs50) << answer;
+    }
+    cardsim::InjectFault(kReader, Fault::StatusWordFor(Hex("00A4000C"), 0x6A, 0x82));
+    uint32_t version = 0;
+    EXPECT_EQ(GetCardOSVersion(&slot_, &version), CKR_FUNCTION_FAILED);
+}
+
+TEST_F(CardCommandsTest, GetDataLifeCycleAndSecurityStatus)
+{
+    auto card = Insert("DEF50");
+    uint16_t value = 0;
+    ASSERT_EQ(GetData(&lastStatus_, &slot_, 0x83, &value), CKR_OK);
+    EXPECT_EQ(value, card->LifeCycle());
+    EXPECT_EQ(GetData(&lastStatus_, &slot_), CKR_OK);
+    EXPECT_EQ(Commands().back(), "00 CA 01 83 00");
+
+    // Already in the wanted state: only the GET DATA goes out.
+    const uint8_t current = card->LifeCycle();
+    Commands();
+    EXPECT_EQ(ChangeLc(&lastStatus_, &slot_, current), CKR_OK);
+    EXPECT_EQ(Commands(), std::vector<std::string>{"00 CA 01 83 00"});
+    EXPECT_EQ(CheckLc(&lastStatus_, &slot_, uint8_t(current + 1)), CKR_FUNCTION_FAILED);
+    Commands();
+
+    // Another state: the change command, then the check.
+    const uint8_t other = current == 0x24 ? 0x10 : 0x24;
+    const CK_RV changed = ChangeLc(&lastStatus_, &slot_, other);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"00 CA 01 83 00", "80 10 00 00", "00 CA 01 83 00"}));
+    EXPECT_EQ(changed == CKR_OK, card->LifeCycle() == other);
+    cardsim::InjectFault(kReader, Fault::StatusWordFor(Hex("801000"), 0x69, 0x85));
+    EXPECT_EQ(ChangeLc(&lastStatus_, &slot_, 0x99), CKR_FUNCTION_FAILED);
+    EXPECT_EQ(lastStatus_, 0x6985u);
+
+    uint32_t flags[4] = {7, 7, 7, 7};
+    cardsim::InjectFault(kReader, Fault::AnswerWith(Hex("00CA0184"), Hex("01955A9000")));
+    ASSERT_EQ(GetDataSecurityStatus(&lastStatus_, &slot_, flags), CKR_OK);
+    EXPECT_EQ(std::vector<uint32_t>(flags, flags + 4), (std::vector<uint32_t>{0, 1, 0, 1}));
+    ASSERT_EQ(GetDataSecurityStatus(&lastStatus_, &slot_, flags), CKR_OK);  // nothing verified
+    EXPECT_EQ(std::vector<uint32_t>(flags, flags + 4), (std::vector<uint32_t>{0, 0, 0, 0}));
+}

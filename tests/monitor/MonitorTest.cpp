@@ -95,6 +95,66 @@ TEST_F(MonitorTest, InsertionAndRemovalWhileRunningNeverReuseIds) {
   EXPECT_TRUE(SlotsBecome({4, 5}));
 }
 
+TEST_F(MonitorTest, CardSwappedBetweenTwoPollsGetsNewSlots) {
+  cardsim::AddReader(kReaderA);
+  cardsim::AddReader(kReaderB);
+  Insert(kReaderB, 1);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  ASSERT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1}));
+
+  // While the monitor is busy loading a slow card, the other reader's card
+  // is replaced; no wait sees the reader empty.
+  Insert(kReaderA, 1, 0, 20 * kPoll);
+  ASSERT_TRUE(Eventually([&] { return applications->loading.load(); }));
+  Insert(kReaderB, 1);
+  EXPECT_TRUE(SlotsBecome({2, 3}));
+}
+
+TEST_F(MonitorTest, BlockedWaitEndsWithTheInitialisationItBeganUnder) {
+  ConnectionMgr::SetPollIntervalForTesting(20 * kPoll);
+  for (const bool initializeAgain : {false, true}) {
+    ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+    auto waiter = std::async(std::launch::async, [] {
+      CK_SLOT_ID id = 0;
+      return C_WaitForSlotEvent(0, &id, nullptr);
+    });
+    std::this_thread::sleep_for(3 * kPoll);
+    // Finalised, and perhaps initialised again, within one of its polls.
+    ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+    if (initializeAgain) {
+      ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+    }
+    const bool ended = waiter.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!ended) {  // release it for the test to end: a card arrives
+      cardsim::AddReader(kReaderA);
+      Insert(kReaderA, 1);
+    }
+    EXPECT_TRUE(ended) << initializeAgain;
+    EXPECT_EQ(waiter.get(), CKR_CRYPTOKI_NOT_INITIALIZED) << initializeAgain;
+    C_Finalize(nullptr);
+  }
+  ConnectionMgr::SetPollIntervalForTesting(kPoll);
+}
+
+TEST_F(MonitorTest, MechanismInformationOfASlot) {
+  cardsim::AddReader(kReaderA);
+  Insert(kReaderA, 1);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  CK_MECHANISM_INFO info{};
+  ASSERT_EQ(C_GetMechanismInfo(1, CKM_RSA_PKCS, &info), CKR_OK);
+  EXPECT_EQ(info.ulMinKeySize, 2048u);
+  EXPECT_EQ(info.ulMaxKeySize, 3072u);
+  EXPECT_EQ(info.flags, CKF_HW | CKF_SIGN | CKF_VERIFY);
+  ASSERT_EQ(C_GetMechanismInfo(1, CKM_SHA256, &info), CKR_OK);
+  EXPECT_EQ(info.flags, static_cast<CK_FLAGS>(CKF_DIGEST));
+  EXPECT_EQ(info.ulMaxKeySize, 0u);
+  // Only what the slot's mechanism list offers.
+  EXPECT_EQ(C_GetMechanismInfo(1, CKM_RSA_X_509, &info), CKR_MECHANISM_INVALID);
+  EXPECT_EQ(C_GetMechanismInfo(1, CKM_SHA256_RSA_PKCS, &info), CKR_MECHANISM_INVALID);
+  EXPECT_EQ(C_GetMechanismInfo(1, CKM_RSA_PKCS, nullptr), CKR_ARGUMENTS_BAD);
+  EXPECT_EQ(C_GetMechanismInfo(99, CKM_RSA_PKCS, &info), CKR_SLOT_ID_INVALID);
+}
+
 TEST_F(MonitorTest, RefusedAndMalformedCardsAreGivenUpOnceAndLeaveTheCardFree) {
   const char* kReaderC = "Reader C 00 00";
   cardsim::AddReader(kReaderA);

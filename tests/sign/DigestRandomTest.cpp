@@ -108,6 +108,11 @@ TEST_F(SignTest, DecryptAnswersWithoutCardCommandAndEndsItsTransaction)
     length = 0;
     ASSERT_EQ(C_Decrypt(session, cryptogram.data(), cryptogram.size(), nullptr, &length), CKR_OK);
     EXPECT_EQ(length, 256u - 2 * 32 - 2);
+
+    // A session closed while it deciphers gives the card back.
+    EXPECT_TRUE(TransactionOpen());
+    EXPECT_EQ(C_CloseSession(session), CKR_OK);
+    EXPECT_FALSE(TransactionOpen());
 }
 
 }  // namespace

@@ -204,6 +204,12 @@ TEST_F(SignTest, OperationStatesAndRefusals)
     EXPECT_EQ(Sign(session, data), CKR_DATA_INVALID);
     EXPECT_EQ(C_SignFinal(session, signature.data(), &length), CKR_OPERATION_NOT_INITIALIZED);
     EXPECT_FALSE(TransactionOpen());
+
+    // A session closed while it signs gives the card back to other processes.
+    ASSERT_EQ(SignInit(session, key), CKR_OK);
+    EXPECT_TRUE(TransactionOpen());
+    EXPECT_EQ(C_CloseSession(session), CKR_OK);
+    EXPECT_FALSE(TransactionOpen());
 }
 
 TEST_F(SignTest, TransactionEndsOnceWhenTheCardFails)

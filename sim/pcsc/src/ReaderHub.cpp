@@ -321,6 +321,11 @@ ReaderHub::Exchange ReaderHub::SendToCard(Lock& lock, const std::shared_ptr<Read
             exchange.result = SCARD_F_COMM_ERROR;
         }
         lock.lock();
+        // A card pulled (or replaced) while it worked never delivers its answer.
+        if (reader->card != card) {
+            exchange.response.clear();
+            exchange.result = SCARD_W_REMOVED_CARD;
+        }
         if (fault && fault->kind == Fault::Kind::StatusWord && exchange.response.size() >= 2 &&
             fault->bytes.size() == 2) {
             std::copy(fault->bytes.begin(), fault->bytes.end(), exchange.response.end() - 2);
