@@ -174,13 +174,13 @@ CK_RV PCSCEndTransaction(Card::Slot& slot)
 CK_RV PCSCBeginTransaction(CK_SLOT_ID slotId)
 {
     const Card::SlotPtr slot = Card::StatusCache::GetSlotWithoutProbe(slotId);
-    return slot ? PCSCBeginTransaction(*slot) : CKR_DEVICE_REMOVED;
+    return slot ? PCSCBeginTransaction(*slot) : CKR_SLOT_ID_INVALID;
 }
 
 CK_RV PCSCEndTransaction(CK_SLOT_ID slotId)
 {
     const Card::SlotPtr slot = Card::StatusCache::GetSlotWithoutProbe(slotId);
-    return slot ? PCSCEndTransaction(*slot) : CKR_DEVICE_REMOVED;
+    return slot ? PCSCEndTransaction(*slot) : CKR_SLOT_ID_INVALID;
 }
 
 CardTransactionScope::CardTransactionScope(CK_SLOT_ID slotId)

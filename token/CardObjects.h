@@ -24,7 +24,7 @@ namespace Brelt::MW::Token {
 CK_RV PCSCBeginTransaction(Card::Slot& slot);
 // Ends one; CKR_DEVICE_ERROR (the count unchanged) when PC/SC refuses.
 CK_RV PCSCEndTransaction(Card::Slot& slot);
-// The same by slot id; CKR_DEVICE_REMOVED once that slot has gone.
+// The same by slot id; CKR_SLOT_ID_INVALID without that slot.
 CK_RV PCSCBeginTransaction(CK_SLOT_ID slotId);
 CK_RV PCSCEndTransaction(CK_SLOT_ID slotId);
 

@@ -99,6 +99,7 @@ TEST_F(ObjectCallsTest, SearchHoldsTheCardTransactionUntilTheFirstFind)
 
     ASSERT_EQ(FindObjectsInit(hSession_, nullptr, 0), CKR_OK);
     EXPECT_EQ(CloseSession(*session_), CKR_OK);
+    session_.reset();  // the last call using the closed session returns
     EXPECT_EQ(slot_->OpenTransactionCount(), 0) << "closing the session ends it";
 
     CK_ATTRIBUTE nullLabel{CKA_LABEL, nullptr, 4};
