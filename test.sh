@@ -23,9 +23,12 @@ echo "== sanitizer test run"
 
 echo "== thread sanitizer build (concurrency tests)"
 scripts/build.sh tsan registry_concurrency_test registry_card_test \
-  dialogs_hosted_facade_test dialogs_no_application_test || exit 1
-(cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  ctest --output-on-failure -L tsan --timeout 600 && tests/registry/registry_card_test --gtest_brief=1) || status=1
+  dialogs_hosted_facade_test dialogs_no_application_test monitor_tests logger_test sign_tests || exit 1
+(cd build/tsan && export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" &&
+  ctest --output-on-failure -L tsan --timeout 600 && tests/registry/registry_card_test --gtest_brief=1 &&
+  tests/monitor/monitor_tests --gtest_brief=1 --gtest_filter='MonitorTest.*:CallerThreadMonitorTest.*' &&
+  tests/base/logger_test --gtest_brief=1 --gtest_filter='*Threads*' &&
+  tests/sign/sign_tests --gtest_brief=1 --gtest_filter='CardGoneTest.*') || status=1
 
 echo "== release build"
 scripts/build.sh release client-deps || exit 1

@@ -14,10 +14,20 @@ namespace {
 
 // Appends to the file, creating it readable and writable by its owner only
 // (the log may hold card and session details). Folders are never created.
+// In a folder that several users can write to, another user could plant a
+// link or a file of their own under the log's name and have this process
+// (a service, root) write where they choose: the file is opened without
+// following a link, and used only when it is a regular file of the
+// effective user.
 FILE* OpenForAppend(const char* path)
 {
-    const int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) return nullptr;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid()) {
+        close(fd);
+        return nullptr;
+    }
     FILE* file = fdopen(fd, "ab+");
     if (file == nullptr) close(fd);
     return file;

@@ -158,12 +158,14 @@ void InitLogger()
 
     config.encipheredSelected = std::getenv("BRELT_PKCS11_LOG_PATH") != nullptr ||
                                 std::getenv("BRELT_PKCS11_LOG_LEVEL") != nullptr;
-    if (config.encipheredSelected && state.cipherFactory != nullptr) {
+    if (config.encipheredSelected) {
         try {
-            config.cipher = state.cipherFactory();
+            if (state.cipherFactory != nullptr) config.cipher = state.cipherFactory();
         } catch (...) {
-            config.cipher.reset();  // no cipher: the plain log is written
+            config.cipher.reset();
         }
+        // Whoever asked for the enciphered log must not get the records in plain.
+        if (config.cipher == nullptr) return;
     }
 
     config.rollType = GetRollType();

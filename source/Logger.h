@@ -56,8 +56,8 @@ void LoggerAfterForkChild();
 
 // Enciphered log support. When the environment selects the enciphered log,
 // InitLogger asks the registered factory for a cipher and writes every
-// record through it; without a factory (or when it answers null) the plain
-// log is written instead.
+// record through it; without a factory, or when it fails or answers null,
+// logging is off.
 class LogRecordCipher {
 public:
     virtual ~LogRecordCipher() = default;

@@ -9,12 +9,29 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
+#include <stdexcept>
 #include <condition_variable>
 #include <mutex>
 #include <cstdio>
 #include <thread>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+void WriteBytes(const std::string& path, size_t count, char fill = 'x')
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const std::string block(count, fill);
+    std::fwrite(block.data(), 1, block.size(), file);
+    std::fclose(file);
+}
+
+constexpr size_t kMiB = 1 << 20;
+
+}  // namespace
 
 using LoggerConfigTest = LogTest;
 
@@ -75,6 +92,100 @@ TEST_F(LoggerConfigTest, LevelValues)
     InitLogger();
     EXPECT_FALSE(fs::exists(LogPath()));
     EXPECT_FALSE(CurrentLogSettings().fileOpen);
+}
+
+TEST_F(LoggerConfigTest, LongPathIsCutAndUnusablePathFallsBack)
+{
+    // 300 characters; the first 254 name a file the test folder can hold.
+    const std::string longPath = LogPath(std::string(299 - folder_.string().size(), 'q'));
+    ASSERT_EQ(longPath.size(), 300u);
+    const std::string cutPath = longPath.substr(0, 254);
+    WriteBytes(cutPath, kMiB, 'c');
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", longPath);
+    SetVariable("COPYRIGHT_BRELT_PKCS11_D", "1");
+    InitLogger();
+    EXPECT_EQ(CurrentLogSettings().path, cutPath);
+    CloseLogger();
+    // Size rolling names its files after the first 251 characters.
+    EXPECT_TRUE(ReadFile(longPath.substr(0, 251) + ".0") == std::string(kMiB, 'c'));
+    EXPECT_EQ(ReadFile(cutPath).rfind("=====", 0), 0u);
+
+    // A path that cannot be opened falls back to the default path.
+    SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath("missing-folder/pkcs11.log"));
+    InitLogger();
+    EXPECT_EQ(CurrentLogSettings().path, BRELT_DEFAULT_LOG_PATH);
+}
+
+// In a log folder other users can write to, what one of them plants under
+// the log's name is never written to: logging goes off instead.
+TEST_F(LoggerConfigTest, OnlyARegularFileOfTheUserIsLoggedTo)
+{
+    const std::string target = LogPath("someone-elses.txt");
+    const std::pair<const char*, std::function<void()>> planted[] = {
+        {"link to another file", [&] { fs::create_symlink(target, LogPath()); }},
+        {"dangling link", [&] { fs::create_symlink(LogPath("new-file"), LogPath()); }},
+        {"another user's file",
+         [&] { WriteBytes(LogPath(), 3, 'o'), (void)!chown(LogPath().c_str(), 12345, 12345); }},
+        {"pipe", [&] { mkfifo(LogPath().c_str(), 0666); }},
+    };
+    for (const auto& [what, plant] : planted) {
+        fs::remove(LogPath());
+        WriteBytes(target, 3, 't');
+        plant();
+        // Without the default folder there is nowhere else to go.
+        SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+        InitLogger();
+        LogMessage(1, false, nullptr, 0, true, "secret");
+        const LogSettings settings = CurrentLogSettings();
+        CloseLogger();
+        EXPECT_NE(settings.path, LogPath()) << what;
+        if (settings.path != BRELT_DEFAULT_LOG_PATH) EXPECT_EQ(settings.level, 0) << what;
+        EXPECT_EQ(ReadFile(target), "ttt") << what;
+        EXPECT_FALSE(fs::exists(LogPath("new-file"))) << what;
+        if (fs::is_regular_file(fs::symlink_status(LogPath())))
+            EXPECT_EQ(ReadFile(LogPath()).find("secret"), std::string::npos) << what;
+    }
+}
+
+namespace {
+
+class FailingCipher : public LogRecordCipher {
+public:
+    std::vector<unsigned char> EncipherRecord(const char*, size_t) override { return {'x'}; }
+};
+
+}  // namespace
+
+// Whoever asked for the enciphered log never gets a plain one.
+TEST_F(LoggerConfigTest, EncipheredLogWithoutItsCipherIsOff)
+{
+    const LogRecordCipherFactory factories[] = {
+        nullptr,
+        [] { return std::unique_ptr<LogRecordCipher>(); },
+        []() -> std::unique_ptr<LogRecordCipher> { throw std::runtime_error("no key"); },
+    };
+    for (const auto factory : factories) {
+        for (const char* variable : {"BRELT_PKCS11_LOG_PATH", "BRELT_PKCS11_LOG_LEVEL"}) {
+            SetLogRecordCipherFactory(factory);
+            SetVariable("COPYRIGHT_BRELT_PKCS11_P", LogPath());
+            SetVariable(variable, std::string(variable) == "BRELT_PKCS11_LOG_PATH" ? LogPath() : "3");
+            InitLogger();
+            LogMessage(1, false, nullptr, 0, true, "plain text");
+            EXPECT_EQ(CurrentLogSettings().level, 0) << variable;
+            CloseLogger();
+            EXPECT_FALSE(fs::exists(LogPath())) << variable;
+            unsetenv(variable);
+        }
+    }
+    // With its cipher the records go through it.
+    SetLogRecordCipherFactory([] { return std::unique_ptr<LogRecordCipher>(new FailingCipher); });
+    SetVariable("BRELT_PKCS11_LOG_PATH", LogPath());
+    SetVariable("COPYRIGHT_BRELT_PKCS11_T", "0");
+    InitLogger();
+    EXPECT_TRUE(CurrentLogSettings().enciphered);
+    LogMessage(1, false, nullptr, 0, true, "plain text");
+    CloseLogger();
+    EXPECT_EQ(ReadFile(LogPath()).find("plain"), std::string::npos);
 }
 
 using LogRecordTest = LogTest;
