@@ -145,8 +145,7 @@ Response ComputeSignature(CardState& state, const Command& cmd)
         return *refusal;
     if (cmd.data.empty() || cmd.data.size() + 11 > KeyBytes(*key->key))
         return Error(sw::kWrongLength);
-    Botan::PK_Signer signer(*key->key, Botan::system_rng(), "EMSA3(Raw)");
-    const Bytes signature = signer.sign_message(cmd.data, Botan::system_rng());
+    const Bytes signature = RsaSign(*key->key, "EMSA3(Raw)", cmd.data);
     ++key->operationsSinceVerify;
     return {signature, sw::kOk};
 }
@@ -187,10 +186,7 @@ Response Decipher(CardState& state, const Command& cmd)
 
     Bytes block;
     try {
-        Botan::PK_Decryptor_EME decryptor(*key->key, Botan::system_rng(), "Raw");
-        const auto plain = decryptor.decrypt(cmd.data.data() + 1, k);
-        block.assign(k - std::min(k, plain.size()), 0x00);
-        block.insert(block.end(), plain.begin(), plain.end());
+        block = RsaPrivateOperation(*key->key, cmd.data.data() + 1, k);
     } catch (const std::exception&) {
         return Error(sw::kWrongData);  // cryptogram not below the modulus
     }

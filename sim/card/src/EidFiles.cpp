@@ -124,8 +124,7 @@ Bytes EncodeCardSecurity(const Botan::ECDH_PrivateKey& chipKey, CardSecurityGap 
     const Bytes content = SetOf(infos);
     // Signed by the test CA itself, without signed attributes.
     const Botan::X509_Certificate signer(TestCaCertificate());
-    Botan::PK_Signer pkSigner(*TestCaKey(), Botan::system_rng(), "EMSA3(SHA-256)");
-    const Bytes signature = pkSigner.sign_message(content, Botan::system_rng());
+    const Bytes signature = RsaSign(*TestCaKey(), "EMSA3(SHA-256)", content);
     const Botan::AlgorithmIdentifier sha256(Botan::OID("2.16.840.1.101.3.4.2.1"),
                                             Botan::AlgorithmIdentifier::USE_NULL_PARAM);
     const Botan::AlgorithmIdentifier sha256WithRsa(Botan::OID("1.2.840.113549.1.1.11"),

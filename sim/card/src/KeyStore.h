@@ -22,6 +22,17 @@ enum class CertificateUse { Signature, Authentication };
 Bytes IssueCertificate(const Botan::RSA_PrivateKey& key, const std::string& commonName,
                        uint64_t serial, CertificateUse use);
 
+// The private-key operations of the simulated card: a plain modular
+// exponentiation. Botan's own RSA operation hands half of its work to a
+// process-wide thread pool, which a process forked after the card was used
+// inherits without its threads and then waits for at exit; nothing of the
+// simulator may start that pool.
+// m^d mod n, as many bytes as the modulus; throws std::invalid_argument for
+// an input not below the modulus.
+Bytes RsaPrivateOperation(const Botan::RSA_PrivateKey& key, const uint8_t* input, size_t length);
+// A signature with the named EMSA encoding ("EMSA3(Raw)", "EMSA3(SHA-256)").
+Bytes RsaSign(const Botan::RSA_PrivateKey& key, const std::string& emsa, const Bytes& message);
+
 // Public key as the card exports it: 7F49 { 81 modulus, 82 exponent }.
 Bytes PublicKeyTemplate(const Botan::RSA_PrivateKey& key);
 
