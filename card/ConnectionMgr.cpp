@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <future>
 #include <utility>
@@ -20,6 +21,9 @@ namespace Brelt::MW::Card {
 namespace {
 
 constexpr const char kPnpNotificationReader[] = "\\\\?PnP?\\Notification";
+// The most reader states one SCardGetStatusChange call takes (pcsc-lite's
+// PCSCLITE_MAX_READERS_CONTEXTS).
+constexpr size_t kMaxStatesPerCall = 16;
 std::atomic<long> pollIntervalForTesting{0};
 std::atomic<long> stopWaitForTesting{0};
 
@@ -267,8 +271,15 @@ LONG ConnectionMgr::GetListReaders(std::vector<std::string>& names) {
 
 LONG ConnectionMgr::GetStatus(ReaderStates& states) {
   FunctionTrace trace("ConnectionMgr::GetStatus");
-  const LONG rv = SCardGetStatusChange(StatusCache::GetContextHandleWait(), 0, states.Data(),
-                                       static_cast<DWORD>(states.Count()));
+  // One call takes at most kMaxStatesPerCall readers: more are asked in groups.
+  LONG rv = SCARD_S_SUCCESS;
+  for (size_t first = 0; first < states.Count() && rv == SCARD_S_SUCCESS; first += kMaxStatesPerCall) {
+    const size_t count = std::min(kMaxStatesPerCall, states.Count() - first);
+    rv = SCardGetStatusChange(StatusCache::GetContextHandleWait(), 0, states.Data() + first,
+                              static_cast<DWORD>(count));
+  }
+  if (states.Empty())
+    rv = SCardGetStatusChange(StatusCache::GetContextHandleWait(), 0, states.Data(), 0);
   if (rv != SCARD_S_SUCCESS) {
     LogMessage(LOG_LEVEL_ERROR, true, "ConnectionMgr::GetStatus", __LINE__, true,
                "Cannot do 1. SCardGetStatusChange() result = %s", GetErrorText(static_cast<unsigned long>(rv)));
@@ -280,13 +291,22 @@ LONG ConnectionMgr::GetStatus(ReaderStates& states) {
 
 LONG ConnectionMgr::GetStatusChange(ReaderStates& states, std::chrono::milliseconds timeout) {
   FunctionTrace trace("ConnectionMgr::GetStatusChange");
+  if (states.Count() > kMaxStatesPerCall) {
+    // More readers than one wait can watch: the poll that follows compares
+    // every reader's state with the last one, so a pause stands in for the wait.
+    PauseUnlessStopping(timeout);
+    return SCARD_E_TIMEOUT;
+  }
   // The service's new-reader notification ends the wait when a reader is
-  // plugged in; the reader list is polled on every round all the same.
+  // plugged in; the reader list is polled on every round all the same, so
+  // the notification is left out when it would not fit into the call.
   std::vector<SCARD_READERSTATE> waitFor(states.Data(), states.Data() + states.Count());
-  SCARD_READERSTATE pnp{};
-  pnp.szReader = kPnpNotificationReader;
-  pnp.dwCurrentState = static_cast<DWORD>(states.Count()) << 16;
-  waitFor.push_back(pnp);
+  if (waitFor.size() < kMaxStatesPerCall) {
+    SCARD_READERSTATE pnp{};
+    pnp.szReader = kPnpNotificationReader;
+    pnp.dwCurrentState = static_cast<DWORD>(states.Count()) << 16;
+    waitFor.push_back(pnp);
+  }
 
   const LONG rv = SCardGetStatusChange(StatusCache::GetContextHandleWait(), static_cast<DWORD>(timeout.count()),
                                        waitFor.data(), static_cast<DWORD>(waitFor.size()));

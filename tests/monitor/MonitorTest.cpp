@@ -155,6 +155,27 @@ TEST_F(MonitorTest, MechanismInformationOfASlot) {
   EXPECT_EQ(C_GetMechanismInfo(99, CKM_RSA_PKCS, &info), CKR_SLOT_ID_INVALID);
 }
 
+// As many readers as one status wait can watch (the service's new-reader
+// notification no longer fits into it), and more than that.
+TEST_F(MonitorTest, SixteenAndTwentyReadersAreWatched) {
+  for (const int readers : {16, 20}) {
+    C_Finalize(nullptr);
+    cardsim::RemoveAllReaders();
+    std::vector<std::string> names;
+    for (int i = 0; i < readers; ++i) {
+      names.push_back("Reader " + std::to_string(100 + i));
+      cardsim::AddReader(names.back());
+    }
+    Insert(names.back(), 1);
+    ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+    EXPECT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1})) << readers;
+    Insert(names.front(), 1);
+    EXPECT_TRUE(SlotsBecome({1, 2})) << readers;
+    cardsim::RemoveCard(names.back());
+    EXPECT_TRUE(SlotsBecome({2})) << readers;
+  }
+}
+
 TEST_F(MonitorTest, RefusedAndMalformedCardsAreGivenUpOnceAndLeaveTheCardFree) {
   const char* kReaderC = "Reader C 00 00";
   cardsim::AddReader(kReaderA);

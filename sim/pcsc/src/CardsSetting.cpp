@@ -77,8 +77,8 @@ std::vector<ReaderSetting> ParseCardsSetting(const std::string& setting)
         }
         readers.push_back(std::move(reader));
     }
-    if (readers.size() > kMaxReaders) {
-        throw std::invalid_argument("more than 16 readers");
+    if (readers.size() > kMaxReaderSet) {
+        throw std::invalid_argument("more than 32 readers");
     }
     return readers;
 }

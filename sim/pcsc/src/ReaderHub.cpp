@@ -111,8 +111,8 @@ void ReaderHub::AddReader(const std::string& name, PinPad pinPad)
     if (FindReader(name) != nullptr) {
         throw std::invalid_argument("reader \"" + name + "\" exists already");
     }
-    if (readers_.size() >= kMaxReaders) {
-        throw std::length_error("at most 16 readers");
+    if (readers_.size() >= kMaxReaderSet) {
+        throw std::length_error("at most 32 readers");
     }
     auto reader = std::make_shared<Reader>();
     reader->name = name;

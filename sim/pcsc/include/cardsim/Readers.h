@@ -21,8 +21,12 @@ namespace cardsim {
 inline constexpr const char* kDefaultReaderName = "Simulated Reader 00";
 // Readers whose configured name starts with this have a PIN pad.
 inline constexpr const char* kPinPadReaderPrefix = "PIN pad";
-// pcsc-lite serves at most this many readers.
+// One SCardGetStatusChange call takes at most this many reader states, as
+// in pcsc-lite.
 inline constexpr std::size_t kMaxReaders = 16;
+// The simulated service serves up to this many readers: more than one status
+// call can watch.
+inline constexpr std::size_t kMaxReaderSet = 32;
 inline constexpr std::size_t kMaxReaderNameLength = 127;
 
 // PIN pad variants, by the PC/SC part 10 features the reader announces.
@@ -113,7 +117,7 @@ std::vector<ReaderSetting> ParseCardsSetting(const std::string& setting);
 // set is unchanged then.
 void Configure(const std::string& cardsSetting, const std::string& pinPadPin = {});
 // Throws std::invalid_argument for an empty, too long or taken name and
-// std::length_error beyond kMaxReaders. Functions taking a reader name throw
+// std::length_error beyond kMaxReaderSet. Functions taking a reader name throw
 // std::invalid_argument for a name that is not in the set.
 void AddReader(const std::string& name, PinPad pinPad = PinPad::None);
 void RemoveReader(const std::string& name);
