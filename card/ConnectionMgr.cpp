@@ -137,10 +137,20 @@ void ConnectionMgr::PollOnCallerThread() noexcept {
 
 CK_RV ConnectionMgr::StopConnectionManager() {
   FunctionTrace trace("ConnectionMgr::StopConnectionManager");
+  Stop(std::nullopt);
+  return trace.Result(CKR_OK);
+}
+
+bool ConnectionMgr::StopBeforeExit(std::chrono::milliseconds bound) {
+  FunctionTrace trace("ConnectionMgr::StopBeforeExit");
+  return Stop(bound);
+}
+
+bool ConnectionMgr::Stop(std::optional<std::chrono::milliseconds> bound) {
   if (!thread_.joinable()) {
     // No thread was started (or it has been stopped already): nothing to end.
     running_.store(false);
-    return trace.Result(CKR_OK);
+    return true;
   }
 
   const auto tid = static_cast<unsigned>(threadId_.load());
@@ -160,11 +170,18 @@ CK_RV ConnectionMgr::StopConnectionManager() {
       // The thread may be inside a PC/SC call that waits for another
       // process's transaction; it reaches an interruption point when that
       // returns. Nothing it uses may be freed before then.
-      thread_.join();
+      if (!bound) {
+        thread_.join();
+      } else if (!thread_.timed_join(boost::posix_time::milliseconds(bound->count()))) {
+        LogMessage(LOG_LEVEL_ERROR, true, "ConnectionMgr::StopBeforeExit", __LINE__, true,
+                   "Monitoring thread still waits for a card, left behind, TID=%08X", tid);
+        thread_.detach();
+        return false;
+      }
     }
   }
   LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "Monitoring thread stopped, TID=%08X", tid);
-  return trace.Result(CKR_OK);
+  return true;
 }
 
 void ConnectionMgr::InterruptConnectionManager() {

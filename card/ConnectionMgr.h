@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,12 @@ class ConnectionMgr {
   // not finished, and then waits until it has: nothing the thread uses is
   // freed while it runs. Always CKR_OK.
   CK_RV StopConnectionManager();
+  // The same at process exit, where nothing may wait without limit: when the
+  // thread has not ended `bound` after the interruption (it waits inside a
+  // PC/SC call for a card that another process holds), it is left behind and
+  // false is answered. The monitor must then never be destroyed, and nothing
+  // may call PC/SC on the card context the thread is blocked in.
+  bool StopBeforeExit(std::chrono::milliseconds bound);
   void InterruptConnectionManager();
 
   bool IsThreadFinished() const { return threadFinished_.load(); }
@@ -65,6 +72,7 @@ class ConnectionMgr {
 
   // How long stopping waits for the thread before interrupting it.
   static constexpr std::chrono::milliseconds kStopWait{5000};
+  std::chrono::milliseconds StopWait() const { return stopWait_; }
 
   // Shortens the poll interval and the stop wait of monitors created
   // afterwards (tests only; zero restores the normal value).
@@ -78,6 +86,8 @@ class ConnectionMgr {
                           SlotPtr& slot);
 
  private:
+  // Asks the thread to end and waits for it; unbounded without `bound`.
+  bool Stop(std::optional<std::chrono::milliseconds> bound);
   void ConnectionThreadFunc();
   // The poll of the start: cards present now get slots without an event.
   void FirstPoll();

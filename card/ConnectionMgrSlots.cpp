@@ -98,6 +98,13 @@ int ConnectionMgr::AddSlotIDs(const std::string& readerName, DWORD eventState, b
     return 0;
   }
   rv = SCardBeginTransaction(card);
+  if (!running_.load()) {
+    // Stopped while the card was held by another process (the monitor may
+    // have been left behind at exit): give the card up untouched.
+    if (rv == SCARD_S_SUCCESS) SCardEndTransaction(card, SCARD_LEAVE_CARD);
+    SCardDisconnect(card, SCARD_LEAVE_CARD);
+    return 0;
+  }
   if (rv != SCARD_S_SUCCESS) {
     LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true,
                "Cannot begin transaction with card, SCardBeginTransaction() result = %s", ErrorText(rv));

@@ -136,6 +136,17 @@ CK_RV FinalizePKCS11(bool processDetach) {
     std::lock_guard lock(state.mutex);
     monitor = std::move(state.monitor);
   }
+  if (monitor && processDetach && !monitor->StopBeforeExit(monitor->StopWait())) {
+    // The process is ending and the monitor waits for a card that another
+    // process holds: it is left as it is, with everything it may still use
+    // (its card context too: a PC/SC call on it would wait as well).
+    static auto& leftBehind = *new std::vector<std::unique_ptr<ConnectionMgr>>;
+    leftBehind.push_back(std::move(monitor));
+    SetCardMutex(nullptr);
+    state.generation.fetch_add(1);
+    state.initialized.store(false);
+    return trace.Result(CKR_OK);
+  }
   if (monitor) monitor->StopConnectionManager();
   LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "FinalizePKCS11: connection manager thread, stop method called");
   monitor.reset();

@@ -7,6 +7,7 @@
 
 #include "MonitorFixture.h"
 #include "pkcs11/ApiMutexes.h"
+#include "pkcs11/LibraryLifecycle.h"
 
 namespace monitor_test {
 namespace {
@@ -260,6 +261,38 @@ TEST_F(MonitorTest, FinalizeDuringASlowLoadWaitsForItEvenPastTheStopWait) {
   EXPECT_TRUE(CardIsFree(kReaderA));
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   EXPECT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1}));
+}
+
+// At process exit the monitor may be waiting for a card that another
+// process holds (its PIN dialog is open, say): the exit does not wait for it
+// without limit, and the monitor gives the card up untouched once it can.
+TEST_F(MonitorTest, ExitDoesNotWaitForAMonitorBlockedOnAnotherProcessCard) {
+  ConnectionMgr::SetStopWaitForTesting(2 * kPoll);
+  cardsim::AddReader(kReaderA);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  SCARDCONTEXT context = 0;
+  SCARDHANDLE other = 0;
+  DWORD protocol = 0;
+  {
+    // The monitor sees the card only once the other process holds it.
+    boost::lock_guard<boost::mutex> slotList(Brelt::MW::Pkcs11::SlotListMutex());
+    Insert(kReaderA, 1);
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+    ASSERT_EQ(SCardConnect(context, kReaderA, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &other, &protocol),
+              SCARD_S_SUCCESS);
+    ASSERT_EQ(SCardBeginTransaction(other), SCARD_S_SUCCESS);
+  }
+  std::this_thread::sleep_for(5 * kPoll);
+  auto exiting = std::async(std::launch::async, [] { return Brelt::MW::Pkcs11::FinalizePKCS11(true); });
+  const bool ended = exiting.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  SCardEndTransaction(other, SCARD_LEAVE_CARD);
+  SCardDisconnect(other, SCARD_LEAVE_CARD);
+  SCardReleaseContext(context);
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(exiting.get(), CKR_OK);
+  EXPECT_FALSE(Brelt::MW::Pkcs11::IsLibraryInitialized());
+  EXPECT_TRUE(Eventually([] { return CardIsFree(kReaderA); }));
+  ConnectionMgr::SetStopWaitForTesting(std::chrono::milliseconds(0));
 }
 
 TEST_F(MonitorTest, HundredInitializeFinalizeCycles) {
