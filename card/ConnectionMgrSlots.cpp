@@ -14,6 +14,7 @@
 #include "card/ReaderEventCount.h"
 #include "card/Slot.h"
 #include "pkcs11/ApiMutexes.h"
+#include "pkcs11/CardContext.h"
 
 namespace Brelt::MW::Card {
 namespace {
@@ -90,14 +91,20 @@ int ConnectionMgr::AddSlotIDs(const std::string& readerName, DWORD eventState, b
 
   SCARDHANDLE card = 0;
   DWORD protocol = 0;
-  LONG rv = SCardConnect(StatusCache::GetContextHandle(), readerName.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1,
-                         &card, &protocol);
-  if (rv != SCARD_S_SUCCESS) {
-    LogMessage(LOG_LEVEL_INFO, true, kName, __LINE__, true, "Cannot connect to card, SCardConnect() result = %s",
-               ErrorText(rv));
-    return 0;
+  LONG rv = SCARD_S_SUCCESS;
+  {
+    // Loading a card waits its turn like every card call: the service lets
+    // a connection wait for the card to be free as well.
+    Pkcs11::CardMutexTurn turn;
+    rv = SCardConnect(StatusCache::GetContextHandle(), readerName.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1,
+                      &card, &protocol);
+    if (rv != SCARD_S_SUCCESS) {
+      LogMessage(LOG_LEVEL_INFO, true, kName, __LINE__, true, "Cannot connect to card, SCardConnect() result = %s",
+                 ErrorText(rv));
+      return 0;
+    }
+    rv = SCardBeginTransaction(card);
   }
-  rv = SCardBeginTransaction(card);
   if (!running_.load()) {
     // Stopped while the card was held by another process (the monitor may
     // have been left behind at exit): give the card up untouched.

@@ -23,6 +23,10 @@ constexpr uint32_t kProfileQesEac = 4;
 CK_RV BeginSessionTransaction(const Session& session) {
   const Card::SlotPtr slot = StatusCache::GetSlotWithoutProbe(session.SlotId());
   if (!slot) return CKR_DEVICE_REMOVED;
+  // A transaction this process holds already (a search or a signature in
+  // another session) nests at once: no turn to wait for.
+  std::optional<CardMutexTurn> turn;
+  if (!slot->IsTransactionOpen()) turn.emplace();
   const LONG rv = slot->BeginCardTransaction();
   if (rv != SCARD_S_SUCCESS) {
     LogMessage(LOG_LEVEL_ERROR, true, "PCSCBeginTransaction", __LINE__, true,
@@ -64,16 +68,26 @@ CK_RV EnsureSecureChannel(Session& session, bool lock) {
 
 }  // namespace
 
-void PassThroughCardMutex() {
+CardMutexTurn::CardMutexTurn() {
   // Without a usable mutex (logged when it was opened) the PC/SC
   // transaction alone orders the card.
-  if (const std::shared_ptr<CardMutex> mutex = LibraryCardMutex()) mutex->PassThrough();
+  std::shared_ptr<CardMutex> mutex = LibraryCardMutex();
+  if (!mutex || mutex->InTurn()) return;
+  // A holder that does not give it back is waited for a while only.
+  held_ = mutex->Take();
+  mutex_ = std::move(mutex);
+}
+
+CardMutexTurn::~CardMutexTurn() {
+  if (!mutex_) return;
+  // The turn runs from the moment the transaction has begun.
+  mutex_->StartTurn();
+  if (held_) mutex_->Give();
 }
 
 CK_RV EstablishCardContext(Session& session, bool lock) {
   FunctionTrace trace("EstablishCardContext");
   if (lock) {
-    PassThroughCardMutex();
     if (const CK_RV rv = BeginSessionTransaction(session); rv != CKR_OK) {
       LOG_FAILED("EstablishCardContext", rv);
       return trace.Result(rv);

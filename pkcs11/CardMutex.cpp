@@ -75,7 +75,19 @@ std::string CardMutex::Path() {
   return setting.folder + "/sem." + kName + "." + std::to_string(::geteuid());
 }
 
-void CardMutex::Remove() { ::unlink(Path().c_str()); }
+std::unique_ptr<CardMutex> CardMutex::OpenForUser(std::chrono::milliseconds staleAfter) {
+  const std::string path = Path();
+  std::unique_ptr<CardMutex> mutex = Open(path);
+  if (mutex && mutex->Wait(staleAfter)) {
+    mutex->Give();
+    return mutex;
+  }
+  // Taken for good, or not usable: a fresh one. Another user's file cannot
+  // be removed from the sticky folder, and is then refused again.
+  mutex.reset();
+  ::unlink(path.c_str());
+  return Open(path);
+}
 
 std::unique_ptr<CardMutex> CardMutex::Open(const std::string& path) {
   FileDescriptor file{::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)};
@@ -122,7 +134,7 @@ std::unique_ptr<CardMutex> CardMutex::Open(const std::string& path) {
 
 CardMutex::~CardMutex() { ::munmap(semaphore_, sizeof(sem_t)); }
 
-bool CardMutex::PassThrough(std::chrono::milliseconds wait) {
+bool CardMutex::Wait(std::chrono::milliseconds wait) {
   timespec deadline{};
   ::clock_gettime(CLOCK_MONOTONIC, &deadline);
   const auto total = std::chrono::nanoseconds(deadline.tv_nsec) + wait;
@@ -132,10 +144,11 @@ bool CardMutex::PassThrough(std::chrono::milliseconds wait) {
   do {
     rv = ::sem_clockwait(semaphore_, CLOCK_MONOTONIC, &deadline);
   } while (rv != 0 && errno == EINTR);
-  if (rv == 0) {
-    ::sem_post(semaphore_);
-    return true;
-  }
+  return rv == 0;
+}
+
+bool CardMutex::Take(std::chrono::milliseconds wait) {
+  if (Wait(wait)) return true;
   if (errno == ETIMEDOUT)
     LogMessage(LOG_LEVEL_ERROR, true, "EstablishCardContext", __LINE__, true,
                "Named mutex %s still held by another process, going on without it", kName);
@@ -145,7 +158,22 @@ bool CardMutex::PassThrough(std::chrono::milliseconds wait) {
   return false;
 }
 
+bool CardMutex::PassThrough(std::chrono::milliseconds wait) {
+  if (!Take(wait)) return false;
+  Give();
+  return true;
+}
+
 bool CardMutex::TryTake() { return ::sem_trywait(semaphore_) == 0; }
+
+bool CardMutex::InTurn() const {
+  const int64_t start = turnStart_.load();
+  if (start == 0) return false;
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  return now - start < std::chrono::duration_cast<std::chrono::steady_clock::duration>(kTurnLength).count();
+}
+
+void CardMutex::StartTurn() { turnStart_.store(std::chrono::steady_clock::now().time_since_epoch().count()); }
 
 void CardMutex::Give() { ::sem_post(semaphore_); }
 

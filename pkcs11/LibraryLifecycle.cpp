@@ -85,10 +85,9 @@ void FreeStatus(SCARDCONTEXT apiContext, SCARDCONTEXT waitContext) {
 
 CK_RV InitializePKCS11(MonitorThreading threading) {
   FunctionTrace trace("InitializePKCS11");
-  // A process that died while holding the mutex would otherwise keep every
-  // other process waiting.
-  CardMutex::Remove();
   FreeStatus(0, 0);
+  // Opened before the first poll: loading a card takes a turn as well.
+  SetCardMutex(CardMutex::OpenForUser());
 
   const SCARDCONTEXT apiContext = EstablishContext();
   const SCARDCONTEXT waitContext = EstablishContext();
@@ -100,6 +99,7 @@ CK_RV InitializePKCS11(MonitorThreading threading) {
   } catch (const std::bad_alloc&) {
     ReleaseContext(apiContext);
     ReleaseContext(waitContext);
+    SetCardMutex(nullptr);
     return trace.Result(CKR_GENERAL_ERROR);
   }
   CK_RV started = CKR_OK;
@@ -116,13 +116,13 @@ CK_RV InitializePKCS11(MonitorThreading threading) {
     const SCARDCONTEXT wait = StatusCache::GetContextHandleWait();
     monitor.reset();
     FreeStatus(api, wait);
+    SetCardMutex(nullptr);
     return trace.Result(CKR_GENERAL_ERROR);
   }
   {
     std::lock_guard lock(state.mutex);
     state.monitor = std::move(monitor);
   }
-  SetCardMutex(CardMutex::Open(CardMutex::Path()));
   state.generation.fetch_add(1);
   state.initialized.store(true);
   return trace.Result(CKR_OK);

@@ -153,6 +153,7 @@ TEST_F(CardMutexTest, HeldByAnotherProcessOfTheUserIsWaitedForAWhile) {
   EXPECT_EQ(taken, 1);
   // The call waits its while, then goes on with the PC/SC transaction.
   EXPECT_FALSE(mutex->PassThrough());
+  mutex->EndTurn();
   Session session(1, CKF_SERIAL_SESSION);
   EXPECT_EQ(EstablishCardContext(session, true), CKR_OK);
   EXPECT_EQ(ReleaseCardContext(session, true), CKR_OK);
@@ -165,6 +166,42 @@ TEST_F(CardMutexTest, HeldByAnotherProcessOfTheUserIsWaitedForAWhile) {
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   ASSERT_TRUE(LibraryCardMutex());
   EXPECT_TRUE(LibraryCardMutex()->PassThrough(std::chrono::milliseconds(0)));
+}
+
+// A process that waits for the card holds the user's mutex until it has the
+// card: a process whose turn is over then waits behind it instead of taking
+// the card again at once.
+TEST_F(CardMutexTest, WaitingForTheCardHoldsTheTurn) {
+  cardsim::AddReader("Reader A 00 00");
+  Insert("Reader A 00 00", 1);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  auto otherProcess = CardMutex::Open(CardMutex::Path());
+  ASSERT_TRUE(otherProcess);
+  // Another process has the card.
+  SCARDCONTEXT context = 0;
+  SCARDHANDLE card = 0;
+  DWORD protocol = 0;
+  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+  ASSERT_EQ(SCardConnect(context, "Reader A 00 00", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card, &protocol),
+            SCARD_S_SUCCESS);
+  ASSERT_EQ(SCardBeginTransaction(card), SCARD_S_SUCCESS);
+
+  Session session(1, CKF_SERIAL_SESSION);
+  LibraryCardMutex()->EndTurn();
+  auto waiting = std::async(std::launch::async, [&] { return EstablishCardContext(session, true); });
+  EXPECT_TRUE(Eventually([&] {
+    if (!otherProcess->TryTake()) return true;  // held by the waiting call
+    otherProcess->Give();
+    return false;
+  }));
+  SCardEndTransaction(card, SCARD_LEAVE_CARD);
+  EXPECT_EQ(waiting.get(), CKR_OK);
+  // Had the card: the mutex is free again, and the turn runs.
+  EXPECT_TRUE(otherProcess->PassThrough(std::chrono::milliseconds(0)));
+  EXPECT_TRUE(LibraryCardMutex()->InTurn());
+  EXPECT_EQ(ReleaseCardContext(session, true), CKR_OK);
+  SCardDisconnect(card, SCARD_LEAVE_CARD);
+  SCardReleaseContext(context);
 }
 
 TEST_F(MonitorTest, CardContextHoldsTheTransactionUntilReleased) {

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs inside the pcscd rig (a simulated card in reader "Virtual PCD 00 00"):
 # the production module lists the card's slot to pkcs11-tool, two processes
-# share the card, and one process follows the card out and in again.
-# Usage: pcscd_card.sh <pkcs11-tool> <module> <two-process program> <slot script>
+# share the card, three and then two processes sign on it in a loop (each
+# must make progress; the rounds each made are printed), and one process
+# follows the card out and in again.
+# Usage: pcscd_card.sh <pkcs11-tool> <module> <two-process program> <slot script> <signing benchmark>
 set -euo pipefail
-tool=$1 module=$2 two_process=$3 slot_script=$4
+tool=$1 module=$2 two_process=$3 slot_script=$4 signing=$5
 
 out=$("$tool" --module "$module" --list-slots 2>&1)
 echo "$out"
@@ -12,4 +14,6 @@ grep -q 'Virtual PCD 00 00; ' <<<"$out" || { echo "no slot for the card"; exit 1
 grep -q 'token label' <<<"$out" || { echo "the slot shows no token"; exit 1; }
 
 "$two_process" 15
+"$signing" 3 10 1234
+"$signing" 2 10 1234
 /usr/bin/python3 "$slot_script" "$module"

@@ -170,6 +170,7 @@ TEST_F(CardGoneTest, InitRacingACloseLeavesNoTransaction)
         const CK_SESSION_HANDLE session = Open();
         // Another process of the user holds the mutex: the Init waits for it.
         ASSERT_TRUE(ownMutex->TryTake());
+        Brelt::MW::Pkcs11::LibraryCardMutex()->EndTurn();
         auto running = std::async(std::launch::async, [&, session] { return init(session); });
         std::this_thread::sleep_for(1s);
         EXPECT_EQ(C_CloseSession(session), CKR_OK) << name;
