@@ -1,10 +1,19 @@
 #include "ApduEncoding.h"
 
+#include <cstdint>
+
 namespace Brelt::MW::Card {
 
 bool NeedsExtendedLengths(const ApduCommand& command, bool forceExtended)
 {
     return forceExtended || command.lc > 0xFF || (command.le != kNoLe && command.le > 0xFF);
+}
+
+size_t MaxAnswerLength(const ApduCommand& command, bool forceExtended)
+{
+    if (command.le == kNoLe) return SIZE_MAX;
+    if (command.le != 0) return command.le;
+    return NeedsExtendedLengths(command, forceExtended) ? 0x10000 : 0x100;
 }
 
 CK_RV EncodeCommandApdu(const ApduCommand& command, bool forceExtended, std::vector<uint8_t>& out)

@@ -100,6 +100,12 @@ CK_RV Exchange(SCARDHANDLE cardHandle, ApduCommand& command, ApduResponse& respo
     }
 
     const DWORD dataLength = received - 2;
+    if (dataLength > MaxAnswerLength(command, forceExtended)) {
+        // More than the command asked for: not an answer to it.
+        LogMessage(LOG_LEVEL_DEBUG, true, function, __LINE__, true, "Invalid response length: %d (max. %d)",
+                   static_cast<int>(dataLength), static_cast<int>(MaxAnswerLength(command, forceExtended)));
+        return CKR_FUNCTION_FAILED;
+    }
     if (dataLength > 0xFFFF) {
         // The 16-bit length cannot describe it; never hand back a cut answer as success.
         LogMessage(LOG_LEVEL_ERROR, true, function, __LINE__, true, "Invalid response length: %d (max. 65535)",

@@ -72,7 +72,21 @@ CK_RV SelectFile(CK_ULONG* lastStatus, const Slot* slot, const uint8_t* path, ui
     return trace.Result(rv);
 }
 
+bool CardCouldNotAnswer(CK_RV rv, CK_ULONG lastStatus)
+{
+    if (rv == CKR_OK) return false;
+    if (rv != CKR_FUNCTION_FAILED) return true;
+    const CK_ULONG sw = lastStatus;
+    return sw == 0 || sw == 0x6F00 || (sw & 0xFF00) == 0x6400 || (sw & 0xFF00) == 0x6500;
+}
+
 CK_RV SelectFile(const Slot* slot, const uint8_t* path, uint16_t pathLength, std::vector<uint8_t>& fci, uint8_t p1)
+{
+    return SelectFile(nullptr, slot, path, pathLength, fci, p1);
+}
+
+CK_RV SelectFile(CK_ULONG* lastStatus, const Slot* slot, const uint8_t* path, uint16_t pathLength,
+                 std::vector<uint8_t>& fci, uint8_t p1)
 {
     FunctionTrace trace("SelectFile");
     fci.clear();
@@ -80,7 +94,7 @@ CK_RV SelectFile(const Slot* slot, const uint8_t* path, uint16_t pathLength, std
     ApduCommand command;
     ApduResponse response;
     SetApdu(&command, 0x00, 0xA4, p1, 0x00, 0x00, kSwSuccess);
-    const CK_RV rv = SendWithData(slot, command, response, nullptr, path, pathLength);
+    const CK_RV rv = SendWithData(slot, command, response, lastStatus, path, pathLength);
     if (rv != CKR_OK) return FAIL(rv);
     fci.assign(response.data.get(), response.data.get() + response.length);
     return trace.Result(rv);
@@ -119,7 +133,10 @@ CK_RV IsEFDirAvailable(const Slot* slot, uint32_t* available)
     if (rv != CKR_OK) return FAIL(rv);
     const uint8_t efDir[] = {0x2F, 0x00};
     std::vector<uint8_t> fci;
-    *available = SelectFile(slot, efDir, sizeof efDir, fci, kSelectByPathFromMf) == CKR_OK ? 1 : 0;
+    CK_ULONG status = 0;
+    const CK_RV selected = SelectFile(&status, slot, efDir, sizeof efDir, fci, kSelectByPathFromMf);
+    if (CardCouldNotAnswer(selected, status)) return FAIL(selected);
+    *available = selected == CKR_OK ? 1 : 0;
     return trace.Result(CKR_OK);
 }
 
@@ -145,12 +162,12 @@ CK_RV ReadBinaryInCDF(const Slot* slot, const uint8_t* path, uint16_t pathLength
     while (offset < toRead) {
         if (offset > kMaxBinaryOffset) return FAIL(CKR_FUNCTION_FAILED);
         SetApdu(&command, 0x00, 0xB0, uint8_t(offset >> 8), uint8_t(offset), kBinaryChunkSize, kSwNotChecked);
-        Send(slot, command, response, lastStatus);
-        // A failed exchange leaves SW 0, which ends the read like any other bad SW.
-        if (response.sw != kSwSuccess && response.sw != kSwEndOfFile) {
-            LogMessage(LOG_LEVEL_DEBUG, true, "ReadBinaryInCDF", __LINE__, true, "Invalid response SW: %02X",
-                       response.sw);
-            StoreLastStatus(lastStatus, response.sw);
+        // A failed exchange counts as SW 0 and ends the read like any other
+        // bad SW; so does an answer longer than asked for, whatever its SW.
+        const uint16_t sw = Send(slot, command, response, lastStatus) == CKR_OK ? response.sw : 0;
+        if (sw != kSwSuccess && sw != kSwEndOfFile) {
+            LogMessage(LOG_LEVEL_DEBUG, true, "ReadBinaryInCDF", __LINE__, true, "Invalid response SW: %02X", sw);
+            StoreLastStatus(lastStatus, sw);
             return FAIL(CKR_FUNCTION_FAILED);
         }
         if (response.length == 0) {

@@ -33,6 +33,13 @@ inline constexpr uint32_t kQesEacProfile = 4;
 
 CK_RV SelectMF(const Slot* slot);
 
+// Whether a command that failed with `rv` and left `lastStatus` behind got
+// no real answer from the card: the exchange failed, the answer was cut
+// short or longer than asked for, or the card reported an error of its own
+// (6F00, 64xx, 65xx). Any other status word is the card's answer, for a
+// SELECT: the file or application is not there.
+bool CardCouldNotAnswer(CK_RV rv, CK_ULONG lastStatus);
+
 // SELECT without FCI (00 A4 P1 0C).
 CK_RV SelectFile(CK_ULONG* lastStatus, const Slot* slot, const uint8_t* path, uint16_t pathLength, uint8_t p1);
 
@@ -40,6 +47,8 @@ CK_RV SelectFile(CK_ULONG* lastStatus, const Slot* slot, const uint8_t* path, ui
 // empty after a failure.
 CK_RV SelectFile(const Slot* slot, const uint8_t* path, uint16_t pathLength, std::vector<uint8_t>& fci,
                  uint8_t p1);
+CK_RV SelectFile(CK_ULONG* lastStatus, const Slot* slot, const uint8_t* path, uint16_t pathLength,
+                 std::vector<uint8_t>& fci, uint8_t p1);
 
 // Selects the application by AID; CKR_FUNCTION_FAILED without an AID.
 CK_RV SetIntoCiaAppDF(CK_ULONG* lastStatus, const Slot* slot, const Brelt::MW::Base::HexBinary* ciaAid);
@@ -50,8 +59,9 @@ CK_RV SetIntoCiaAppDF(CK_ULONG* lastStatus, const Slot* slot, const Brelt::MW::B
 CK_RV SetIntoIasAppDF(CK_ULONG* lastStatus, const Slot* slot, const Brelt::MW::Base::HexBinary* iasAid,
                       uint32_t profile, const std::function<bool()>& ensureSecureChannel);
 
-// `available` 1 when EF.DIR (2F00) can be selected, else 0. Fails only when
-// SELECT MF fails; CKR_ARGUMENTS_BAD without slot or flag.
+// `available` 1 when EF.DIR (2F00) can be selected, else 0. Fails when
+// SELECT MF fails or the card gives no real answer to the SELECT of EF.DIR
+// (CardCouldNotAnswer); CKR_ARGUMENTS_BAD without slot or flag.
 CK_RV IsEFDirAvailable(const Slot* slot, uint32_t* available);
 
 // Reads a transparent file into `buffer`. `length` holds the room on entry

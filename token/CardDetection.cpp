@@ -168,14 +168,19 @@ bool IsCiaApplication(const HexBinary* aid)
     return aid != nullptr && aid->length > 5 && HasPrefix(aid, kCiaPrefix, sizeof kCiaPrefix);
 }
 
-CK_RV GetApplicationFID(const Slot* slot, const HexBinary& aid, Bytes& fid)
+CK_RV GetApplicationFID(const Slot* slot, const HexBinary& aid, Bytes& fid, bool* unanswered)
 {
     FunctionTrace trace("GetApplicationFID");
+    if (unanswered != nullptr) *unanswered = false;
     if (slot == nullptr || aid.data == nullptr || aid.length <= 0 || aid.length > 0xFFFF)
         return Fail(trace, __LINE__, CKR_ARGUMENTS_BAD);
     std::vector<uint8_t> fci;
-    CK_RV rv = Card::SelectFile(slot, aid.data, static_cast<uint16_t>(aid.length), fci, Card::kSelectByAid);
-    if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
+    CK_ULONG status = 0;
+    CK_RV rv = Card::SelectFile(&status, slot, aid.data, static_cast<uint16_t>(aid.length), fci, Card::kSelectByAid);
+    if (rv != CKR_OK) {
+        if (unanswered != nullptr) *unanswered = Card::CardCouldNotAnswer(rv, status);
+        return Fail(trace, __LINE__, rv);
+    }
     if (fci.empty()) return trace.Result(CKR_OK);
     Bytes fileId;
     try {
@@ -216,8 +221,11 @@ CK_RV IsSigGProfile(const Slot* slot, uint32_t* flag)
     *flag = 0;
     CK_RV rv = Card::SelectMF(slot);
     if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
-    if (Card::SelectFile(nullptr, slot, kSigGMarker, sizeof kSigGMarker, Card::kSelectEfUnderCurrentDf) == CKR_OK)
-        *flag = 1;
+    CK_ULONG status = 0;
+    rv = Card::SelectFile(&status, slot, kSigGMarker, sizeof kSigGMarker, Card::kSelectEfUnderCurrentDf);
+    // Only the card's own answer says the marker is not there.
+    if (Card::CardCouldNotAnswer(rv, status)) return Fail(trace, __LINE__, rv);
+    if (rv == CKR_OK) *flag = 1;
     return trace.Result(CKR_OK);
 }
 
@@ -228,10 +236,15 @@ CK_RV IsSigZepEpProfile(const Slot* slot, uint32_t* flag)
     *flag = 0;
     CK_RV rv = Card::SelectMF(slot);
     if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
-    const bool first = Card::SelectFile(nullptr, slot, kSigZepEpAid1, sizeof kSigZepEpAid1, Card::kSelectByAid) == CKR_OK;
+    CK_ULONG status = 0;
+    rv = Card::SelectFile(&status, slot, kSigZepEpAid1, sizeof kSigZepEpAid1, Card::kSelectByAid);
+    if (Card::CardCouldNotAnswer(rv, status)) return Fail(trace, __LINE__, rv);
+    const bool first = rv == CKR_OK;
     rv = Card::SelectMF(slot);
     if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
-    const bool second = Card::SelectFile(nullptr, slot, kSigZepEpAid2, sizeof kSigZepEpAid2, Card::kSelectByAid) == CKR_OK;
+    rv = Card::SelectFile(&status, slot, kSigZepEpAid2, sizeof kSigZepEpAid2, Card::kSelectByAid);
+    if (Card::CardCouldNotAnswer(rv, status)) return Fail(trace, __LINE__, rv);
+    const bool second = rv == CKR_OK;
     if (first && second) *flag = 1;
     return trace.Result(CKR_OK);
 }
@@ -244,9 +257,13 @@ CK_RV LoadAppsInfo_Default(const Slot* slot, uint32_t cardOS, uint32_t profile, 
     auto application = NewApplication(cardOS, profile);
     application->Aid = std::make_unique<HexBinary>(kPkcs15Aid, static_cast<int32_t>(sizeof kPkcs15Aid), true);
 
-    CK_RV rv = GetApplicationFID(slot, *application->Aid, application->Fid);
+    bool unanswered = false;
+    CK_RV rv = GetApplicationFID(slot, *application->Aid, application->Fid, &unanswered);
     if (rv != CKR_OK)
         LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "GetApplicationFID failed, result = %s", CkrToString(rv));
+    // A card that gave no real answer is read again; only its own answer
+    // says that it has no such application.
+    if (unanswered) return Fail(trace, __LINE__, rv);
     if (IsEmpty(application->Fid)) return trace.Result(CKR_OK);
 
     OdfRecords odf;

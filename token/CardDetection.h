@@ -29,7 +29,11 @@ bool CheckSupportedCards(uint32_t cardOS, uint32_t profile);
 bool IsCiaBreltApplication(const MW::Base::HexBinary* aid);
 bool IsCiaApplication(const MW::Base::HexBinary* aid);
 
-CK_RV GetApplicationFID(const Card::Slot* slot, const MW::Base::HexBinary& aid, Bytes& fid);
+// `unanswered` (when given) tells whether a failed SELECT got no real answer
+// from the card (Card::CardCouldNotAnswer), as opposed to the card saying
+// that the application is not there.
+CK_RV GetApplicationFID(const Card::Slot* slot, const MW::Base::HexBinary& aid, Bytes& fid,
+                        bool* unanswered = nullptr);
 CK_RV IsQesEacProfile(const EfDirRecords& records, uint32_t* flag);
 CK_RV IsSigGProfile(const Card::Slot* slot, uint32_t* flag);
 CK_RV IsSigZepEpProfile(const Card::Slot* slot, uint32_t* flag);

@@ -72,6 +72,13 @@ TEST_F(ApduTransportTest, AnswersAndTheLastStatusWord)
     EXPECT_EQ(response.length, 3);
     EXPECT_EQ(lastStatus_, 0x6282u);
 
+    // More data than Le asks for is no answer to the command, whatever its SW.
+    for (const char* sw : {"9000", "6282"}) {
+        AnswerNextWith(std::string(241 * 2, 'A') + sw);
+        EXPECT_EQ(Send(command, response), CKR_FUNCTION_FAILED) << sw;
+        EXPECT_EQ(response.length, 0);
+    }
+
     cardsim::InjectFault(kReader, Fault::TransmitError(SCARD_E_NO_SMARTCARD));
     EXPECT_EQ(Send(command, response), CKR_DEVICE_ERROR);
     EXPECT_EQ(lastStatus_, CK_ULONG(SCARD_E_NO_SMARTCARD));

@@ -108,6 +108,13 @@ TEST_F(CardCommandsTest, ReadsEndOnBadOrMissingAnswers)
     cardsim::InjectFault(kReader, Fault::AnswerWith(Hex("00B000F0"), Hex("9000")));
     EXPECT_EQ(Read(0x5F10, buffer, &length), CKR_FUNCTION_FAILED);
 
+    // So does a chunk longer than asked for, even one that says end of file.
+    length = 1000;
+    cardsim::Bytes longChunk(241, 0x41);
+    longChunk.insert(longChunk.end(), {0x62, 0x82});
+    cardsim::InjectFault(kReader, Fault::AnswerWith(Hex("00B000F0"), longChunk));
+    EXPECT_EQ(Read(0x5F10, buffer, &length), CKR_FUNCTION_FAILED);
+
     // An early end-of-file answer ends the read with what was read.
     length = 1000;
     cardsim::InjectFault(kReader, Fault::AnswerWith(Hex("00B000F0"), Hex("6282")));

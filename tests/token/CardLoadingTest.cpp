@@ -177,6 +177,36 @@ TEST_F(CardLoading, FaultyCardsFailWithNothingLoaded)
     }
 }
 
+// Only the card's own answer says that an application or a file is not
+// there: a fault in the exchange fails the load, so that the monitor reads
+// the card again instead of giving it up or loading it as another profile.
+TEST_F(CardLoading, CardsThatGiveNoRealAnswerAreReadAgain)
+{
+    struct Row {
+        const char* card;
+        cardsim::Fault fault;
+    };
+    const Row rows[] = {
+        {"DEF50", cardsim::Fault::StatusWordFor(testder::Hex("00A40400"), 0x6F, 0x00)},  // PKCS#15 application
+        {"DEF50", cardsim::Fault::AnswerWith(testder::Hex("00A40400"), {0x6A})},
+        {"SIGG50", cardsim::Fault::StatusWordFor(testder::Hex("00A4020C022F02"), 0x6F, 0x00)},  // SigG marker
+        {"DEF44", cardsim::Fault::StatusWordFor(testder::Hex("00A40800022F00"), 0x65, 0x81)},  // EF.DIR
+        {"DEF44", cardsim::Fault::OversizedAnswer(1, testder::Hex("00B0"))},  // its READ BINARY
+        {"DEF50", cardsim::Fault::OversizedAnswer(1, testder::Hex("00B2"))},  // a directory file's record
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.card) + " " + cardsim::ToHex(row.fault.commandPrefix));
+        TearDown();
+        SetUp();
+        Insert(row.card);
+        cardsim::InjectFault(kReader, row.fault);
+        const Outcome outcome = Load();
+        EXPECT_TRUE(outcome.rv == CKR_FUNCTION_FAILED || outcome.rv == CKR_DEVICE_ERROR) << outcome.rv;
+        EXPECT_TRUE(outcome.slots.empty());
+        EXPECT_TRUE(GlobalApplicationList().empty());
+    }
+}
+
 TEST_F(CardLoading, CardThatNeverEndsItsRecordsIsRefused)
 {
     Insert("DEF50");

@@ -1,6 +1,7 @@
 // Reader set, cards, faults and transcripts: the control side of the hub.
 #include "ReaderHub.h"
 
+#include <cardsim/Card.h>
 #include <cardsim/Personalisations.h>
 
 #include <pthread.h>
@@ -330,9 +331,28 @@ ReaderHub::Exchange ReaderHub::SendToCard(Lock& lock, const std::shared_ptr<Read
             fault->bytes.size() == 2) {
             std::copy(fault->bytes.begin(), fault->bytes.end(), exchange.response.end() - 2);
         }
+        if (fault && fault->kind == Fault::Kind::Oversized && exchange.response.size() >= 2) {
+            const size_t data = exchange.response.size() - 2;
+            const size_t grown = std::max(ExpectedLength(command), data) + 1;
+            exchange.response.insert(exchange.response.end() - 2, grown - data, 0xA5);
+        }
     }
     card->Record(TranscriptEntry{call, command, exchange.response, exchange.result});
     return exchange;
+}
+
+ReaderUse ReaderHub::UseOf(const std::string& name)
+{
+    Lock lock(mutex_);
+    const Reader& reader = ReaderNamed(name);
+    ReaderUse use;
+    for (const auto& [id, handle] : handles_) {
+        if (handle.reader.get() == &reader) {
+            ++use.handles;
+        }
+    }
+    use.transactionHeld = reader.lockHolder != 0;
+    return use;
 }
 
 std::vector<TranscriptEntry> ReaderHub::Transcript(const std::string& name)

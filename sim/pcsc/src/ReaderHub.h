@@ -113,6 +113,7 @@ public:
     void InjectFault(const std::string& reader, Fault fault);
     void FailNextCalls(ApiCall call, LONG error, unsigned times);
     void ClearFaults();
+    ReaderUse UseOf(const std::string& reader);
     std::vector<TranscriptEntry> Transcript(const std::string& reader);
     void ClearTranscript(const std::string& reader);
 

@@ -98,6 +98,15 @@ Fault Fault::DelayBy(std::chrono::milliseconds delay, unsigned occurrence)
     return fault;
 }
 
+Fault Fault::OversizedAnswer(unsigned occurrence, Bytes commandPrefix)
+{
+    Fault fault;
+    fault.kind = Kind::Oversized;
+    fault.commandPrefix = std::move(commandPrefix);
+    fault.occurrence = occurrence;
+    return fault;
+}
+
 std::string ToHex(const Bytes& bytes)
 {
     std::string text;
@@ -200,6 +209,11 @@ void FailNextCalls(ApiCall call, LONG error, unsigned times)
 void ClearFaults()
 {
     ReaderHub::Instance().ClearFaults();
+}
+
+ReaderUse UseOf(const std::string& reader)
+{
+    return ReaderHub::Instance().UseOf(reader);
 }
 
 std::vector<TranscriptEntry> Transcript(const std::string& reader)

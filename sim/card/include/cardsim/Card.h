@@ -2,6 +2,7 @@
 // on-card RSA keys and the CardOS proprietary commands, driven by raw APDUs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,10 @@ struct CardState;
 using Bytes = std::vector<uint8_t>;
 
 enum class CardOs { V43B, V44, V50, Unknown };
+
+// The response length a command APDU asks for (Ne): 256 or 65536 for a zero
+// Le, 0 when it has no Le or is malformed.
+std::size_t ExpectedLength(const Bytes& apdu);
 
 // Behaviour switches. The defaults are what the real cards are taken to do;
 // the strict variants follow ISO 7816-4 to the letter.
@@ -102,6 +107,10 @@ public:
     std::optional<std::vector<Bytes>> Records(const Bytes& path) const;
     // Private key `keyReference` held by the DF at `dfPath` (from the MF).
     const Botan::RSA_PrivateKey* Key(const Bytes& dfPath, uint8_t keyReference) const;
+    // What the card keeps across power-offs, one line per item: files,
+    // records, keys, PINs with their retry counters, data objects and the
+    // life cycle. Two snapshots are equal when nothing on the card changed.
+    std::vector<std::string> StateLines() const;
 
 private:
     mutable std::mutex mutex_;

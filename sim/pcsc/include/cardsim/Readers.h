@@ -63,6 +63,9 @@ struct Fault {
         Answer,         // `bytes` is the whole answer; the card sees nothing
         StatusWord,     // the card runs the command; its SW becomes `bytes`
         Delay,          // the answer comes `delay` late
+        Oversized,      // the card runs the command; its answer carries more
+                        // data than the command's Le asks for (and than the
+                        // card gave): filler bytes before the status word
     };
     Kind kind = Kind::TransmitError;
     Bytes commandPrefix;     // matches commands starting with it; empty: all
@@ -79,6 +82,7 @@ struct Fault {
     static Fault StatusWordFor(Bytes commandPrefix, uint8_t sw1, uint8_t sw2,
                                unsigned occurrence = 1);
     static Fault DelayBy(std::chrono::milliseconds delay, unsigned occurrence = 1);
+    static Fault OversizedAnswer(unsigned occurrence = 1, Bytes commandPrefix = {});
 };
 
 // PC/SC calls whose next results can be forced to an error.
@@ -149,6 +153,16 @@ void InjectFault(const std::string& reader, Fault fault);
 void FailNextCalls(ApiCall call, LONG error, unsigned times = 1);
 // Drops all faults, pending call failures and queued PIN pad entries.
 void ClearFaults();
+
+// --- inspection ---
+// Card handles connected to a reader (those of a removed card included,
+// until they are disconnected) and whether one of them holds the reader's
+// transaction.
+struct ReaderUse {
+    std::size_t handles = 0;
+    bool transactionHeld = false;
+};
+ReaderUse UseOf(const std::string& reader);
 
 // --- transcript of the card in (or last removed from) a reader ---
 std::vector<TranscriptEntry> Transcript(const std::string& reader);

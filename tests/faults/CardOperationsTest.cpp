@@ -1,0 +1,372 @@
+// Every card command of the module's card operations, failed once with each
+// kind of fault, through the exports: card loading, token information,
+// login with a PIN and on a PIN pad, PIN change, signing in one and in
+// several parts, an object search with every attribute, random numbers.
+
+#include "FaultSweep.h"
+
+#include <cstdio>
+#include <map>
+
+namespace faults {
+namespace {
+
+constexpr const char* kReader = "Fault Reader 00";
+constexpr const char* kPinPadReader = "PIN pad Fault Reader 01";
+
+std::string AttributeName(CK_ATTRIBUTE_TYPE type)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "CKA 0x%lX", static_cast<unsigned long>(type));
+    return text;
+}
+
+CallResult Loaded(CK_SLOT_ID slot)
+{
+    return {"card load", "load", slot != 0 ? CKR_OK : CKR_TOKEN_NOT_RECOGNIZED, slot != 0 ? TokenFingerprint(slot) : ""};
+}
+
+// The card put into the reader while the library runs.
+class LoadAtInsertion final : public Operation {
+public:
+    using Operation::Operation;
+    void Reset() override
+    {
+        if (cardsim::IccIn(bench_.Reader())) bench_.Pull();
+    }
+    Outcome Run() override
+    {
+        const CK_SLOT_ID slot = bench_.Insert();
+        CloseFaultWindow();
+        return {Loaded(slot)};
+    }
+    // The card stayed: the monitor loads it again by itself.
+    Outcome RunAgain() override { return {Loaded(bench_.WaitForSlot())}; }
+};
+
+// The card in the reader when the library starts.
+class LoadAtInitialize final : public Operation {
+public:
+    using Operation::Operation;
+    void Reset() override
+    {
+        bench_.Finalize();
+        if (!cardsim::IccIn(bench_.Reader())) cardsim::InsertCard(bench_.Reader(), bench_.Card());
+    }
+    Outcome Run() override
+    {
+        const CK_RV rv = bench_.Initialize();
+        bench_.Settle();
+        const CK_SLOT_ID slot = bench_.Slot();
+        CloseFaultWindow();
+        return {{"C_Initialize", "C_Initialize", rv, ""}, Loaded(slot)};
+    }
+    Outcome RunAgain() override { return {{"C_Initialize", "C_Initialize", CKR_OK, ""}, Loaded(bench_.WaitForSlot())}; }
+};
+
+// Operations on a session of the loaded card.
+class SessionOperation : public Operation {
+public:
+    SessionOperation(Bench& bench, bool logIn) : Operation(bench), logIn_(logIn) {}
+    void Prepare() override
+    {
+        slot_ = bench_.Slot();
+        session_ = OpenSession(slot_);
+        if (logIn_) {
+            const CK_RV rv = LogIn(session_, bench_.Card()->UserPin());
+            EXPECT_TRUE(rv == CKR_OK || rv == CKR_USER_ALREADY_LOGGED_IN) << rv;
+        }
+    }
+
+protected:
+    CK_STATE State() const
+    {
+        CK_SESSION_INFO info{};
+        return C_GetSessionInfo(session_, &info) == CKR_OK ? info.state : CK_STATE(~0ul);
+    }
+    CK_SLOT_ID slot_ = 0;
+    CK_SESSION_HANDLE session_ = 0;
+
+private:
+    const bool logIn_;
+};
+
+class TokenInformation final : public SessionOperation {
+public:
+    explicit TokenInformation(Bench& bench) : SessionOperation(bench, false) {}
+    Outcome Run() override
+    {
+        CK_TOKEN_INFO info{};
+        const CK_RV rv = C_GetTokenInfo(slot_, &info);
+        return {{"C_GetTokenInfo", "C_GetTokenInfo", rv, rv == CKR_OK ? TokenText(info) : ""}};
+    }
+};
+
+// C_Login with the PIN given, or (empty PIN) typed on the reader's pad.
+class Login final : public SessionOperation {
+public:
+    Login(Bench& bench, bool onPinPad) : SessionOperation(bench, false), onPinPad_(onPinPad) {}
+    void Reset() override { C_Logout(session_); }
+    Outcome Run() override
+    {
+        CallResult call{"C_Login", "C_Login", CKR_OK, ""};
+        call.rv = onPinPad_ ? C_Login(session_, CKU_USER, nullptr, 0) : LogIn(session_, bench_.Card()->UserPin());
+        const CK_STATE state = State();
+        const bool loggedIn = state == CKS_RW_USER_FUNCTIONS || state == CKS_RO_USER_FUNCTIONS;
+        call.output = std::to_string(state);
+        if (call.rv != CKR_OK && loggedIn) call.problem = "session logged in after a failed login";
+        if (call.rv == CKR_OK && !bench_.Card()->Pin(0x01)->verified) call.problem = "card PIN not verified";
+        return {call};
+    }
+
+private:
+    const bool onPinPad_;
+};
+
+// C_SetPIN from the card's PIN to another one and back.
+class SetPin final : public SessionOperation {
+public:
+    explicit SetPin(Bench& bench) : SessionOperation(bench, false) {}
+    void Prepare() override
+    {
+        SessionOperation::Prepare();
+        if (first_.empty()) first_ = bench_.Card()->UserPin();
+        second_ = std::string(first_.rbegin(), first_.rend());
+    }
+    Outcome Run() override
+    {
+        std::string old = bench_.Card()->UserPin();
+        std::string next = old == first_ ? second_ : first_;
+        CallResult call{"C_SetPIN", "C_SetPIN", CKR_OK, ""};
+        call.rv = C_SetPIN(session_, reinterpret_cast<CK_UTF8CHAR_PTR>(old.data()), old.size(),
+                           reinterpret_cast<CK_UTF8CHAR_PTR>(next.data()), next.size());
+        if (call.rv == CKR_OK && bench_.Card()->UserPin() != next) call.problem = "the card kept its PIN";
+        return {call};
+    }
+
+private:
+    std::string first_, second_;
+};
+
+std::vector<uint8_t> DigestInfo()
+{
+    std::vector<uint8_t> info = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04,
+                                 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    info.insert(info.end(), 32, 0x5A);
+    return info;
+}
+
+// C_SignInit with the first private key, then C_Sign, or the data in two
+// C_SignUpdate parts and C_SignFinal.
+class Sign final : public SessionOperation {
+public:
+    Sign(Bench& bench, bool inParts) : SessionOperation(bench, true), inParts_(inParts) {}
+    void Prepare() override
+    {
+        SessionOperation::Prepare();
+        const auto keys = FindAll(session_, CKO_PRIVATE_KEY);
+        key_ = keys.empty() ? 0 : keys.front();
+    }
+    Outcome Run() override
+    {
+        Outcome calls;
+        CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
+        calls.push_back({"C_SignInit", "C_SignInit", C_SignInit(session_, &mechanism, key_), ""});
+        if (calls.back().rv != CKR_OK) return calls;
+        std::vector<uint8_t> data = DigestInfo(), signature(512);
+        CK_ULONG length = signature.size();
+        if (inParts_) {
+            calls.push_back({"C_SignUpdate 1", "C_SignUpdate", C_SignUpdate(session_, data.data(), 20), ""});
+            if (calls.back().rv != CKR_OK) return calls;
+            calls.push_back(
+                {"C_SignUpdate 2", "C_SignUpdate", C_SignUpdate(session_, data.data() + 20, data.size() - 20), ""});
+            if (calls.back().rv != CKR_OK) return calls;
+            calls.push_back({"C_SignFinal", "C_SignFinal", C_SignFinal(session_, signature.data(), &length), ""});
+        } else {
+            calls.push_back(
+                {"C_Sign", "C_Sign", C_Sign(session_, data.data(), data.size(), signature.data(), &length), ""});
+        }
+        if (calls.back().rv == CKR_OK) calls.back().output = Hex(signature.data(), length);
+        return calls;
+    }
+
+private:
+    const bool inParts_;
+    CK_OBJECT_HANDLE key_ = 0;
+};
+
+// A search for every object, then every attribute of each one.
+class SearchAndRead final : public SessionOperation {
+public:
+    explicit SearchAndRead(Bench& bench) : SessionOperation(bench, true) {}
+    void Prepare() override
+    {
+        SessionOperation::Prepare();
+        classes_.clear();
+        for (const CK_OBJECT_CLASS cls : {CKO_DATA, CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY})
+            for (const CK_OBJECT_HANDLE object : FindAll(session_, cls)) classes_[object] = cls;
+    }
+    Outcome Run() override
+    {
+        Outcome calls;
+        calls.push_back({"C_FindObjectsInit", "C_FindObjectsInit", C_FindObjectsInit(session_, nullptr, 0), ""});
+        if (calls.back().rv != CKR_OK) return calls;
+        std::vector<CK_OBJECT_HANDLE> objects(128);
+        CK_ULONG count = 0;
+        calls.push_back({"C_FindObjects", "C_FindObjects", C_FindObjects(session_, objects.data(), objects.size(), &count), ""});
+        objects.resize(calls.back().rv == CKR_OK ? count : 0);
+        calls.back().output = Hex(objects.data(), objects.size() * sizeof(CK_OBJECT_HANDLE));
+        calls.push_back({"C_FindObjectsFinal", "C_FindObjectsFinal", C_FindObjectsFinal(session_), ""});
+        std::vector<uint8_t> value(16384);
+        for (size_t i = 0; i < objects.size(); ++i) {
+            for (const CK_ATTRIBUTE_TYPE type : AllAttributeTypes()) {
+                CK_ATTRIBUTE attribute = {type, value.data(), value.size()};
+                CallResult call{"C_GetAttributeValue " + AttributeName(type) + " of " + ClassOf(objects[i]) + " #" +
+                                    std::to_string(i),
+                                "C_GetAttributeValue", C_GetAttributeValue(session_, objects[i], &attribute, 1), ""};
+                call.output = attribute.ulValueLen <= value.size() ? Hex(value.data(), attribute.ulValueLen)
+                                                                   : std::to_string(long(attribute.ulValueLen));
+                calls.push_back(std::move(call));
+            }
+        }
+        return calls;
+    }
+
+private:
+    std::string ClassOf(CK_OBJECT_HANDLE object) const
+    {
+        const auto it = classes_.find(object);
+        if (it == classes_.end()) return "object";
+        switch (it->second) {
+        case CKO_CERTIFICATE: return "certificate";
+        case CKO_PUBLIC_KEY: return "public key";
+        case CKO_PRIVATE_KEY: return "private key";
+        default: return "data object";
+        }
+    }
+    std::map<CK_OBJECT_HANDLE, CK_OBJECT_CLASS> classes_;
+};
+
+// C_GenerateRandom: the bytes must be the ones the card gave.
+class Random final : public SessionOperation {
+public:
+    explicit Random(Bench& bench) : SessionOperation(bench, false) {}
+    Outcome Run() override
+    {
+        std::vector<uint8_t> random(32);
+        CallResult call{"C_GenerateRandom", "C_GenerateRandom", C_GenerateRandom(session_, random.data(), random.size()), ""};
+        std::vector<uint8_t> given;
+        for (const auto& entry : CloseFaultWindow()) {
+            const auto& answer = entry.response;
+            if (entry.command.size() < 2 || entry.command[1] != 0x84 || entry.result != SCARD_S_SUCCESS ||
+                answer.size() < 2 || answer[answer.size() - 2] != 0x90 || answer.back() != 0x00)
+                continue;
+            const size_t length = std::min(answer.size() - 2, cardsim::ExpectedLength(entry.command));
+            given.insert(given.end(), answer.begin(), answer.begin() + long(length));
+        }
+        given.resize(random.size());
+        if (call.rv == CKR_OK && random != given) call.output = "not the card's bytes: " + Hex(random);
+        return {call};
+    }
+};
+
+// A card whose OS version cannot be read is loaded with CardOS 5.0 settings.
+const std::vector<Kept> kLoadKept = {
+    {"card load", {0x00, 0xCA, 0x01, 0x82}, "", "card OS version unread: loaded with CardOS 5.0 settings"}};
+
+class CardFaults : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CardFaults, LoadingAtInsertion)
+{
+    Bench bench(kReader);
+    bench.UseCard(GetParam());
+    ASSERT_EQ(bench.Initialize(), CKR_OK);
+    LoadAtInsertion operation(bench);
+    Sweep(std::string("loading ") + GetParam() + " at insertion", operation, kLoadKept);
+}
+
+TEST_P(CardFaults, LoadingAtInitialize)
+{
+    Bench bench(kReader);
+    bench.UseCard(GetParam());
+    cardsim::InsertCard(kReader, bench.Card());
+    LoadAtInitialize operation(bench);
+    Sweep(std::string("loading ") + GetParam() + " at C_Initialize", operation, kLoadKept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Admitted, CardFaults, ::testing::Values("DEF50", "DEF44", "DEF43B", "SIGG50"));
+
+// The library with the card loaded in the given reader.
+void Start(Bench& bench, const char* personalisation)
+{
+    bench.UseCard(personalisation);
+    cardsim::InsertCard(bench.Reader(), bench.Card());
+    ASSERT_EQ(bench.Initialize(), CKR_OK);
+    ASSERT_NE(bench.WaitForSlot(), 0u);
+}
+
+TEST(SessionFaults, TokenInformation)
+{
+    Bench bench(kReader);
+    Start(bench, "DEF50");
+    TokenInformation operation(bench);
+    Sweep("C_GetTokenInfo", operation,
+          {{"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x82}, "", "card OS version unread: model and firmware left blank"},
+           {"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x80}, "", "model text unread: model left blank"},
+           {"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x81}, "", "serial number unread: serial FFFFFFFFFFFFFFFF"}});
+}
+
+TEST(SessionFaults, LoginWithPin)
+{
+    Bench bench(kReader);
+    Start(bench, "DEF50");
+    Login operation(bench, false);
+    Sweep("C_Login with a PIN", operation);
+}
+
+TEST(SessionFaults, LoginOnPinPad)
+{
+    Bench bench(kPinPadReader, cardsim::PinPad::Direct);
+    Start(bench, "DEF50");
+    Login operation(bench, true);
+    Sweep("C_Login on a PIN pad", operation);
+}
+
+TEST(SessionFaults, SetPin)
+{
+    Bench bench(kReader);
+    Start(bench, "DEF50");
+    SetPin operation(bench);
+    Sweep("C_SetPIN", operation);
+}
+
+TEST(SessionFaults, Sign)
+{
+    Bench bench(kReader);
+    Start(bench, "DEF50");
+    Sign single(bench, false);
+    Sweep("C_SignInit + C_Sign", single);
+    Sign parts(bench, true);
+    Sweep("C_SignInit + C_SignUpdate + C_SignFinal", parts);
+}
+
+TEST(SessionFaults, SearchAndEveryAttribute)
+{
+    Bench bench(kReader);
+    Start(bench, "DEF50");
+    SearchAndRead operation(bench);
+    Sweep("search and every attribute", operation,
+          {{"C_GetAttributeValue CKA 0x120 of public key", {}, "-1", "public key file unread: modulus unavailable"},
+           {"C_GetAttributeValue CKA 0x122 of public key", {}, "-1", "public key file unread: exponent unavailable"}});
+}
+
+TEST(SessionFaults, GenerateRandom)
+{
+    Bench bench(kReader);
+    Start(bench, "DEF50");
+    Random operation(bench);
+    Sweep("C_GenerateRandom", operation);
+}
+
+}  // namespace
+}  // namespace faults

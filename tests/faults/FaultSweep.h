@@ -1,0 +1,153 @@
+#pragma once
+// Fails each card command of an operation in turn, with each kind of fault a
+// reader or card shows in the field, and checks what the module makes of it:
+// an error code the call may answer (never CKR_OK with a wrong result), no
+// card transaction or card handle left behind, no PIN try and no card data
+// spent unless a command that spends them reached the card, and the same
+// operation working again afterwards.
+
+#include <gtest/gtest.h>
+
+#include <cardsim/Card.h>
+#include <cardsim/Readers.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "card/CardApplications.h"
+#include "pkcs11/cryptoki.h"
+
+class QueuedPinDialogScript;
+
+namespace faults {
+
+struct FaultKind {
+    const char* name;
+    cardsim::Fault (*make)(unsigned command);
+    bool reachesCard;  // the faulted command is still carried out by the card
+};
+const std::vector<FaultKind>& FaultKinds();
+
+// One call of an operation.
+struct CallResult {
+    CallResult(std::string label, std::string function, CK_RV rv, std::string output = {})
+        : label(std::move(label)), function(std::move(function)), rv(rv), output(std::move(output)) {}
+    std::string label;     // what the call was for, unique within a run
+    std::string function;  // the export (or card-layer routine) that answered
+    CK_RV rv = CKR_OK;
+    std::string output;    // what it produced, compared with the fault-free run
+    std::string problem;   // a broken promise the operation saw itself
+};
+using Outcome = std::vector<CallResult>;
+
+// The library on one simulated reader with one card, the reader monitor
+// running; card loads can be waited for.
+class Bench {
+public:
+    explicit Bench(std::string reader, cardsim::PinPad pinPad = cardsim::PinPad::None);
+    ~Bench();
+    Bench(const Bench&) = delete;
+    Bench& operator=(const Bench&) = delete;
+
+    const std::string& Reader() const { return reader_; }
+    std::shared_ptr<cardsim::Card> Card() const { return card_; }
+    // A new card of the personalisation, put into the reader only by Insert().
+    void UseCard(const std::string& personalisation);
+    CK_RV Initialize();
+    void Finalize();
+    bool Initialized() const { return initialized_; }
+    // Puts the card into the reader and waits until the monitor has tried to
+    // load it (and has settled: transaction ended, slot registered or handle
+    // given back). Returns the slot, 0 when the card got none.
+    CK_SLOT_ID Insert();
+    // Takes the card out and waits until the module has let it go.
+    void Pull();
+    // Waits until the monitor gives the card in the reader a slot (it tries
+    // again after a failed load); 0 when it does not within a generous time.
+    CK_SLOT_ID WaitForSlot();
+    // The slot of the card, 0 when none.
+    CK_SLOT_ID Slot() const;
+    // Waits for the loads begun so far to end; false on a hang.
+    bool Settle();
+    // Whether another card handle could begin a transaction at once.
+    bool CardFree() const;
+
+private:
+    class LoadWatch;
+    std::string reader_;
+    std::shared_ptr<cardsim::Card> card_;
+    std::shared_ptr<LoadWatch> watch_;
+    std::shared_ptr<QueuedPinDialogScript> dialogs_;
+    bool initialized_ = false;
+};
+
+// One operation under the sweep.
+class Operation {
+public:
+    explicit Operation(Bench& bench) : bench_(bench) {}
+    virtual ~Operation() = default;
+    // Brings the module to where the operation starts (session, login); runs
+    // again on the re-inserted card after a pull.
+    virtual void Prepare() {}
+    // Before every run, outside the faults.
+    virtual void Reset() {}
+    virtual Outcome Run() = 0;
+    // The run after a faulted one, with the card still in the reader.
+    virtual Outcome RunAgain() { return Reset(), Run(); }
+
+    Bench& TheBench() const { return bench_; }
+    // The card commands of the last run up to CloseFaultWindow() (or all).
+    std::vector<cardsim::TranscriptEntry> TakeWindow();
+
+protected:
+    // Ends the part of the run that faults may hit: what follows only
+    // observes the result (and may send commands of its own).
+    const std::vector<cardsim::TranscriptEntry>& CloseFaultWindow();
+    Bench& bench_;
+
+private:
+    std::optional<std::vector<cardsim::TranscriptEntry>> window_;
+};
+
+struct Totals {
+    size_t commands = 0;
+    size_t tried = 0;
+    size_t passed = 0;
+    size_t kept = 0;  // passed with a result kept by design
+};
+
+// A result the module gives by design although the sweep's checks call it
+// wrong: calls whose label starts with `label`, when the fault hits a command
+// starting with `command` (empty: any) and, when `output` is given, the call
+// gives that. Such runs pass and are counted.
+struct Kept {
+    std::string label;
+    cardsim::Bytes command;
+    std::string output;
+    std::string why;
+};
+
+// The fault-free run, then one run per card command and fault kind. Every
+// broken check is reported with ADD_FAILURE(); a summary line is printed.
+Totals Sweep(const std::string& name, Operation& operation, const std::vector<Kept>& kept = {});
+
+// --- helpers for operations ---
+std::string Hex(const void* data, size_t length);
+std::string Hex(const std::vector<uint8_t>& bytes);
+CK_SESSION_HANDLE OpenSession(CK_SLOT_ID slot, CK_FLAGS flags = CKF_SERIAL_SESSION | CKF_RW_SESSION);
+CK_RV LogIn(CK_SESSION_HANDLE session, const std::string& pin);
+// Handles of the objects the template matches, in search order.
+std::vector<CK_OBJECT_HANDLE> FindAll(CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls);
+// The token information of a slot as text, without the session counts.
+std::string TokenText(const CK_TOKEN_INFO& info);
+// Everything a loaded card shows: token information, and every attribute
+// of every object as a fault-free caller sees it.
+std::string TokenFingerprint(CK_SLOT_ID slot);
+// Each attribute type the walks ask every object for.
+const std::vector<CK_ATTRIBUTE_TYPE>& AllAttributeTypes();
+
+}  // namespace faults
