@@ -305,16 +305,41 @@ void Start(Bench& bench, const char* personalisation)
     ASSERT_NE(bench.WaitForSlot(), 0u);
 }
 
-TEST(SessionFaults, TokenInformation)
+// The operations whose commands differ between CardOS 5.0 and 4.x.
+class CardOsFaults : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CardOsFaults, TokenInformation)
 {
     Bench bench(kReader);
-    Start(bench, "DEF50");
+    Start(bench, GetParam());
     TokenInformation operation(bench);
-    Sweep("C_GetTokenInfo", operation,
+    Sweep(std::string("C_GetTokenInfo on ") + GetParam(), operation,
           {{"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x82}, "", "card OS version unread: model and firmware left blank"},
            {"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x80}, "", "model text unread: model left blank"},
            {"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x81}, "", "serial number unread: serial FFFFFFFFFFFFFFFF"}});
 }
+
+TEST_P(CardOsFaults, Sign)
+{
+    Bench bench(kReader);
+    Start(bench, GetParam());
+    Sign single(bench, false);
+    Sweep(std::string("C_SignInit + C_Sign on ") + GetParam(), single);
+    Sign parts(bench, true);
+    Sweep(std::string("C_SignInit + C_SignUpdate + C_SignFinal on ") + GetParam(), parts);
+}
+
+TEST_P(CardOsFaults, SearchAndEveryAttribute)
+{
+    Bench bench(kReader);
+    Start(bench, GetParam());
+    SearchAndRead operation(bench);
+    Sweep(std::string("search and every attribute on ") + GetParam(), operation,
+          {{"C_GetAttributeValue CKA 0x120 of public key", {}, "-1", "public key file unread: modulus unavailable"},
+           {"C_GetAttributeValue CKA 0x122 of public key", {}, "-1", "public key file unread: exponent unavailable"}});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, CardOsFaults, ::testing::Values("DEF50", "DEF44"));
 
 TEST(SessionFaults, LoginWithPin)
 {
@@ -338,26 +363,6 @@ TEST(SessionFaults, SetPin)
     Start(bench, "DEF50");
     SetPin operation(bench);
     Sweep("C_SetPIN", operation);
-}
-
-TEST(SessionFaults, Sign)
-{
-    Bench bench(kReader);
-    Start(bench, "DEF50");
-    Sign single(bench, false);
-    Sweep("C_SignInit + C_Sign", single);
-    Sign parts(bench, true);
-    Sweep("C_SignInit + C_SignUpdate + C_SignFinal", parts);
-}
-
-TEST(SessionFaults, SearchAndEveryAttribute)
-{
-    Bench bench(kReader);
-    Start(bench, "DEF50");
-    SearchAndRead operation(bench);
-    Sweep("search and every attribute", operation,
-          {{"C_GetAttributeValue CKA 0x120 of public key", {}, "-1", "public key file unread: modulus unavailable"},
-           {"C_GetAttributeValue CKA 0x122 of public key", {}, "-1", "public key file unread: exponent unavailable"}});
 }
 
 TEST(SessionFaults, GenerateRandom)

@@ -347,6 +347,13 @@ CK_SLOT_ID Bench::Insert()
     return Slot();
 }
 
+bool Bench::PutBack()
+{
+    if (initialized_) return Insert() != 0;
+    cardsim::InsertCard(reader_, card_);
+    return true;
+}
+
 void Bench::Pull()
 {
     cardsim::RemoveCard(reader_);
@@ -474,7 +481,7 @@ Totals Sweep(const std::string& name, Operation& operation, const std::vector<Ke
 
             Outcome again;
             if (pulled) {
-                if (bench.Insert() == 0) broken.push_back("re-inserted card gets no slot");
+                if (!bench.PutBack()) broken.push_back("re-inserted card gets no slot");
                 operation.Prepare();
                 operation.Reset();
                 cardsim::ClearTranscript(reader);

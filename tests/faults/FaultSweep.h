@@ -64,6 +64,9 @@ public:
     // load it (and has settled: transaction ended, slot registered or handle
     // given back). Returns the slot, 0 when the card got none.
     CK_SLOT_ID Insert();
+    // Puts a pulled card back: false when the running library gives it no
+    // slot. Without the library the card is only put back.
+    bool PutBack();
     // Takes the card out and waits until the module has let it go.
     void Pull();
     // Waits until the monitor gives the card in the reader a slot (it tries
