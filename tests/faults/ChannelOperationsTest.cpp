@@ -1,18 +1,28 @@
-// The secure-channel openings, driven directly on the registry, with every
-// card command failed once with each kind of fault: the application-container
+// The secure channels, driven directly on the registry, with every card
+// command failed once with each kind of fault: the application-container
 // channel of a SigZepEp card and the chip authentication of a QesEac card,
-// opened afresh and renewed after the card lost it.
+// opened afresh and renewed after the card lost it, and a signature and a
+// deciphering inside each channel.
 
 #include "FaultSweep.h"
 
-#include "Eme.h"
+#include <botan/pubkey.h>
+#include <botan/system_rng.h>
+#include <botan/x509cert.h>
+
 #include "card/AppContainerChannel.h"
 #include "card/ApduTransport.h"
 #include "card/CardCommands.h"
 #include "card/SecureMessaging.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
+#include "pkcs11/CryptoOperations.h"
 #include "pkcs11/Session.h"
+#include "tests/sign/ChannelApplication.h"
+#include "tests/sm/ChannelKeyValues.h"
+#include "tests/sm/SmTestSupport.h"
+#include "token/AttributeSource.h"
+#include "token/CardSignature.h"
 
 namespace faults {
 namespace {
@@ -21,22 +31,6 @@ using Brelt::MW::Card::StatusCache;
 
 constexpr const char* kReader = "Channel Reader 00";
 constexpr CK_SLOT_ID kSlotId = 7;
-
-cardsim::Bytes Bytes(const std::unique_ptr<Brelt::MW::Base::HexBinary>& value)
-{
-    return value ? cardsim::Bytes(value->data, value->data + value->length) : cardsim::Bytes();
-}
-
-// The module's session-key derivation key, as the card must hold it.
-cardsim::Bytes DerivationKey()
-{
-    const Brelt::MW::Base::HexBinary wrapped{std::string(
-        "6213E6554777D1A00BCE32E5BCB4A8819AE1E70442EC66CF5216EF905C49763D"
-        "C30226F7256A98EF325938B64F6519CC8C35D1B131E023F508B0284BC82149B4"
-        "314AF23D9934566F4BAF30B19214D0A8020B6D830A3C47DDDC1E3B83E49381B5"
-        "42A51FEC3B58061B823EB29B874AAEA0AD8D129F25C1E83EA06240E3D0425BD0")};
-    return Bytes(Brelt::Crypto::OAEP("SHA-256", 1024, "").Decode(&wrapped));
-}
 
 // A card handle of its own, registered as slot 7 without the library.
 class ChannelOperation : public Operation {
@@ -134,11 +128,139 @@ private:
     const bool renew_;
 };
 
+// Inside the channel of the card's profile, as a signing or deciphering call
+// has it: the application-container channel opened for every call, the
+// chip-authentication channel kept while the card answers under it.
+class InsideChannel : public ChannelOperation {
+public:
+    InsideChannel(Bench& bench, const channeltest::ChannelCard& card) : ChannelOperation(bench), card_(card) {}
+    void Prepare() override
+    {
+        ChannelOperation::Prepare();
+        application_ = channeltest::RegisterApplication(card_, kSlotId);
+    }
+    // The signing PIN, as the login before the call gives it.
+    void Reset() override
+    {
+        cardsim::Bytes answer(2);
+        DWORD length = DWORD(answer.size());
+        SCardTransmit(slot_->CardHandle(), SCARD_PCI_T1, channeltest::kVerifySigningPin.data(),
+                      DWORD(channeltest::kVerifySigningPin.size()), nullptr, answer.data(), &length);
+    }
+
+protected:
+    std::shared_ptr<Brelt::MW::Card::SecureMessaging> Channel()
+    {
+        if (card_.profile == Brelt::MW::Token::SigZepEpProfile) return StatusCache::EstablishAuthContext(session_);
+        auto channel = StatusCache::EnsureSecureMessaging(&session_);
+        return channel && Brelt::MW::Card::SelectMF(slot_.get()) == CKR_OK ? channel : nullptr;
+    }
+    Brelt::MW::Token::CIOObject* Key(size_t index) const
+    {
+        return application_->FindObjectList(Brelt::MW::Token::kKindRsaPrivateKey)->objects.at(index).get();
+    }
+    std::unique_ptr<Botan::Public_Key> CertificateKey(uint8_t index) const
+    {
+        cardsim::Bytes path = card_.df;
+        path.insert(path.end(), {0x43, index});
+        return Botan::X509_Certificate(*bench_.Card()->FileContents(path)).load_subject_public_key();
+    }
+    const channeltest::ChannelCard card_;
+    Brelt::MW::Token::ApplicationInfoPtr application_;
+};
+
+class SignatureInChannel final : public InsideChannel {
+public:
+    using InsideChannel::InsideChannel;
+    Outcome Run() override
+    {
+        const auto channel = Channel();
+        if (!channel) return {{"channel", "card", CKR_FUNCTION_FAILED}};
+        Brelt::MW::Token::AttributeSource source;
+        Brelt::MW::Token::SignatureKey key;
+        key.slotId = kSlotId;
+        key.lastStatus = session_.LastStatusWord();
+        key.userLoggedIn = true;
+        key.source = &source;
+        key.key = Key(0);
+        key.handle = channeltest::kSignatureKey;
+        key.channel = channel;
+        const cardsim::Bytes data = DigestInfo();
+        cardsim::Bytes signature(300);
+        CK_ULONG length = signature.size();
+        CallResult call{"signature", "card",
+                        Brelt::MW::Token::ComputeDigitalSignatureFinal(key, data.data(), uint16_t(data.size()),
+                                                                       signature.data(), &length)};
+        signature.resize(call.rv == CKR_OK ? length : 0);
+        call.output = Hex(signature);
+        if (call.rv == CKR_OK && !Botan::PK_Verifier(*CertificateKey(1), "EMSA3(Raw)").verify_message(data, signature))
+            call.problem = "signature does not verify";
+        return {{"channel", "card", CKR_OK}, call};
+    }
+
+private:
+    static cardsim::Bytes DigestInfo()
+    {
+        cardsim::Bytes info = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03,
+                               0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+        info.insert(info.end(), 32, 0x6C);
+        return info;
+    }
+};
+
+class DecipheringInChannel final : public InsideChannel {
+public:
+    using InsideChannel::InsideChannel;
+    void Prepare() override
+    {
+        InsideChannel::Prepare();
+        if (cryptogram_.empty()) {
+            Botan::PK_Encryptor_EME encryptor(*CertificateKey(2), Botan::system_rng(), "EME-PKCS1-v1_5");
+            cryptogram_ = encryptor.encrypt(kSecret, Botan::system_rng());
+        }
+    }
+    Outcome Run() override
+    {
+        if (!Channel()) return {{"channel", "card", CKR_FUNCTION_FAILED}};
+        Brelt::MW::Pkcs11::OperationContext& context = session_.decryptContext;
+        Brelt::MW::Pkcs11::ResetOperation(context);
+        const CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
+        context.mechanism = Brelt::MW::Pkcs11::CopyMechanism(&mechanism);
+        context.hKey = channeltest::kDecipherKey;
+        context.modulusBits = 2048;
+        cardsim::Bytes plain(256);
+        CK_ULONG length = plain.size();
+        CallResult call{"deciphering", "C_Decrypt",
+                        Brelt::MW::Pkcs11::Decrypt(session_, cryptogram_.data(), cryptogram_.size(), plain.data(),
+                                                   &length)};
+        plain.resize(call.rv == CKR_OK ? length : 0);
+        call.output = Hex(plain);
+        return {{"channel", "card", CKR_OK}, call};
+    }
+
+private:
+    const cardsim::Bytes kSecret{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
+                                 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10};
+    std::vector<uint8_t> cryptogram_;
+};
+
+// The card in the reader, holding the module's container keys when it has
+// an application container.
+void UseCard(Bench& bench, const channeltest::ChannelCard& card)
+{
+    bench.UseCard(card.name);
+    if (card.profile == Brelt::MW::Token::SigZepEpProfile)
+        bench.Card()->SetApplicationContainerKeys(KeyBytes(smtest::kContainerKey),
+                                                  KeyBytes(smtest::kSessionKeyDerivationKey));
+    cardsim::InsertCard(bench.Reader(), bench.Card());
+}
+
 class ChannelFaults : public ::testing::Test {
 protected:
     void SetUp() override { StatusCache::Initialize(); }
     void TearDown() override
     {
+        Brelt::MW::Token::ClearApplicationList();
         StatusCache::RemoveAllSlots();
         StatusCache::RemoveAllTokens();
         StatusCache::ClearAuthTable();
@@ -150,9 +272,7 @@ protected:
 TEST_F(ChannelFaults, AppContainerChannel)
 {
     Bench bench(kReader);
-    bench.UseCard("ZEP50");
-    bench.Card()->SetApplicationContainerKeys(Bytes(Brelt::MW::Card::UnwrapAppContainerKey()), DerivationKey());
-    cardsim::InsertCard(kReader, bench.Card());
+    UseCard(bench, channeltest::kZep50);
     AppContainerOpening operation(bench);
     Sweep("application-container channel on ZEP50", operation);
 }
@@ -160,13 +280,27 @@ TEST_F(ChannelFaults, AppContainerChannel)
 TEST_F(ChannelFaults, ChipAuthentication)
 {
     Bench bench(kReader);
-    bench.UseCard("QES50");
-    cardsim::InsertCard(kReader, bench.Card());
+    UseCard(bench, channeltest::kQes50);
     ChipAuthenticationOpening opening(bench, false);
     Sweep("chip authentication on QES50", opening);
     ChipAuthenticationOpening renewal(bench, true);
     Sweep("chip authentication renewed on QES50", renewal);
 }
+
+class ChannelCards : public ChannelFaults, public ::testing::WithParamInterface<channeltest::ChannelCard> {};
+
+TEST_P(ChannelCards, SignatureAndDecipheringInsideTheChannel)
+{
+    Bench bench(kReader);
+    UseCard(bench, GetParam());
+    SignatureInChannel signature(bench, GetParam());
+    Sweep(std::string("signature inside the channel of ") + GetParam().name, signature);
+    DecipheringInChannel deciphering(bench, GetParam());
+    Sweep(std::string("deciphering inside the channel of ") + GetParam().name, deciphering);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, ChannelCards, ::testing::Values(channeltest::kZep50, channeltest::kQes50),
+                         [](const ::testing::TestParamInfo<channeltest::ChannelCard>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace faults

@@ -70,6 +70,7 @@ const std::set<CK_RV>& FailureCodes(const std::string& function)
         {"C_FindObjectsFinal", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
         {"C_GetAttributeValue", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID, CKR_OBJECT_HANDLE_INVALID})},
         {"C_GenerateRandom", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
+        {"C_Decrypt", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
         // Card-layer routines driven directly answer the card-layer codes.
         {"card", {CKR_DEVICE_ERROR, CKR_FUNCTION_FAILED, CKR_HOST_MEMORY}},
     };

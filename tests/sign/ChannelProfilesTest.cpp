@@ -17,6 +17,7 @@
 #include "pkcs11/CryptoOperations.h"
 #include "pkcs11/Session.h"
 #include "tests/sm/ChannelKeyValues.h"
+#include "tests/sign/ChannelApplication.h"
 #include "tests/sm/SmTestSupport.h"
 #include "token/ApplicationInfoList.h"
 #include "token/AttributeSource.h"
@@ -28,58 +29,7 @@ using namespace Brelt::MW;
 using Base::HexBinary;
 using Card::StatusCache;
 using cardsim::Bytes;
-
-struct ChannelCard {
-    const char* name;
-    uint32_t profile;
-    uint32_t cardOs;
-    Bytes aid;  // the application's AID (its IAS application)
-    Bytes df;   // its DF under the MF
-};
-
-void PrintTo(const ChannelCard& card, std::ostream* out)
-{
-    *out << card.name;
-}
-
-const Bytes kZepAid{0xD7, 0x03, 0x00, 0x00, 0x11, 0x00, 0x00, 0x01};
-const Bytes kEsignAid{0xA0, 0x00, 0x00, 0x01, 0x67, 0x45, 0x53, 0x49, 0x47, 0x4E};
-const ChannelCard kZep50{"ZEP50", Token::SigZepEpProfile, Token::CardOSv50, kZepAid, {0x1F, 0x01}};
-const ChannelCard kZep44{"ZEP44", Token::SigZepEpProfile, Token::CardOSv44, kZepAid, {0x1F, 0x01}};
-const ChannelCard kQes50{"QES50", Token::QesEacProfile, Token::CardOSv50, kEsignAid, {0x1F, 0x03}};
-const ChannelCard kQes44{"QES44", Token::QesEacProfile, Token::CardOSv44, kEsignAid, {0x1F, 0x03}};
-
-constexpr CK_OBJECT_HANDLE kSignatureKey = 0x00030000;
-constexpr CK_OBJECT_HANDLE kDecipherKey = 0x00030001;
-constexpr int kPinRule = -1;  // an access rule that names the PIN and no environment
-
-std::unique_ptr<HexBinary> Byte(uint8_t value)
-{
-    return std::make_unique<HexBinary>(&value, 1, true);
-}
-
-// A private key in key file 4B<reference> with one access rule per entry of
-// `rules`: an environment number, or kPinRule.
-std::unique_ptr<Token::CIOObject> PrivateKey(CK_OBJECT_HANDLE handle, uint8_t reference, std::vector<int> rules)
-{
-    auto key = std::make_unique<Token::RSAPrvKeyObject>(static_cast<uint32_t>(handle), nullptr);
-    key->AsCommonKeyAttributes()->keyReference = std::make_unique<uint32_t>(reference);
-    const uint8_t path[] = {0x4B, reference};
-    key->AsRSAKeyAttributes()->path = std::make_unique<HexBinary>(path, 2, true);
-    key->AsRSAKeyAttributes()->modulusLength = 2048;
-    for (int environment : rules) {
-        Token::AccessControlRule rule;
-        rule.condition = std::make_unique<Token::SecurityCondition>();
-        if (environment == kPinRule) {
-            rule.condition->authId = Byte(0x03);
-        } else {
-            rule.condition->authReference = std::make_unique<Token::AuthReference>();
-            rule.condition->authReference->seIdentifier = Byte(static_cast<uint8_t>(environment));
-        }
-        key->commonAttributes->accessControlRules.push_back(std::move(rule));
-    }
-    return key;
-}
+using namespace channeltest;
 
 Bytes DigestInfo()
 {
@@ -115,20 +65,7 @@ protected:
             return answer;
         }));
         registered_ = RegisterSlot();
-
-        auto application = std::make_shared<Token::ApplicationInfo>();
-        application->Profile = card.profile;
-        application->CardOS = card.cardOs;
-        application->Aid = std::make_unique<HexBinary>(card.aid.data(), static_cast<int32_t>(card.aid.size()), true);
-        application->IasAid = std::make_unique<HexBinary>(*application->Aid);
-        auto keys = std::make_unique<Token::CIOObjectList>(Token::kKindRsaPrivateKey);
-        keys->objects.push_back(PrivateKey(kSignatureKey, 0x01, std::move(signatureKeyRules)));
-        keys->objects.push_back(PrivateKey(kDecipherKey, 0x02, {3}));
-        application->ObjectLists.push_back(std::move(keys));
-        {
-            std::lock_guard lock(Token::ApplicationListMutex());
-            Token::GlobalApplicationList()[kSlot] = application;
-        }
+        const auto application = RegisterApplication(card, kSlot, std::move(signatureKeyRules));
         application_ = application;
         df_ = card.df;
     }
@@ -144,7 +81,7 @@ protected:
         }
         ASSERT_TRUE(channel_);
         ASSERT_TRUE(card_->SecureMessagingActive());
-        ASSERT_EQ(Raw(Hex("00 20 00 03 06 31 32 33 34 35 36")), "90 00");
+        ASSERT_EQ(Raw(kVerifySigningPin), "90 00");
         Commands();
     }
 
