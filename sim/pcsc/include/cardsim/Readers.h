@@ -154,7 +154,7 @@ void FailNextCalls(ApiCall call, LONG error, unsigned times = 1);
 // Drops all faults, pending call failures and queued PIN pad entries.
 void ClearFaults();
 
-// --- inspection ---
+// --- what the tests look at ---
 // Card handles connected to a reader (those of a removed card included,
 // until they are disconnected) and whether one of them holds the reader's
 // transaction.
