@@ -7,6 +7,10 @@
 
 #include <cstdio>
 #include <map>
+#include <mutex>
+
+#include "token/ApplicationInfoList.h"
+#include "token/CIOObject.h"
 
 namespace faults {
 namespace {
@@ -195,10 +199,23 @@ private:
     CK_OBJECT_HANDLE key_ = 0;
 };
 
-// A search for every object, then every attribute of each one.
+// A search for every object, then every attribute of each one; the
+// certificates are read from the card every time.
 class SearchAndRead final : public SessionOperation {
 public:
     explicit SearchAndRead(Bench& bench) : SessionOperation(bench, true) {}
+    // The module keeps a certificate once read: forgotten before each run,
+    // but what a faulted run kept must be right afterwards.
+    void Reset() override
+    {
+        Brelt::MW::Token::ApplicationInfoPtr application;
+        if (Brelt::MW::Token::GetApplicationInfo(static_cast<uint32_t>(slot_), application) != CKR_OK || !application)
+            return;
+        std::lock_guard lock(Brelt::MW::Token::ApplicationListMutex());
+        if (auto* certificates = application->FindObjectList(Brelt::MW::Token::kKindCertificate))
+            for (const auto& object : certificates->objects) object->AsCertificateAttributes()->certificate.reset();
+    }
+    Outcome RunAgain() override { return Run(); }
     void Prepare() override
     {
         SessionOperation::Prepare();
@@ -305,6 +322,26 @@ void Start(Bench& bench, const char* personalisation)
     ASSERT_NE(bench.WaitForSlot(), 0u);
 }
 
+// Values that come from a card file the card did not give are answered as
+// attributes the object does not have.
+std::vector<Kept> UnreadValues()
+{
+    std::vector<Kept> kept;
+    const auto add = [&](const char* object, CK_ATTRIBUTE_TYPE type, const char* file) {
+        kept.push_back({"C_GetAttributeValue " + AttributeName(type) + " of " + object, {}, "-1",
+                        std::string(file) + " unread: " + object + " values answered as absent"});
+    };
+    for (const CK_ATTRIBUTE_TYPE type : {CKA_MODULUS, CKA_PUBLIC_EXPONENT}) {
+        add("public key", type, "public key file");
+        add("private key", type, "certificate");
+    }
+    for (const CK_ATTRIBUTE_TYPE type : {CKA_VALUE, CKA_ISSUER, CKA_SUBJECT, CKA_SERIAL_NUMBER, CKA_START_DATE,
+                                         CKA_END_DATE})
+        add("certificate", type, "certificate");
+    return kept;
+}
+const std::vector<Kept> kUnreadValuesKept = UnreadValues();
+
 // The operations whose commands differ between CardOS 5.0 and 4.x.
 class CardOsFaults : public ::testing::TestWithParam<const char*> {};
 
@@ -334,9 +371,7 @@ TEST_P(CardOsFaults, SearchAndEveryAttribute)
     Bench bench(kReader);
     Start(bench, GetParam());
     SearchAndRead operation(bench);
-    Sweep(std::string("search and every attribute on ") + GetParam(), operation,
-          {{"C_GetAttributeValue CKA 0x120 of public key", {}, "-1", "public key file unread: modulus unavailable"},
-           {"C_GetAttributeValue CKA 0x122 of public key", {}, "-1", "public key file unread: exponent unavailable"}});
+    Sweep(std::string("search and every attribute on ") + GetParam(), operation, kUnreadValuesKept);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, CardOsFaults, ::testing::Values("DEF50", "DEF44"));
