@@ -74,6 +74,11 @@ TEST_F(ChipAuthenticationTest, OpensTheChannelAndTheRegistryProtectsEveryCommand
     cardsim::Bytes read;
     ASSERT_EQ(ReadCardFile(&status_, &slot_, 0x01, 0x1C, &read), CKR_OK);
     EXPECT_EQ(read, *card->FileContents({0x01, 0x1C}));
+    // Whole 240-byte chunks: each protected answer is longer than the 256
+    // bytes its command's Le 00 names, its checksum vouches for it.
+    ASSERT_GT(card->FileContents({0x01, 0x1D})->size(), 240u);
+    ASSERT_EQ(ReadCardFile(&status_, &slot_, 0x01, 0x1D, &read), CKR_OK);
+    EXPECT_EQ(read, *card->FileContents({0x01, 0x1D}));
     for (const auto& command : Commands()) EXPECT_EQ(command.substr(0, 2), "0C") << command;
 
     // A card that has lost the channel answers in the clear: refused.
