@@ -10,7 +10,6 @@
 #include <botan/system_rng.h>
 #include <botan/x509cert.h>
 
-#include "card/AppContainerChannel.h"
 #include "card/ApduTransport.h"
 #include "card/CardCommands.h"
 #include "card/SecureMessaging.h"
