@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ApduEncoding.h"
+#include "CardMemory.h"
 #include "LogTrace.h"
 #include "Slot.h"
 
@@ -159,7 +160,20 @@ CK_RV SendApduImpl(const Slot* slot, ApduCommand* command, ApduResponse* respons
         LOG_FAILED("SendApduImpl", CKR_ARGUMENTS_BAD);
         return CKR_ARGUMENTS_BAD;
     }
-    return SendApduImpl(slot->CardHandle(), command, response, lastStatus, noLog, forceExtended);
+    CardMemory* const memory = slot->Memory();
+    if (memory == nullptr || command == nullptr || response == nullptr || command->skip != 0)
+        return SendApduImpl(slot->CardHandle(), command, response, lastStatus, noLog, forceExtended);
+
+    // A repeat whose answer the card gave before is answered the same way,
+    // as a good exchange would be.
+    if (memory->Answer(*command, forceExtended != 0, *response)) {
+        StoreStatus(lastStatus, 0);
+        return CKR_OK;
+    }
+    const uint64_t generation = memory->Generation();
+    const CK_RV rv = SendApduImpl(slot->CardHandle(), command, response, lastStatus, noLog, forceExtended);
+    memory->Observe(*command, forceExtended != 0, rv, *response, generation);
+    return rv;
 }
 
 CK_RV SendApdu(const Slot* slot, ApduCommand* command, ApduResponse* response, CK_ULONG* lastStatus,

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@
 #include "pkcs11/cryptoki.h"
 
 namespace Brelt::MW::Card {
+
+class CardMemory;
 
 class ConnectionMgr {
  public:
@@ -104,7 +107,8 @@ class ConnectionMgr {
   // Steps of AddSlotIDs between the transaction's begin and the
   // registration; may throw on malformed card data.
   enum class LoadOutcome { Registered, Retry, GiveUp };
-  LoadOutcome LoadAndRegister(const std::string& readerName, SCARDHANDLE card, DWORD eventState, bool eventFlag,
+  LoadOutcome LoadAndRegister(const std::string& readerName, SCARDHANDLE card,
+                              const std::shared_ptr<CardMemory>& memory, DWORD eventState, bool eventFlag,
                               bool& transactionOpen, std::vector<SlotPtr>& newSlots);
   CK_RV ReEstablishContext();
   // After the PC/SC service came back: every card handle is dead, so every

@@ -112,6 +112,9 @@ int ConnectionMgr::AddSlotIDs(const std::string& readerName, DWORD eventState, b
     SCardDisconnect(card, SCARD_LEAVE_CARD);
     return 0;
   }
+  // What the module learns of the card from here on is kept with its slots.
+  const auto memory = std::make_shared<CardMemory>();
+  memory->TransactionBegun(rv == SCARD_S_SUCCESS);
   if (rv != SCARD_S_SUCCESS) {
     LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true,
                "Cannot begin transaction with card, SCardBeginTransaction() result = %s", ErrorText(rv));
@@ -123,7 +126,7 @@ int ConnectionMgr::AddSlotIDs(const std::string& readerName, DWORD eventState, b
   std::vector<SlotPtr> newSlots;
   int result = 0;
   try {
-    switch (LoadAndRegister(readerName, card, eventState, eventFlag, transactionOpen, newSlots)) {
+    switch (LoadAndRegister(readerName, card, memory, eventState, eventFlag, transactionOpen, newSlots)) {
       case LoadOutcome::Registered:
         return 1;  // the card handle now belongs to the card's token
       case LoadOutcome::Retry:
@@ -168,6 +171,7 @@ int ConnectionMgr::AddSlotIDs(const std::string& readerName, DWORD eventState, b
 }
 
 ConnectionMgr::LoadOutcome ConnectionMgr::LoadAndRegister(const std::string& readerName, SCARDHANDLE card,
+                                                          const std::shared_ptr<CardMemory>& memory,
                                                           DWORD eventState, bool eventFlag, bool& transactionOpen,
                                                           std::vector<SlotPtr>& newSlots) {
   static constexpr const char* kName = "ConnectionMgr::AddSlotIDs";
@@ -178,6 +182,7 @@ ConnectionMgr::LoadOutcome ConnectionMgr::LoadAndRegister(const std::string& rea
   {
     Slot connection(firstSlotId, readerName);
     connection.SetCardHandle(card);
+    connection.SetCardMemory(memory);
     const CK_RV rv = applications->LoadReaderApplications(readerName, connection, newSlots, ownApplication);
     if (rv != CKR_OK) {
       LogMessage(LOG_LEVEL_INFO, true, kName, __LINE__, true, "LoadReaderApplications result = %s", CkrToString(rv));
@@ -202,15 +207,18 @@ ConnectionMgr::LoadOutcome ConnectionMgr::LoadAndRegister(const std::string& rea
   if (secureChannelProfile) {
     Slot connection(firstSlotId, readerName);
     connection.SetCardHandle(card);
+    connection.SetCardMemory(memory);
     if (const CK_RV rv = applications->ReadCardAccess(connection, cardAccess); rv != CKR_OK) {
       LogMessage(LOG_LEVEL_INFO, true, kName, __LINE__, true, "Read CardAccess result = %s", CkrToString(rv));
       return LoadOutcome::Retry;
     }
   }
 
-  if (const LONG rv = SCardEndTransaction(card, SCARD_LEAVE_CARD); rv != SCARD_S_SUCCESS)
+  const LONG ended = SCardEndTransaction(card, SCARD_LEAVE_CARD);
+  memory->TransactionEnded(ended == SCARD_S_SUCCESS);
+  if (ended != SCARD_S_SUCCESS)
     LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true,
-               "Cannot end transaction with card, SCardEndTransaction() result = %s", ErrorText(rv));
+               "Cannot end transaction with card, SCardEndTransaction() result = %s", ErrorText(ended));
   transactionOpen = false;
 
   if (facts->cardProfile == kProfileSigZepEp && cardAccess.empty()) return LoadOutcome::Retry;
@@ -221,6 +229,7 @@ ConnectionMgr::LoadOutcome ConnectionMgr::LoadAndRegister(const std::string& rea
     slot->SetEvent(eventFlag);
     slot->SetTokenPresent(true);
     slot->SetCardHandle(card);
+    slot->SetCardMemory(memory);
     slot->SetReaderState(static_cast<uint32_t>(eventState));
     LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "Adding slot with id %lu", slot->SlotId());
     LogMessage(LOG_LEVEL_DEBUG, true, nullptr, 0, true, "Adding slot with tokenID %u", tokenId);

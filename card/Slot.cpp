@@ -10,11 +10,13 @@ Slot::Slot(CK_SLOT_ID slotId, std::string readerName, std::string displayName)
 LONG Slot::BeginCardTransaction() {
   const LONG rv = SCardBeginTransaction(cardHandle_);
   if (rv == SCARD_S_SUCCESS) openTransactions_.fetch_add(1);
+  if (memory_) memory_->TransactionBegun(rv == SCARD_S_SUCCESS);
   return rv;
 }
 
 LONG Slot::EndCardTransaction() {
   const LONG rv = SCardEndTransaction(cardHandle_, SCARD_LEAVE_CARD);
+  if (memory_) memory_->TransactionEnded(rv == SCARD_S_SUCCESS);
   if (rv == SCARD_S_SUCCESS) {
     // Never below zero, even when a transaction begun elsewhere on the same
     // handle is ended through this slot.

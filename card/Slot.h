@@ -14,8 +14,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "card/CardMemory.h"
 #include "card/InvalidationMark.h"
 #include "pkcs11/cryptoki.h"
 
@@ -43,6 +45,10 @@ class Slot {
   void SetTokenId(uint32_t tokenId) { tokenId_ = tokenId; }
   SCARDHANDLE CardHandle() const { return cardHandle_; }
   void SetCardHandle(SCARDHANDLE card) { cardHandle_ = card; }
+  // What the module remembers of the card, shared by the card's slots; null
+  // when nothing is to be remembered (every command goes to the card).
+  CardMemory* Memory() const { return memory_.get(); }
+  void SetCardMemory(std::shared_ptr<CardMemory> memory) { memory_ = std::move(memory); }
 
   uint32_t ReaderState() const { return readerState_.load(); }
   void SetReaderState(uint32_t eventState) { readerState_.store(eventState & kReaderStateMask); }
@@ -74,6 +80,7 @@ class Slot {
   const std::string displayName_;
   uint32_t tokenId_ = 0;
   SCARDHANDLE cardHandle_ = 0;
+  std::shared_ptr<CardMemory> memory_;
   std::atomic<uint32_t> readerState_{0};
   std::atomic<bool> tokenPresent_{false};
   std::atomic<bool> eventFlag_{false};

@@ -272,6 +272,9 @@ void StatusCache::InvalidateSlot(CK_SLOT_ID slotId) {
     cache->MarkSlotInvalidLocked(*slot, Now());
     cache->RemoveCardAuthLocked(slot->CardHandle(), false);
   }
+  // A call that still holds the slot must not be answered from what the
+  // module remembers of a card that has gone.
+  if (CardMemory* memory = slot->Memory()) memory->ForgetAll();
   SCardDisconnect(slot->CardHandle(), SCARD_LEAVE_CARD);
   InvalidateToken(slot->TokenId());
 }
@@ -292,6 +295,7 @@ void StatusCache::InvalidateAllSlots() {
       LogMessage(LOG_LEVEL_DEBUG, true, kName, __LINE__, true,
                  "Invalidating slot (from InvalidateAllSlots) with id %lu", slot->SlotId());
       slot->SetTimestamp(now);
+      if (CardMemory* memory = slot->Memory()) memory->ForgetAll();
     }
   }
   for (SCARDHANDLE card : cards) SCardDisconnect(card, SCARD_LEAVE_CARD);
@@ -372,6 +376,8 @@ void StatusCache::ReconnectIfNeeded(Slot& slot) {
   const LONG status =
       SCardStatus(slot.CardHandle(), readerName, &readerLength, &state, &protocol, atr, &atrLength);
   if (status == SCARD_S_SUCCESS) return;
+  // Reset, removed or unreachable: nothing remembered of the card holds.
+  if (CardMemory* memory = slot.Memory()) memory->ForgetAll();
 
   // Only a reset or unpowered card is the same card: reconnect it. After a
   // removal the reader may already hold another person's card; reconnecting

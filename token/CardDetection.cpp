@@ -1,6 +1,7 @@
 #include "token/CardDetection.h"
 
 #include <algorithm>
+#include <map>
 #include <new>
 
 #include "LogTrace.h"
@@ -78,6 +79,39 @@ CK_RV ReadCiaAndOdf(const Slot* slot, ApplicationInfo& application, OdfRecords& 
     return ParseOD(&file, odf);
 }
 
+// The directory files of an application as they are read during one load.
+// Two object kinds share each of the PIN, private-key and public-key
+// directory files (the ODF names a file once, under one index), so each
+// index is read from the card once and handed to both kinds.
+template <typename Files>
+class DirectoryFiles {
+public:
+    // The files the ODF lists under the index of `kind`; `lastPath` becomes
+    // the path of the last one.
+    CK_RV Load(const Slot* slot, CioFileKind kind, const OdfRecords& odf, uint32_t transparent, Bytes& lastPath,
+               const Files*& files)
+    {
+        const uint32_t index = CioFileKindToOdfIndex(kind);
+        auto found = read_.find(index);
+        if (found == read_.end()) {
+            Read read;
+            const CK_RV rv = LoadCIOData(slot, index, odf, read.files, read.lastPath, transparent);
+            if (rv != CKR_OK) return rv;
+            found = read_.emplace(index, std::move(read)).first;
+        }
+        lastPath = Copy(found->second.lastPath);
+        files = &found->second.files;
+        return CKR_OK;
+    }
+
+private:
+    struct Read {
+        Files files;
+        Bytes lastPath;
+    };
+    std::map<uint32_t, Read> read_;
+};
+
 // Settings that tell the loaders of one application per EF.DIR record apart.
 struct RecordLoader {
     const char* name;
@@ -111,12 +145,13 @@ CK_RV LoadPerRecord(const RecordLoader& loader, const Slot* slot, uint32_t cardO
         if (record.ddoAid && record.ddoAid->length > 0 && record.ddoAid->data[0] != 0x00)
             application->IasAid = Copy(record.ddoAid);
 
+        DirectoryFiles<HexBinaries> directoryFiles;
         for (CioFileKind kind = kFirstKind; kind <= kLastKind; ++kind) {
             auto list = std::make_unique<CIOObjectList>(kind);
-            HexBinaries files;
-            CK_RV rv = LoadCIOData(slot, CioFileKindToOdfIndex(kind), odf, files, list->path, 1);
+            const HexBinaries* files = nullptr;
+            CK_RV rv = directoryFiles.Load(slot, kind, odf, 1, list->path, files);
             if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
-            for (const auto& file : files) {
+            for (const auto& file : *files) {
                 rv = ParseCIOFile(file.get(), *list, application->Profile);
                 if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
             }
@@ -272,16 +307,17 @@ CK_RV LoadAppsInfo_Default(const Slot* slot, uint32_t cardOS, uint32_t profile, 
     application->CiaLoaded = 1;
     application->IasAid = std::make_unique<HexBinary>(*application->Aid);
 
+    DirectoryFiles<std::vector<AsnElements>> directoryFiles;
     for (CioFileKind kind = kFirstKind; kind <= kLastKind; ++kind) {
         auto list = std::make_unique<CIOObjectList>(kind);
-        std::vector<AsnElements> files;
-        rv = LoadCIOData(slot, CioFileKindToOdfIndex(kind), odf, files, list->path, 0);
+        const std::vector<AsnElements>* files = nullptr;
+        rv = directoryFiles.Load(slot, kind, odf, 0, list->path, files);
         if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
-        for (const AsnElements& entries : files) {
+        for (const AsnElements& entries : *files) {
             rv = ParseCIOFile(entries, *list, application->Profile);
             if (rv != CKR_OK) return Fail(trace, __LINE__, rv);
         }
-        if (!files.empty()) application->ObjectLists.push_back(std::move(list));
+        if (!files->empty()) application->ObjectLists.push_back(std::move(list));
     }
     out[key] = std::move(application);
     return trace.Result(CKR_OK);

@@ -47,6 +47,16 @@ bool TlvValue(const std::vector<uint8_t>& answer, uint8_t tag, std::vector<uint8
     return true;
 }
 
+// Names a public-key file of an application in the card's memory.
+std::string PublicKeyFileKey(const ApplicationInfo& application, const HexBinary& path)
+{
+    std::string key = "public key ";
+    if (application.Aid) key += application.Aid->ToString();
+    key += '/';
+    key += path.ToString();
+    return key;
+}
+
 CK_RV LookUp(CK_SLOT_ID slotId, Card::SlotPtr& slot, ApplicationInfoPtr& application)
 {
     slot = Card::StatusCache::GetSlotWithoutProbe(slotId);
@@ -279,19 +289,30 @@ CK_RV ReadPublicKey(CK_SLOT_ID slotId, CK_OBJECT_HANDLE handle, RsaPublicValues&
         return Failed(trace, __LINE__, CKR_OBJECT_HANDLE_INVALID);
     }
 
-    // Key files are named relative to the application DF.
-    if (CK_RV rv = Card::SetIntoCiaAppDF(nullptr, slot.get(), application->Aid.get()); rv != CKR_OK) {
-        return Failed(trace, __LINE__, rv);
-    }
-    const bool fromMf = rsa->path->length > 2 && rsa->path->data[0] == 0x3F && rsa->path->data[1] == 0x00;
-    HexBinary file;
-    if (CK_RV rv = ReadEF(slot.get(), rsa->path->data, static_cast<uint16_t>(rsa->path->length), file, fromMf ? 0 : 1);
-        rv != CKR_OK) {
-        return Failed(trace, __LINE__, rv);
+    // The key file is read once per insertion of the card.
+    std::vector<uint8_t> bytes;
+    Card::CardMemory* const memory = slot->Memory();
+    const std::string key = PublicKeyFileKey(*application, *rsa->path);
+    if (auto kept = memory != nullptr ? memory->File(key) : std::nullopt) {
+        bytes = std::move(*kept);
+    } else {
+        const uint64_t generation = memory != nullptr ? memory->Generation() : 0;
+        // Key files are named relative to the application DF.
+        if (CK_RV rv = Card::SetIntoCiaAppDF(nullptr, slot.get(), application->Aid.get()); rv != CKR_OK) {
+            return Failed(trace, __LINE__, rv);
+        }
+        const bool fromMf = rsa->path->length > 2 && rsa->path->data[0] == 0x3F && rsa->path->data[1] == 0x00;
+        HexBinary file;
+        if (CK_RV rv =
+                ReadEF(slot.get(), rsa->path->data, static_cast<uint16_t>(rsa->path->length), file, fromMf ? 0 : 1);
+            rv != CKR_OK) {
+            return Failed(trace, __LINE__, rv);
+        }
+        bytes.assign(file.data, file.data + std::max<int32_t>(file.length, 0));
+        if (memory != nullptr) memory->KeepFile(key, bytes, generation);
     }
 
     RsaPublicValues values;
-    const std::vector<uint8_t> bytes(file.data, file.data + std::max<int32_t>(file.length, 0));
     if (!TlvValue(bytes, 0x81, values.modulus) || values.modulus.empty()) {
         LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "Public key wrong format, cannot read modulus");
         return Failed(trace, __LINE__, CKR_WRAPPED_KEY_INVALID);

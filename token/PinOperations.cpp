@@ -51,6 +51,13 @@ CK_RV SelectIasApplication(Pkcs11::Session& session, const Card::Slot& slot, con
                                [] { return false; });
 }
 
+// A PIN pad sends its command to the card itself, past the transport, so
+// the transport's idea of the card's current file no longer holds.
+void PinPadWillSend(const Card::Slot& slot)
+{
+  if (Card::CardMemory* memory = slot.Memory()) memory->ForgetCurrentFile();
+}
+
 // How a PIN command travels: the plain transport (never wrapped), SendApdu
 // (which applies a chip-authentication channel by itself), or wrapped here
 // with the card's application-container channel first.
@@ -261,6 +268,7 @@ CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinRefe
         LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Show PinPad request dialog failed with error: %d",
                    static_cast<int>(shown));
       }
+      PinPadWillSend(*slot);
       rv = Card::SPE_VerifyPin(slot->CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, nullptr);
       if (CK_RV closed = keyboard->ClosePinPadDialog(); closed != CKR_OK) {
         LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Close PinPad request dialog failed with error: %d",
@@ -340,6 +348,7 @@ CK_RV VerifyOnPadUnderChannel(const Card::Slot& slot, const Card::PinReference& 
   if (CK_RV rv = Card::SetApduData(&verifyTemplate, sizeof kTemplate, kTemplate, 1); rv != CKR_OK) return rv;
   const std::unique_ptr<Card::ApduCommand> wrapped = channel->EncodeCommand(&verifyTemplate, Card::kSmHeaderOnly);
   if (!wrapped) return CKR_FUNCTION_FAILED;
+  PinPadWillSend(slot);
   const CK_RV rv = Card::SPE_VerifyPin(slot.CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, wrapped.get());
   channel->IncrementSSC();
   return rv;
@@ -408,7 +417,8 @@ CK_RV PresentCIAPin_SigZepEp(Pkcs11::Session& session, const Card::PinReference&
       if (keyboard->GetPinType() == 1 && application->Profile == QesEacProfile) {
         rv = VerifyOnPadUnderChannel(*slot, pin, pinRef);
       } else {
-        rv = Card::SPE_VerifyPin(slot->CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, nullptr);
+        PinPadWillSend(*slot);
+      rv = Card::SPE_VerifyPin(slot->CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, nullptr);
       }
       if (rv != CKR_OK) {
         LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Insert PIN with PinPad failed with error: %d",
@@ -520,6 +530,7 @@ CK_RV ChangePin(Pkcs11::Session& session, uint8_t pinRef, const Card::PinReferen
   CK_RV rv = CKR_OK;
   if (!IsPinGiven(newPin, newLength)) {
     const uint8_t mode = oldPin != nullptr ? 3 : 1;
+    PinPadWillSend(*slot);
     rv = Card::SPE_ModifyPin(slot->CardHandle(), pinRef, pin, mode, kPinPadTimeOut, kPinPadTimeOut);
   } else {
     std::unique_ptr<HexBinary> newBlock;

@@ -40,7 +40,8 @@ Der Fci(size_t size)
 class ProfileLoaders : public CardFixture {
 protected:
     // Scripts the card's answers for loading one application from
-    // transparent files: CIAInfo, ODF, AODF (read twice), PrKDF (twice), CDF.
+    // transparent files: CIAInfo, ODF, AODF, PrKDF, CDF, each read once
+    // although two object kinds share the AODF and the PrKDF.
     void ScriptApplication(const Der* efDir = nullptr)
     {
         cardsim::ClearFaults();
@@ -57,8 +58,6 @@ protected:
             {"5031", Cat({Tlv(0xA8, {Tlv(0x30, {Prim(0x04, "4401")})}), Tlv(0xA0, {Tlv(0x30, {Prim(0x04, "4402")})}),
                           Tlv(0xA4, {Tlv(0x30, {Prim(0x04, "4404")})})})},
             {"4401", Cat({kPin, Hex("0000")})},
-            {"4401", Cat({kPin, Hex("0000")})},
-            {"4402", Cat({kRsaKey, kEcKey})},
             {"4402", Cat({kRsaKey, kEcKey})},
             {"4404", kCert},
         };
