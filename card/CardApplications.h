@@ -67,6 +67,15 @@ class CardApplications {
   // facts when the table is empty; CKR_FUNCTION_FAILED when it has no valid
   // entry for the slot.
   virtual CK_RV GetApplicationFacts(CK_SLOT_ID slotId, std::optional<ApplicationFacts>& facts) = 0;
+  // The card profile of the application alone, under the same rules; every
+  // card call asks for it, so it need not copy the other facts.
+  virtual CK_RV GetCardProfile(CK_SLOT_ID slotId, std::optional<uint32_t>& profile) {
+    std::optional<ApplicationFacts> facts;
+    const CK_RV rv = GetApplicationFacts(slotId, facts);
+    profile.reset();
+    if (facts) profile = facts->cardProfile;
+    return rv;
+  }
 
   // The token information the card's files give (everything but the session
   // counts).

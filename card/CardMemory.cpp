@@ -148,6 +148,7 @@ void CardMemory::ForgetCurrentFile() {
 void CardMemory::ForgetDataLocked() {
   staticData_.clear();
   files_.clear();
+  pinPad_.reset();
   ++generation_;
 }
 
@@ -210,6 +211,16 @@ void CardMemory::KeepFile(const std::string& key, std::vector<uint8_t> contents,
   std::lock_guard lock(mutex_);
   if (generation != generation_) return;
   files_[key] = std::move(contents);
+}
+
+std::optional<bool> CardMemory::PinPad() const {
+  std::lock_guard lock(mutex_);
+  return pinPad_;
+}
+
+void CardMemory::KeepPinPad(bool pinPad, uint64_t generation) {
+  std::lock_guard lock(mutex_);
+  if (generation == generation_) pinPad_ = pinPad;
 }
 
 bool CardMemory::HoldsTransaction() const {

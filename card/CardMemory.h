@@ -65,6 +65,10 @@ class CardMemory {
   std::optional<std::vector<uint8_t>> File(const std::string& key) const;
   void KeepFile(const std::string& key, std::vector<uint8_t> contents, uint64_t generation);
 
+  // Whether the reader has a PIN pad, as its feature list told once.
+  std::optional<bool> PinPad() const;
+  void KeepPinPad(bool pinPad, uint64_t generation);
+
   bool HoldsTransaction() const;
 
  private:
@@ -81,6 +85,7 @@ class CardMemory {
   std::optional<Answered> currentFile_;
   std::map<std::vector<uint8_t>, std::vector<uint8_t>> staticData_;
   std::map<std::string, std::vector<uint8_t>> files_;
+  std::optional<bool> pinPad_;
 };
 
 }  // namespace Brelt::MW::Card

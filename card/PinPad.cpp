@@ -9,6 +9,7 @@
 
 #include "LogTrace.h"
 #include "Logger.h"
+#include "card/Slot.h"
 
 namespace Brelt::MW::Card {
 
@@ -119,6 +120,20 @@ bool SPE_HasPinPad(SCARDHANDLE card)
   PinPadFeatures features;
   if (SPE_GetFeatures(card, features) != CKR_OK) return false;
   return SPE_HasPinPad(features);
+}
+
+bool SPE_HasPinPad(const Slot& slot)
+{
+  CardMemory* const memory = slot.Memory();
+  if (memory == nullptr) return SPE_HasPinPad(slot.CardHandle());
+  if (const std::optional<bool> known = memory->PinPad()) return *known;
+  const uint64_t generation = memory->Generation();
+  PinPadFeatures features;
+  // A failed request is asked again next time.
+  if (SPE_GetFeatures(slot.CardHandle(), features) != CKR_OK) return false;
+  const bool pinPad = SPE_HasPinPad(features);
+  memory->KeepPinPad(pinPad, generation);
+  return pinPad;
 }
 
 uint8_t SPE_GetPinFormat(uint8_t pwdType)

@@ -16,6 +16,8 @@
 
 namespace Brelt::MW::Card {
 
+class Slot;
+
 // Part 10 feature tags.
 inline constexpr uint8_t kFeatureVerifyPinStart = 0x01;
 inline constexpr uint8_t kFeatureVerifyPinFinish = 0x02;
@@ -43,6 +45,8 @@ uint32_t SPE_GetFeatureCode(const PinPadFeatures& features, uint8_t tag);
 // Both direct features, or all four start/finish features.
 bool SPE_HasPinPad(SCARDHANDLE card);
 bool SPE_HasPinPad(const PinPadFeatures& features);
+// The same for the slot's card, asked of the reader once per insertion.
+bool SPE_HasPinPad(const Slot& slot);
 
 // PIN format bits of bmFormatString: 1 BCD, 2 ASCII, 0 binary.
 uint8_t SPE_GetPinFormat(uint8_t pwdType);

@@ -41,6 +41,16 @@ class TokenCardApplications final : public CardApplications {
 
   void RemoveAllInvalidApplications() override { MW::Token::RemoveAllInvalidApplications(); }
 
+  CK_RV GetCardProfile(CK_SLOT_ID slotId, std::optional<uint32_t>& profile) override {
+    profile.reset();
+    std::lock_guard lock(MW::Token::ApplicationListMutex());
+    MW::Token::ApplicationInfoPtr application;
+    if (const CK_RV rv = MW::Token::FindApplicationInfo(static_cast<uint32_t>(slotId), application); rv != CKR_OK)
+      return rv;
+    if (application) profile = application->Profile;
+    return CKR_OK;
+  }
+
   CK_RV GetApplicationFacts(CK_SLOT_ID slotId, std::optional<ApplicationFacts>& facts) override {
     facts.reset();
     // Held while the application is read: card object management changes

@@ -55,11 +55,14 @@ CK_OBJECT_CLASS TemplateObjectClass(const CK_ATTRIBUTE* attributes, CK_ULONG cou
 }  // namespace
 
 void LogApiCall(const char* exportName) {
+  // The process and thread ids cost system calls: only for a record written.
+  if (!IsLogLevelEnabled(LOG_LEVEL_INFO)) return;
   LogMessage(LOG_LEVEL_INFO, true, nullptr, 0, true, "==> API_CALL [P:%08X,T:%08X]: %s()", ProcessId(),
              ThreadId(), exportName);
 }
 
 void LogApiResult(const char* exportName, CK_RV rv) {
+  if (!IsLogLevelEnabled(LOG_LEVEL_INFO)) return;
   const char* separator = "";
   std::string line;
   if (IsLogLevelEnabled(LOG_LEVEL_DATA)) {

@@ -52,12 +52,12 @@ CK_RV EndSessionTransaction(const Session& session) {
 
 // The profile steps: the secure channel of the profiles that have one.
 CK_RV EnsureSecureChannel(Session& session, bool lock) {
-  std::optional<Card::ApplicationFacts> facts;
-  if (const CK_RV rv = Card::Applications()->GetApplicationFacts(session.SlotId(), facts); rv != CKR_OK || !facts)
+  std::optional<uint32_t> profile;
+  if (const CK_RV rv = Card::Applications()->GetCardProfile(session.SlotId(), profile); rv != CKR_OK || !profile)
     return rv;
-  if (facts->cardProfile == kProfileSigZepEp && lock) {
+  if (*profile == kProfileSigZepEp && lock) {
     if (!StatusCache::EstablishAuthContext(session)) return CKR_FUNCTION_FAILED;
-  } else if (facts->cardProfile == kProfileQesEac) {
+  } else if (*profile == kProfileQesEac) {
     if (!StatusCache::EnsureSecureMessaging(&session)) return CKR_FUNCTION_FAILED;
     const Card::SlotPtr slot = StatusCache::GetSlotWithoutProbe(session.SlotId());
     if (!slot) return CKR_DEVICE_REMOVED;

@@ -37,9 +37,9 @@ CK_RV StartKeepAliveIfNeeded(const Card::Slot& slot) {
 // secure messaging and the master file selected.
 CK_RV PrepareApplication(const Card::Slot& slot, CK_SESSION_HANDLE handle) {
   constexpr uint32_t kQesEacProfile = 4;
-  std::optional<Card::ApplicationFacts> application;
-  if (CK_RV rv = Card::Applications()->GetApplicationFacts(slot.SlotId(), application); rv != CKR_OK) return rv;
-  if (!application || application->cardProfile != kQesEacProfile) return CKR_OK;
+  std::optional<uint32_t> profile;
+  if (CK_RV rv = Card::Applications()->GetCardProfile(slot.SlotId(), profile); rv != CKR_OK) return rv;
+  if (!profile || *profile != kQesEacProfile) return CKR_OK;
   SessionPtr session = StatusCache::GetSession(handle);
   if (!session || !StatusCache::EnsureSecureMessaging(session.get())) return CKR_FUNCTION_FAILED;
   return Card::SelectMF(&slot);

@@ -13,14 +13,19 @@
 #include "LogNames.h"
 #include "Logger.h"
 
+// Every internal function traces its entry and exit: the level is tested
+// before a record is formatted, so that a call costs little while the trace
+// is off.
 inline void TraceEntering(const char* function)
 {
-    LogMessage(LOG_LEVEL_TRACE, true, nullptr, 0, true, "Entering %s", function);
+    if (IsLogLevelEnabled(LOG_LEVEL_TRACE))
+        LogMessage(LOG_LEVEL_TRACE, true, nullptr, 0, true, "Entering %s", function);
 }
 
 inline void TraceLeaving(const char* function)
 {
-    LogMessage(LOG_LEVEL_TRACE, true, nullptr, 0, true, "Leaving %s", function);
+    if (IsLogLevelEnabled(LOG_LEVEL_TRACE))
+        LogMessage(LOG_LEVEL_TRACE, true, nullptr, 0, true, "Leaving %s", function);
 }
 
 inline void TraceLeaving(const char* function, CK_RV result)

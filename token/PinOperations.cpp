@@ -251,7 +251,7 @@ CK_RV PresentCIAPin_DefaultProfile(Pkcs11::Session& session, const Card::PinRefe
   }
 
   const std::unique_ptr<HexBinary> text = DialogText(pinBytes, pinLength);
-  const bool pinPad = Card::SPE_HasPinPad(slot->CardHandle());
+  const bool pinPad = Card::SPE_HasPinPad(*slot);
   if (keyboard == nullptr) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
   const bool usePinPad = tokenInfo.flags != 0 && pinPad;
   PinRoute route;
@@ -389,7 +389,7 @@ CK_RV PresentCIAPin_SigZepEp(Pkcs11::Session& session, const Card::PinReference&
   }
 
   const std::unique_ptr<HexBinary> text = DialogText(pinBytes, pinLength);
-  const bool usePinPad = tokenInfo.flags != 0 && Card::SPE_HasPinPad(slot->CardHandle());
+  const bool usePinPad = tokenInfo.flags != 0 && Card::SPE_HasPinPad(*slot);
   if (keyboard == nullptr) return Failed(trace, kName, __LINE__, CKR_FUNCTION_FAILED);
 
   for (;;) {

@@ -286,7 +286,7 @@ CK_RV GetTokenInfoEF(const Card::Slot& slot, CK_TOKEN_INFO* info)
         info->flags |= CKF_USER_PIN_INITIALIZED;
     }
     info->flags |= CKF_RNG | CKF_TOKEN_INITIALIZED;
-    if (Card::SPE_HasPinPad(slot.CardHandle())) info->flags |= CKF_PROTECTED_AUTHENTICATION_PATH;
+    if (Card::SPE_HasPinPad(slot)) info->flags |= CKF_PROTECTED_AUTHENTICATION_PATH;
     if (HasPrivateObject(*application)) info->flags |= CKF_LOGIN_REQUIRED;
     return trace.Result(CKR_OK);
 }
