@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmark of the production module on a simulated card behind the
 # project's private pcscd: APDUs counted at the card and host time per call,
-# side by side with another module.
+# side by side with another module. A second run measures the same module
+# code on simulated readers inside the process (libbrelt-pkcs11-sim.so):
+# the module's own host time, without the PC/SC service's round trips.
 #
 #   scripts/bench.sh [personalisation] [compare-module]
 #
@@ -16,7 +18,7 @@ personalisation=${1:-DEF50}
 compare=${2:-softhsm}
 
 scripts/setup.sh >/dev/null
-scripts/build.sh release brelt-pkcs11 cardsim-vpcd brelt-bench >/dev/null
+scripts/build.sh release brelt-pkcs11 brelt-pkcs11-sim cardsim-vpcd brelt-bench >/dev/null
 
 build=$PWD/build/release
 work=$(mktemp -d)
@@ -46,5 +48,10 @@ esac
 # The rig names the file in which the card counts its APDUs.
 tests/simpcsc/with_pcscd_card.sh "$build/sim/vpcd/cardsim-vpcd" "$personalisation" \
   bash -c 'exec "$@" --apdu-count-file "$CARDSIM_VPCD_COUNT"' bench \
-  "$build/tools/brelt-bench" --module "$build/libbrelt-pkcs11.so" \
+  "$build/tools/brelt-bench" --module "$build/libbrelt-pkcs11.so" --pcsc-reader "Virtual PCD 00 00" \
   --label "libbrelt-pkcs11.so on $personalisation through pcscd" "${compare_args[@]}"
+
+echo
+CARDSIM_CARDS=$personalisation "$build/tools/brelt-bench" --module "$build/libbrelt-pkcs11-sim.so" \
+  --label "libbrelt-pkcs11-sim.so on $personalisation, simulated readers in the process (no PC/SC service)" \
+  "${compare_args[@]}"

@@ -6,14 +6,20 @@
 // rewrites after every command (cardsim-vpcd --count-file); without it the
 // APDU column stays empty. Nothing here asserts anything: it prints figures.
 //
+// With --pcsc-reader it also measures the PC/SC service itself on that
+// reader: what one APDU and one service call (such as the begin or end of a
+// transaction) cost, which every card call of a module pays on top of its
+// own work.
+//
 // Usage: brelt-bench --module PATH [--pin PIN] [--label TEXT]
 //                    [--compare PATH [--compare-pin PIN] [--compare-label TEXT]]
-//                    [--apdu-count-file FILE] [--repeat N]
+//                    [--apdu-count-file FILE] [--repeat N] [--pcsc-reader NAME]
 
 #include <dlfcn.h>
 #include <p11-kit/pkcs11.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <winscard.h>
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +45,7 @@ struct Options {
     std::string comparePin;
     std::string compareLabel;
     std::string apduCountFile;
+    std::string pcscReader;
     int repeat = 20;
 };
 
@@ -281,6 +288,59 @@ std::pair<Figure, Figure> MeasureLoad(const std::string& path, int runs)
 
 using Results = std::vector<std::pair<std::string, Figure>>;
 
+// The PC/SC service on its own: one APDU (GET DATA of the life-cycle byte)
+// and one transaction begin or end, through the same service the module
+// uses. The service's library is loaded here, at run time, so that the load
+// figures of the modules still include it.
+Results MeasurePcsc(const std::string& reader, const ApduCounter& counter, int repeat)
+{
+    Results results;
+    void* library = ::dlopen("libpcsclite.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        std::fprintf(stderr, "brelt-bench: no PC/SC library: %s\n", ::dlerror());
+        return results;
+    }
+    auto symbol = [library](const char* name) { return ::dlsym(library, name); };
+    const auto establish = reinterpret_cast<decltype(&SCardEstablishContext)>(symbol("SCardEstablishContext"));
+    const auto release = reinterpret_cast<decltype(&SCardReleaseContext)>(symbol("SCardReleaseContext"));
+    const auto connect = reinterpret_cast<decltype(&SCardConnect)>(symbol("SCardConnect"));
+    const auto disconnect = reinterpret_cast<decltype(&SCardDisconnect)>(symbol("SCardDisconnect"));
+    const auto begin = reinterpret_cast<decltype(&SCardBeginTransaction)>(symbol("SCardBeginTransaction"));
+    const auto end = reinterpret_cast<decltype(&SCardEndTransaction)>(symbol("SCardEndTransaction"));
+    const auto transmit = reinterpret_cast<decltype(&SCardTransmit)>(symbol("SCardTransmit"));
+    const auto* t1 = static_cast<const SCARD_IO_REQUEST*>(symbol("g_rgSCardT1Pci"));
+    SCARDCONTEXT context = 0;
+    if (!establish || !release || !connect || !disconnect || !begin || !end || !transmit || !t1 ||
+        establish(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
+        std::fprintf(stderr, "brelt-bench: no PC/SC service\n");
+        return results;
+    }
+    SCARDHANDLE card = 0;
+    DWORD protocol = 0;
+    if (connect(context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card, &protocol) !=
+        SCARD_S_SUCCESS) {
+        std::fprintf(stderr, "brelt-bench: cannot connect to %s\n", reader.c_str());
+        release(context);
+        return results;
+    }
+    const int times = repeat * 50;
+    Figure calls = Measure(ApduCounter(""), times, [&] {
+        begin(card);
+        end(card, SCARD_LEAVE_CARD);
+    });
+    *calls.microseconds /= 2;
+    results.emplace_back("PC/SC: one service call (transaction begin or end)", calls);
+    const unsigned char getData[] = {0x00, 0xCA, 0x01, 0x83, 0x00};
+    results.emplace_back("PC/SC: one APDU through the service", Measure(counter, times, [&] {
+                             unsigned char answer[258];
+                             DWORD length = sizeof answer;
+                             transmit(card, t1, getData, sizeof getData, nullptr, answer, &length);
+                         }));
+    disconnect(card, SCARD_LEAVE_CARD);
+    release(context);
+    return results;  // the library stays loaded, like the modules
+}
+
 // `load`: MeasureLoad's figures, taken before any module was loaded here (a
 // child of this process inherits what this process has loaded).
 Results Run(const std::string& path, const std::pair<Figure, Figure>& load, const std::string& pin,
@@ -466,6 +526,8 @@ bool ParseOptions(int argc, char** argv, Options& options)
             options.compareLabel = value;
         } else if (arg == "--apdu-count-file") {
             options.apduCountFile = value;
+        } else if (arg == "--pcsc-reader") {
+            options.pcscReader = value;
         } else if (arg == "--repeat") {
             options.repeat = std::max(1, std::atoi(value.c_str()));
         } else {
@@ -483,7 +545,8 @@ int main(int argc, char** argv)
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: brelt-bench --module PATH [--pin PIN] [--label TEXT] [--compare PATH "
-                     "[--compare-pin PIN] [--compare-label TEXT]] [--apdu-count-file FILE] [--repeat N]\n");
+                     "[--compare-pin PIN] [--compare-label TEXT]] [--apdu-count-file FILE] [--repeat N] "
+                     "[--pcsc-reader NAME]\n");
         return 2;
     }
     const ApduCounter counter(options.apduCountFile);
@@ -491,7 +554,12 @@ int main(int argc, char** argv)
     const auto ourLoad = MeasureLoad(options.module, kLoadRuns);
     const auto theirLoad =
         options.compare.empty() ? std::pair<Figure, Figure>() : MeasureLoad(options.compare, kLoadRuns);
-    const Results ours = Run(options.module, ourLoad, options.pin, counter, options.repeat);
+    // After the load figures: the service's library must not be loaded in
+    // the children that measure loading.
+    Results ours;
+    if (!options.pcscReader.empty()) ours = MeasurePcsc(options.pcscReader, counter, options.repeat);
+    const Results module = Run(options.module, ourLoad, options.pin, counter, options.repeat);
+    ours.insert(ours.end(), module.begin(), module.end());
     if (options.compare.empty()) {
         Print(options, ours, nullptr);
         return 0;
