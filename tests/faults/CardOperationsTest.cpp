@@ -9,6 +9,8 @@
 #include <map>
 #include <mutex>
 
+#include "card/Slot.h"
+#include "card/StatusCache.h"
 #include "token/ApplicationInfoList.h"
 #include "token/CIOObject.h"
 
@@ -83,6 +85,14 @@ public:
     }
 
 protected:
+    // What the module remembers of the card (static data, public-key files)
+    // is forgotten before a run, so that every run reads the card as the
+    // first one after an insertion does.
+    void ForgetCardMemory() const
+    {
+        const auto slot = Brelt::MW::Card::StatusCache::GetSlotWithoutProbe(slot_);
+        if (slot && slot->Memory()) slot->Memory()->ForgetAll();
+    }
     CK_STATE State() const
     {
         CK_SESSION_INFO info{};
@@ -98,6 +108,10 @@ private:
 class TokenInformation final : public SessionOperation {
 public:
     explicit TokenInformation(Bench& bench) : SessionOperation(bench, false) {}
+    void Reset() override { ForgetCardMemory(); }
+    // What a faulted run kept in memory must be right: the run after it
+    // reads from memory.
+    Outcome RunAgain() override { return Run(); }
     Outcome Run() override
     {
         CK_TOKEN_INFO info{};
@@ -208,6 +222,7 @@ public:
     // but what a faulted run kept must be right afterwards.
     void Reset() override
     {
+        ForgetCardMemory();
         Brelt::MW::Token::ApplicationInfoPtr application;
         if (Brelt::MW::Token::GetApplicationInfo(static_cast<uint32_t>(slot_), application) != CKR_OK || !application)
             return;
