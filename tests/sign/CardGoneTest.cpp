@@ -2,6 +2,7 @@
 // the card transaction when calls race each other or finalisation.
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <thread>
@@ -152,6 +153,16 @@ TEST_F(CardGoneTest, CallsRunningWhenTheCardGoesFail)
 // closes its session: the transaction it then begins must still end.
 TEST_F(CardGoneTest, InitRacingACloseLeavesNoTransaction)
 {
+    // A mutex of the test's own: other test programs of the same user take
+    // the real one while they work.
+    char folder[] = "/tmp/card-gone-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    Brelt::MW::Pkcs11::CardMutex::SetFolderForTesting(folder);
+    const std::shared_ptr<void> restore(nullptr, [&](void*) {
+        C_Finalize(nullptr);
+        Brelt::MW::Pkcs11::CardMutex::SetFolderForTesting({});
+        std::filesystem::remove_all(folder);
+    });
     Load("DEF44");
     const auto keys = (LogIn(Open()), PrivateKeys());
     ASSERT_GE(keys.size(), 2u);
