@@ -3,8 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "../base/LogTestSupport.h"
-#include "Logger.h"
 #include "SimulatedReader.h"
 #include "card/ApduTransport.h"
 
@@ -185,39 +183,4 @@ TEST_F(ApduTransportTest, ProtectedExchanges)
 
     SetApduProtectorLookup(nullptr);
     g_protector.reset();
-}
-
-TEST_F(ApduTransportTest, NoLogKeepsCommandBytesOutOfTheLog)
-{
-    Insert("DEF50");
-    char folder[] = "/tmp/brelt-apdu-log-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string path = std::string(folder) + "/pkcs11.log";
-    setenv("COPYRIGHT_BRELT_PKCS11_P", path.c_str(), 1);
-    setenv("COPYRIGHT_BRELT_PKCS11_L", "5", 1);
-    setenv("COPYRIGHT_BRELT_PKCS11_T", "0", 1);
-    InitLogger();
-
-    ApduCommand verify;
-    ApduResponse response;
-    const uint8_t pin[] = {0x37, 0x35, 0x39, 0x31};
-    SetApdu(&verify, 0x00, 0x20, 0x00, 0x81, kNoLe, kSwSuccess);
-    SetApduData(&verify, sizeof pin, pin, 1);
-    cardsim::InjectFault(kReader, Fault::AnswerWith({}, Hex("63C1")));
-    EXPECT_EQ(SendApdu(&slot_, &verify, &response, nullptr, 1, 0), CKR_FUNCTION_FAILED);
-
-    ApduCommand select;
-    SetApdu(&select, 0x00, 0xA4, 0x00, 0x0C, kNoLe, kSwSuccess);
-    EXPECT_EQ(SendApdu(&slot_, &select, &response, nullptr, 0, 0), CKR_OK);
-    CloseLogger();
-    unsetenv("COPYRIGHT_BRELT_PKCS11_P");
-    unsetenv("COPYRIGHT_BRELT_PKCS11_L");
-    unsetenv("COPYRIGHT_BRELT_PKCS11_T");
-
-    const std::string log = ReadFile(path);
-    std::filesystem::remove_all(folder);
-    EXPECT_EQ(log.find("37 35 39 31"), std::string::npos);
-    EXPECT_EQ(log.find("Ins = 20"), std::string::npos);
-    EXPECT_NE(log.find("Invalid response SW: 63C1, expected: 9000"), std::string::npos);
-    EXPECT_NE(log.find("Ins = A4"), std::string::npos);  // a normal command is logged
 }

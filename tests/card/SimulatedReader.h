@@ -7,6 +7,7 @@
 #include <cardsim/Card.h>
 #include <cardsim/Readers.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +55,11 @@ protected:
         for (const auto& entry : cardsim::Transcript(kReader)) commands.push_back(cardsim::ToHex(entry.command));
         cardsim::ClearTranscript(kReader);
         return commands;
+    }
+
+    static bool AnyStartsWith(const std::vector<std::string>& commands, const std::string& prefix)
+    {
+        return std::any_of(commands.begin(), commands.end(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
     }
 
     // Sends raw bytes around the module (test set-up such as CREATE FILE).

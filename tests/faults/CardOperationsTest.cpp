@@ -11,6 +11,7 @@
 
 #include "card/Slot.h"
 #include "card/StatusCache.h"
+#include "tests/sign/ChannelApplication.h"
 #include "token/ApplicationInfoList.h"
 #include "token/CIOObject.h"
 
@@ -18,7 +19,6 @@ namespace faults {
 namespace {
 
 constexpr const char* kReader = "Fault Reader 00";
-constexpr const char* kPinPadReader = "PIN pad Fault Reader 01";
 
 std::string AttributeName(CK_ATTRIBUTE_TYPE type)
 {
@@ -56,18 +56,18 @@ public:
     using Operation::Operation;
     void Reset() override
     {
-        bench_.Finalize();
+        C_Finalize(nullptr);
         if (!cardsim::IccIn(bench_.Reader())) cardsim::InsertCard(bench_.Reader(), bench_.Card());
     }
     Outcome Run() override
     {
-        const CK_RV rv = bench_.Initialize();
+        const CK_RV rv = C_Initialize(nullptr);
         bench_.Settle();
         const CK_SLOT_ID slot = bench_.Slot();
         CloseFaultWindow();
-        return {{"C_Initialize", "C_Initialize", rv, ""}, Loaded(slot)};
+        return {{"C_Initialize", "C_Initialize", rv}, Loaded(slot)};
     }
-    Outcome RunAgain() override { return {{"C_Initialize", "C_Initialize", CKR_OK, ""}, Loaded(bench_.WaitForSlot())}; }
+    Outcome RunAgain() override { return {{"C_Initialize", "C_Initialize", CKR_OK}, Loaded(bench_.WaitForSlot())}; }
 };
 
 // Operations on a session of the loaded card.
@@ -78,10 +78,9 @@ public:
     {
         slot_ = bench_.Slot();
         session_ = OpenSession(slot_);
-        if (logIn_) {
-            const CK_RV rv = LogIn(session_, bench_.Card()->UserPin());
-            EXPECT_TRUE(rv == CKR_OK || rv == CKR_USER_ALREADY_LOGGED_IN) << rv;
-        }
+        if (!logIn_) return;
+        const CK_RV rv = LogIn(session_, bench_.Card()->UserPin());
+        EXPECT_TRUE(rv == CKR_OK || rv == CKR_USER_ALREADY_LOGGED_IN) << rv;
     }
 
 protected:
@@ -92,11 +91,6 @@ protected:
     {
         const auto slot = Brelt::MW::Card::StatusCache::GetSlotWithoutProbe(slot_);
         if (slot && slot->Memory()) slot->Memory()->ForgetAll();
-    }
-    CK_STATE State() const
-    {
-        CK_SESSION_INFO info{};
-        return C_GetSessionInfo(session_, &info) == CKR_OK ? info.state : CK_STATE(~0ul);
     }
     CK_SLOT_ID slot_ = 0;
     CK_SESSION_HANDLE session_ = 0;
@@ -120,19 +114,20 @@ public:
     }
 };
 
-// C_Login with the PIN given, or (empty PIN) typed on the reader's pad.
+// C_Login with the card's PIN, or typed on the reader's pad.
 class Login final : public SessionOperation {
 public:
     Login(Bench& bench, bool onPinPad) : SessionOperation(bench, false), onPinPad_(onPinPad) {}
     void Reset() override { C_Logout(session_); }
     Outcome Run() override
     {
-        CallResult call{"C_Login", "C_Login", CKR_OK, ""};
-        call.rv = onPinPad_ ? C_Login(session_, CKU_USER, nullptr, 0) : LogIn(session_, bench_.Card()->UserPin());
-        const CK_STATE state = State();
-        const bool loggedIn = state == CKS_RW_USER_FUNCTIONS || state == CKS_RO_USER_FUNCTIONS;
+        CallResult call{"C_Login", "C_Login",
+                        onPinPad_ ? C_Login(session_, CKU_USER, nullptr, 0) : LogIn(session_, bench_.Card()->UserPin())};
+        CK_SESSION_INFO info{};
+        const CK_STATE state = C_GetSessionInfo(session_, &info) == CKR_OK ? info.state : CK_STATE(~0ul);
         call.output = std::to_string(state);
-        if (call.rv != CKR_OK && loggedIn) call.problem = "session logged in after a failed login";
+        if (call.rv != CKR_OK && (state == CKS_RW_USER_FUNCTIONS || state == CKS_RO_USER_FUNCTIONS))
+            call.problem = "session logged in after a failed login";
         if (call.rv == CKR_OK && !bench_.Card()->Pin(0x01)->verified) call.problem = "card PIN not verified";
         return {call};
     }
@@ -155,9 +150,9 @@ public:
     {
         std::string old = bench_.Card()->UserPin();
         std::string next = old == first_ ? second_ : first_;
-        CallResult call{"C_SetPIN", "C_SetPIN", CKR_OK, ""};
-        call.rv = C_SetPIN(session_, reinterpret_cast<CK_UTF8CHAR_PTR>(old.data()), old.size(),
-                           reinterpret_cast<CK_UTF8CHAR_PTR>(next.data()), next.size());
+        CallResult call{"C_SetPIN", "C_SetPIN",
+                        C_SetPIN(session_, reinterpret_cast<CK_UTF8CHAR_PTR>(old.data()), old.size(),
+                                 reinterpret_cast<CK_UTF8CHAR_PTR>(next.data()), next.size())};
         if (call.rv == CKR_OK && bench_.Card()->UserPin() != next) call.problem = "the card kept its PIN";
         return {call};
     }
@@ -165,14 +160,6 @@ public:
 private:
     std::string first_, second_;
 };
-
-std::vector<uint8_t> DigestInfo()
-{
-    std::vector<uint8_t> info = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04,
-                                 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-    info.insert(info.end(), 32, 0x5A);
-    return info;
-}
 
 // C_SignInit with the first private key, then C_Sign, or the data in two
 // C_SignUpdate parts and C_SignFinal.
@@ -188,22 +175,19 @@ public:
     Outcome Run() override
     {
         Outcome calls;
+        const auto call = [&](const char* label, const char* function, CK_RV rv) {
+            calls.push_back({label, function, rv});
+            return rv == CKR_OK;
+        };
         CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
-        calls.push_back({"C_SignInit", "C_SignInit", C_SignInit(session_, &mechanism, key_), ""});
-        if (calls.back().rv != CKR_OK) return calls;
-        std::vector<uint8_t> data = DigestInfo(), signature(512);
+        std::vector<uint8_t> data = channeltest::DigestInfo(), signature(512);
         CK_ULONG length = signature.size();
-        if (inParts_) {
-            calls.push_back({"C_SignUpdate 1", "C_SignUpdate", C_SignUpdate(session_, data.data(), 20), ""});
-            if (calls.back().rv != CKR_OK) return calls;
-            calls.push_back(
-                {"C_SignUpdate 2", "C_SignUpdate", C_SignUpdate(session_, data.data() + 20, data.size() - 20), ""});
-            if (calls.back().rv != CKR_OK) return calls;
-            calls.push_back({"C_SignFinal", "C_SignFinal", C_SignFinal(session_, signature.data(), &length), ""});
-        } else {
-            calls.push_back(
-                {"C_Sign", "C_Sign", C_Sign(session_, data.data(), data.size(), signature.data(), &length), ""});
-        }
+        if (!call("C_SignInit", "C_SignInit", C_SignInit(session_, &mechanism, key_))) return calls;
+        if (!inParts_)
+            call("C_Sign", "C_Sign", C_Sign(session_, data.data(), data.size(), signature.data(), &length));
+        else if (call("C_SignUpdate 1", "C_SignUpdate", C_SignUpdate(session_, data.data(), 20)) &&
+                 call("C_SignUpdate 2", "C_SignUpdate", C_SignUpdate(session_, data.data() + 20, data.size() - 20)))
+            call("C_SignFinal", "C_SignFinal", C_SignFinal(session_, signature.data(), &length));
         if (calls.back().rv == CKR_OK) calls.back().output = Hex(signature.data(), length);
         return calls;
     }
@@ -235,29 +219,27 @@ public:
     {
         SessionOperation::Prepare();
         classes_.clear();
-        for (const CK_OBJECT_CLASS cls : {CKO_DATA, CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY})
-            for (const CK_OBJECT_HANDLE object : FindAll(session_, cls)) classes_[object] = cls;
+        for (const auto& [cls, name] : {std::pair{CKO_DATA, "data object"}, {CKO_CERTIFICATE, "certificate"},
+                                        {CKO_PUBLIC_KEY, "public key"}, {CKO_PRIVATE_KEY, "private key"}})
+            for (const CK_OBJECT_HANDLE object : FindAll(session_, cls)) classes_[object] = name;
     }
     Outcome Run() override
     {
         Outcome calls;
-        calls.push_back({"C_FindObjectsInit", "C_FindObjectsInit", C_FindObjectsInit(session_, nullptr, 0), ""});
+        calls.push_back({"C_FindObjectsInit", "C_FindObjectsInit", C_FindObjectsInit(session_, nullptr, 0)});
         if (calls.back().rv != CKR_OK) return calls;
         std::vector<CK_OBJECT_HANDLE> objects(128);
         CK_ULONG count = 0;
-        calls.push_back({"C_FindObjects", "C_FindObjects", C_FindObjects(session_, objects.data(), objects.size(), &count), ""});
+        calls.push_back({"C_FindObjects", "C_FindObjects", C_FindObjects(session_, objects.data(), objects.size(), &count)});
         objects.resize(calls.back().rv == CKR_OK ? count : 0);
         calls.back().output = Hex(objects.data(), objects.size() * sizeof(CK_OBJECT_HANDLE));
-        calls.push_back({"C_FindObjectsFinal", "C_FindObjectsFinal", C_FindObjectsFinal(session_), ""});
-        std::vector<uint8_t> value(16384);
+        calls.push_back({"C_FindObjectsFinal", "C_FindObjectsFinal", C_FindObjectsFinal(session_)});
         for (size_t i = 0; i < objects.size(); ++i) {
+            const auto it = classes_.find(objects[i]);
+            const std::string of = " of " + (it != classes_.end() ? it->second : "object") + " #" + std::to_string(i);
             for (const CK_ATTRIBUTE_TYPE type : AllAttributeTypes()) {
-                CK_ATTRIBUTE attribute = {type, value.data(), value.size()};
-                CallResult call{"C_GetAttributeValue " + AttributeName(type) + " of " + ClassOf(objects[i]) + " #" +
-                                    std::to_string(i),
-                                "C_GetAttributeValue", C_GetAttributeValue(session_, objects[i], &attribute, 1), ""};
-                call.output = attribute.ulValueLen <= value.size() ? Hex(value.data(), attribute.ulValueLen)
-                                                                   : std::to_string(long(attribute.ulValueLen));
+                CallResult call{"C_GetAttributeValue " + AttributeName(type) + of, "C_GetAttributeValue", CKR_OK};
+                call.output = AttributeValue(session_, objects[i], type, call.rv);
                 calls.push_back(std::move(call));
             }
         }
@@ -265,18 +247,7 @@ public:
     }
 
 private:
-    std::string ClassOf(CK_OBJECT_HANDLE object) const
-    {
-        const auto it = classes_.find(object);
-        if (it == classes_.end()) return "object";
-        switch (it->second) {
-        case CKO_CERTIFICATE: return "certificate";
-        case CKO_PUBLIC_KEY: return "public key";
-        case CKO_PRIVATE_KEY: return "private key";
-        default: return "data object";
-        }
-    }
-    std::map<CK_OBJECT_HANDLE, CK_OBJECT_CLASS> classes_;
+    std::map<CK_OBJECT_HANDLE, std::string> classes_;
 };
 
 // C_GenerateRandom: the bytes must be the ones the card gave.
@@ -285,9 +256,8 @@ public:
     explicit Random(Bench& bench) : SessionOperation(bench, false) {}
     Outcome Run() override
     {
-        std::vector<uint8_t> random(32);
-        CallResult call{"C_GenerateRandom", "C_GenerateRandom", C_GenerateRandom(session_, random.data(), random.size()), ""};
-        std::vector<uint8_t> given;
+        std::vector<uint8_t> random(32), given;
+        CallResult call{"C_GenerateRandom", "C_GenerateRandom", C_GenerateRandom(session_, random.data(), random.size())};
         for (const auto& entry : CloseFaultWindow()) {
             const auto& answer = entry.response;
             if (entry.command.size() < 2 || entry.command[1] != 0x84 || entry.result != SCARD_S_SUCCESS ||
@@ -311,8 +281,8 @@ class CardFaults : public ::testing::TestWithParam<const char*> {};
 TEST_P(CardFaults, LoadingAtInsertion)
 {
     Bench bench(kReader);
-    bench.UseCard(GetParam());
-    ASSERT_EQ(bench.Initialize(), CKR_OK);
+    bench.UseCard(cardsim::MakePersonalisation(GetParam()));
+    ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
     LoadAtInsertion operation(bench);
     Sweep(std::string("loading ") + GetParam() + " at insertion", operation, kLoadKept);
 }
@@ -320,7 +290,7 @@ TEST_P(CardFaults, LoadingAtInsertion)
 TEST_P(CardFaults, LoadingAtInitialize)
 {
     Bench bench(kReader);
-    bench.UseCard(GetParam());
+    bench.UseCard(cardsim::MakePersonalisation(GetParam()));
     cardsim::InsertCard(kReader, bench.Card());
     LoadAtInitialize operation(bench);
     Sweep(std::string("loading ") + GetParam() + " at C_Initialize", operation, kLoadKept);
@@ -328,13 +298,19 @@ TEST_P(CardFaults, LoadingAtInitialize)
 
 INSTANTIATE_TEST_SUITE_P(Admitted, CardFaults, ::testing::Values("DEF50", "DEF44", "DEF43B", "SIGG50"));
 
-// The library with the card loaded in the given reader.
-void Start(Bench& bench, const char* personalisation)
+// Sweeps the operation on the card loaded in the reader (a plain one, or a
+// PIN-pad reader).
+template <typename TheOperation, typename... Arguments>
+void SweepOnLoadedCard(const std::string& name, const char* personalisation, cardsim::PinPad pinPad,
+                       const std::vector<Kept>& kept, Arguments... arguments)
 {
-    bench.UseCard(personalisation);
+    Bench bench(pinPad == cardsim::PinPad::None ? kReader : "PIN pad Fault Reader 01", pinPad);
+    bench.UseCard(cardsim::MakePersonalisation(personalisation));
     cardsim::InsertCard(bench.Reader(), bench.Card());
-    ASSERT_EQ(bench.Initialize(), CKR_OK);
+    ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
     ASSERT_NE(bench.WaitForSlot(), 0u);
+    TheOperation operation(bench, arguments...);
+    Sweep(name, operation, kept);
 }
 
 // Values that come from a card file the card did not give are answered as
@@ -355,73 +331,48 @@ std::vector<Kept> UnreadValues()
         add("certificate", type, "certificate");
     return kept;
 }
-const std::vector<Kept> kUnreadValuesKept = UnreadValues();
 
 // The operations whose commands differ between CardOS 5.0 and 4.x.
 class CardOsFaults : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CardOsFaults, TokenInformation)
 {
-    Bench bench(kReader);
-    Start(bench, GetParam());
-    TokenInformation operation(bench);
-    Sweep(std::string("C_GetTokenInfo on ") + GetParam(), operation,
-          {{"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x82}, "", "card OS version unread: model and firmware left blank"},
-           {"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x80}, "", "model text unread: model left blank"},
-           {"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x81}, "", "serial number unread: serial FFFFFFFFFFFFFFFF"}});
+    SweepOnLoadedCard<TokenInformation>(
+        std::string("C_GetTokenInfo on ") + GetParam(), GetParam(), cardsim::PinPad::None,
+        {{"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x82}, "", "card OS version unread: model and firmware left blank"},
+         {"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x80}, "", "model text unread: model left blank"},
+         {"C_GetTokenInfo", {0x00, 0xCA, 0x01, 0x81}, "", "serial number unread: serial FFFFFFFFFFFFFFFF"}});
 }
 
 TEST_P(CardOsFaults, Sign)
 {
-    Bench bench(kReader);
-    Start(bench, GetParam());
-    Sign single(bench, false);
-    Sweep(std::string("C_SignInit + C_Sign on ") + GetParam(), single);
-    Sign parts(bench, true);
-    Sweep(std::string("C_SignInit + C_SignUpdate + C_SignFinal on ") + GetParam(), parts);
+    SweepOnLoadedCard<Sign>(std::string("C_SignInit + C_Sign on ") + GetParam(), GetParam(), cardsim::PinPad::None,
+                            {}, false);
+    SweepOnLoadedCard<Sign>(std::string("C_SignInit + C_SignUpdate + C_SignFinal on ") + GetParam(), GetParam(),
+                            cardsim::PinPad::None, {}, true);
 }
 
 TEST_P(CardOsFaults, SearchAndEveryAttribute)
 {
-    Bench bench(kReader);
-    Start(bench, GetParam());
-    SearchAndRead operation(bench);
-    Sweep(std::string("search and every attribute on ") + GetParam(), operation, kUnreadValuesKept);
+    SweepOnLoadedCard<SearchAndRead>(std::string("search and every attribute on ") + GetParam(), GetParam(),
+                                     cardsim::PinPad::None, UnreadValues());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, CardOsFaults, ::testing::Values("DEF50", "DEF44"));
 
 TEST(SessionFaults, LoginWithPin)
 {
-    Bench bench(kReader);
-    Start(bench, "DEF50");
-    Login operation(bench, false);
-    Sweep("C_Login with a PIN", operation);
+    SweepOnLoadedCard<Login>("C_Login with a PIN", "DEF50", cardsim::PinPad::None, {}, false);
 }
 
 TEST(SessionFaults, LoginOnPinPad)
 {
-    Bench bench(kPinPadReader, cardsim::PinPad::Direct);
-    Start(bench, "DEF50");
-    Login operation(bench, true);
-    Sweep("C_Login on a PIN pad", operation);
+    SweepOnLoadedCard<Login>("C_Login on a PIN pad", "DEF50", cardsim::PinPad::Direct, {}, true);
 }
 
-TEST(SessionFaults, SetPin)
-{
-    Bench bench(kReader);
-    Start(bench, "DEF50");
-    SetPin operation(bench);
-    Sweep("C_SetPIN", operation);
-}
+TEST(SessionFaults, SetPin) { SweepOnLoadedCard<SetPin>("C_SetPIN", "DEF50", cardsim::PinPad::None, {}); }
 
-TEST(SessionFaults, GenerateRandom)
-{
-    Bench bench(kReader);
-    Start(bench, "DEF50");
-    Random operation(bench);
-    Sweep("C_GenerateRandom", operation);
-}
+TEST(SessionFaults, GenerateRandom) { SweepOnLoadedCard<Random>("C_GenerateRandom", "DEF50", cardsim::PinPad::None, {}); }
 
 }  // namespace
 }  // namespace faults

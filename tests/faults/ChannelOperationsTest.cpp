@@ -8,20 +8,14 @@
 
 #include <botan/pubkey.h>
 #include <botan/system_rng.h>
-#include <botan/x509cert.h>
 
 #include "card/ApduTransport.h"
 #include "card/CardCommands.h"
 #include "card/SecureMessaging.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
-#include "pkcs11/CryptoOperations.h"
-#include "pkcs11/Session.h"
 #include "tests/sign/ChannelApplication.h"
-#include "tests/sm/ChannelKeyValues.h"
 #include "tests/sm/SmTestSupport.h"
-#include "token/AttributeSource.h"
-#include "token/CardSignature.h"
 
 namespace faults {
 namespace {
@@ -87,44 +81,33 @@ private:
     SCARDHANDLE handle_ = 0;
 };
 
-// Mutual authentication with the application container's key.
-class AppContainerOpening final : public ChannelOperation {
+// Opening the card's channel: mutual authentication with the application
+// container's key, or chip authentication from EF.CardSecurity; renewed: the
+// channel is opened first and the card then loses it, so the kept file renews it.
+class ChannelOpening final : public ChannelOperation {
 public:
-    using ChannelOperation::ChannelOperation;
-    void Reset() override { StatusCache::RemoveCardAuth(slot_->CardHandle(), true); }
-    Outcome Run() override
-    {
-        const auto channel = StatusCache::EstablishAuthContext(session_);
-        CloseFaultWindow();
-        CallResult call{"application-container channel", "card", channel ? CKR_OK : CKR_FUNCTION_FAILED};
-        if (channel) call.output = Works(*channel) ? "works" : "opened, but its commands fail";
-        return {call};
-    }
-};
-
-// Chip authentication from EF.CardSecurity; with `renew`, the channel is
-// opened first and the card then loses it, so the kept file renews it.
-class ChipAuthenticationOpening final : public ChannelOperation {
-public:
-    ChipAuthenticationOpening(Bench& bench, bool renew) : ChannelOperation(bench), renew_(renew) {}
+    enum Kind { AppContainer, ChipAuthentication, RenewedChipAuthentication };
+    ChannelOpening(Bench& bench, Kind kind) : ChannelOperation(bench), kind_(kind) {}
     void Reset() override
     {
         StatusCache::RemoveCardAuth(slot_->CardHandle(), true);
-        if (!renew_) return;
+        if (kind_ != RenewedChipAuthentication) return;
         EXPECT_TRUE(StatusCache::CreateSecureMessaging(slot_.get(), &session_));
         bench_.Card()->Reset();
     }
     Outcome Run() override
     {
-        const auto channel = StatusCache::CreateSecureMessaging(slot_.get(), &session_);
+        const auto channel = kind_ == AppContainer ? StatusCache::EstablishAuthContext(session_)
+                                                   : StatusCache::CreateSecureMessaging(slot_.get(), &session_);
         CloseFaultWindow();
-        CallResult call{"chip-authentication channel", "card", channel ? CKR_OK : CKR_FUNCTION_FAILED};
+        CallResult call{kind_ == AppContainer ? "application-container channel" : "chip-authentication channel",
+                        "card", channel ? CKR_OK : CKR_FUNCTION_FAILED};
         if (channel) call.output = Works(*channel) ? "works" : "opened, but its commands fail";
         return {call};
     }
 
 private:
-    const bool renew_;
+    const Kind kind_;
 };
 
 // Inside the channel of the card's profile, as a signing or deciphering call
@@ -154,15 +137,9 @@ protected:
         auto channel = StatusCache::EnsureSecureMessaging(&session_);
         return channel && Brelt::MW::Card::SelectMF(slot_.get()) == CKR_OK ? channel : nullptr;
     }
-    Brelt::MW::Token::CIOObject* Key(size_t index) const
-    {
-        return application_->FindObjectList(Brelt::MW::Token::kKindRsaPrivateKey)->objects.at(index).get();
-    }
     std::unique_ptr<Botan::Public_Key> CertificateKey(uint8_t index) const
     {
-        cardsim::Bytes path = card_.df;
-        path.insert(path.end(), {0x43, index});
-        return Botan::X509_Certificate(*bench_.Card()->FileContents(path)).load_subject_public_key();
+        return channeltest::CertificateKey(*bench_.Card(), card_.df, index);
     }
     const channeltest::ChannelCard card_;
     Brelt::MW::Token::ApplicationInfoPtr application_;
@@ -175,35 +152,13 @@ public:
     {
         const auto channel = Channel();
         if (!channel) return {{"channel", "card", CKR_FUNCTION_FAILED}};
-        Brelt::MW::Token::AttributeSource source;
-        Brelt::MW::Token::SignatureKey key;
-        key.slotId = kSlotId;
-        key.lastStatus = session_.LastStatusWord();
-        key.userLoggedIn = true;
-        key.source = &source;
-        key.key = Key(0);
-        key.handle = channeltest::kSignatureKey;
-        key.channel = channel;
-        const cardsim::Bytes data = DigestInfo();
-        cardsim::Bytes signature(300);
-        CK_ULONG length = signature.size();
-        CallResult call{"signature", "card",
-                        Brelt::MW::Token::ComputeDigitalSignatureFinal(key, data.data(), uint16_t(data.size()),
-                                                                       signature.data(), &length)};
-        signature.resize(call.rv == CKR_OK ? length : 0);
+        const cardsim::Bytes data = channeltest::DigestInfo();
+        cardsim::Bytes signature;
+        CallResult call{"signature", "card", channeltest::SignInChannel(session_, application_, channel, data, signature)};
         call.output = Hex(signature);
         if (call.rv == CKR_OK && !Botan::PK_Verifier(*CertificateKey(1), "EMSA3(Raw)").verify_message(data, signature))
             call.problem = "signature does not verify";
         return {{"channel", "card", CKR_OK}, call};
-    }
-
-private:
-    static cardsim::Bytes DigestInfo()
-    {
-        cardsim::Bytes info = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03,
-                               0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-        info.insert(info.end(), 32, 0x6C);
-        return info;
     }
 };
 
@@ -215,42 +170,27 @@ public:
         InsideChannel::Prepare();
         if (cryptogram_.empty()) {
             Botan::PK_Encryptor_EME encryptor(*CertificateKey(2), Botan::system_rng(), "EME-PKCS1-v1_5");
-            cryptogram_ = encryptor.encrypt(kSecret, Botan::system_rng());
+            cryptogram_ = encryptor.encrypt(cardsim::Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+                                            Botan::system_rng());
         }
     }
     Outcome Run() override
     {
         if (!Channel()) return {{"channel", "card", CKR_FUNCTION_FAILED}};
-        Brelt::MW::Pkcs11::OperationContext& context = session_.decryptContext;
-        Brelt::MW::Pkcs11::ResetOperation(context);
-        const CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
-        context.mechanism = Brelt::MW::Pkcs11::CopyMechanism(&mechanism);
-        context.hKey = channeltest::kDecipherKey;
-        context.modulusBits = 2048;
-        cardsim::Bytes plain(256);
-        CK_ULONG length = plain.size();
+        cardsim::Bytes plain;
         CallResult call{"deciphering", "C_Decrypt",
-                        Brelt::MW::Pkcs11::Decrypt(session_, cryptogram_.data(), cryptogram_.size(), plain.data(),
-                                                   &length)};
-        plain.resize(call.rv == CKR_OK ? length : 0);
+                        channeltest::Decipher(session_, {CKM_RSA_PKCS, nullptr, 0}, cryptogram_, plain)};
         call.output = Hex(plain);
         return {{"channel", "card", CKR_OK}, call};
     }
 
 private:
-    const cardsim::Bytes kSecret{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
-                                 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10};
     std::vector<uint8_t> cryptogram_;
 };
 
-// The card in the reader, holding the module's container keys when it has
-// an application container.
 void UseCard(Bench& bench, const channeltest::ChannelCard& card)
 {
-    bench.UseCard(card.name);
-    if (card.profile == Brelt::MW::Token::SigZepEpProfile)
-        bench.Card()->SetApplicationContainerKeys(KeyBytes(smtest::kContainerKey),
-                                                  KeyBytes(smtest::kSessionKeyDerivationKey));
+    bench.UseCard(CardWithModuleKeys(card.name));
     cardsim::InsertCard(bench.Reader(), bench.Card());
 }
 
@@ -272,7 +212,7 @@ TEST_F(ChannelFaults, AppContainerChannel)
 {
     Bench bench(kReader);
     UseCard(bench, channeltest::kZep50);
-    AppContainerOpening operation(bench);
+    ChannelOpening operation(bench, ChannelOpening::AppContainer);
     Sweep("application-container channel on ZEP50", operation);
 }
 
@@ -280,9 +220,9 @@ TEST_F(ChannelFaults, ChipAuthentication)
 {
     Bench bench(kReader);
     UseCard(bench, channeltest::kQes50);
-    ChipAuthenticationOpening opening(bench, false);
+    ChannelOpening opening(bench, ChannelOpening::ChipAuthentication);
     Sweep("chip authentication on QES50", opening);
-    ChipAuthenticationOpening renewal(bench, true);
+    ChannelOpening renewal(bench, ChannelOpening::RenewedChipAuthentication);
     Sweep("chip authentication renewed on QES50", renewal);
 }
 

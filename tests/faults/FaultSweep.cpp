@@ -1,9 +1,12 @@
 #include "FaultSweep.h"
 
+#include <botan/hex.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -11,8 +14,8 @@
 #include <thread>
 
 #include "Dialogs/ui/PinDialogScript.h"
-#include <cardsim/Personalisations.h>
 
+#include "card/CardApplications.h"
 #include "card/ConnectionMgr.h"
 #include "token/ApplicationInfoList.h"
 #include "token/AttributeGetters.h"
@@ -22,21 +25,20 @@ namespace faults {
 using namespace std::chrono_literals;
 using Brelt::MW::Card::CardApplications;
 
-// --- fault kinds ---
-
 const std::vector<FaultKind>& FaultKinds()
 {
+    using cardsim::Fault;
     static const std::vector<FaultKind> kinds = {
-        {"transmit error SCARD_F_COMM_ERROR",
-         [](unsigned n) { return cardsim::Fault::TransmitError(SCARD_F_COMM_ERROR, n); }, false},
-        {"transmit error SCARD_W_RESET_CARD",
-         [](unsigned n) { return cardsim::Fault::TransmitError(SCARD_W_RESET_CARD, n); }, false},
+        {"transmit error SCARD_F_COMM_ERROR", [](unsigned n) { return Fault::TransmitError(SCARD_F_COMM_ERROR, n); },
+         false},
+        {"transmit error SCARD_W_RESET_CARD", [](unsigned n) { return Fault::TransmitError(SCARD_W_RESET_CARD, n); },
+         false},
         {"transmit error SCARD_W_REMOVED_CARD",
-         [](unsigned n) { return cardsim::Fault::TransmitError(SCARD_W_REMOVED_CARD, n); }, false},
-        {"card pulled before the command", [](unsigned n) { return cardsim::Fault::RemoveCardBefore(n); }, false},
-        {"one-byte answer", [](unsigned n) { return cardsim::Fault::OneByteAnswer(n); }, false},
-        {"status word 6F 00", [](unsigned n) { return cardsim::Fault::StatusWordFor({}, 0x6F, 0x00, n); }, true},
-        {"more data than asked for", [](unsigned n) { return cardsim::Fault::OversizedAnswer(n); }, true},
+         [](unsigned n) { return Fault::TransmitError(SCARD_W_REMOVED_CARD, n); }, false},
+        {"card pulled before the command", [](unsigned n) { return Fault::RemoveCardBefore(n); }, false},
+        {"one-byte answer", [](unsigned n) { return Fault::OneByteAnswer(n); }, false},
+        {"status word 6F 00", [](unsigned n) { return Fault::StatusWordFor({}, 0x6F, 0x00, n); }, true},
+        {"more data than asked for", [](unsigned n) { return Fault::OversizedAnswer(n); }, true},
     };
     return kinds;
 }
@@ -55,22 +57,17 @@ const std::set<CK_RV>& FailureCodes(const std::string& function)
         more.insert(card.begin(), card.end());
         return more;
     };
+    static const std::set<CK_RV> session = with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID});
+    static const std::set<CK_RV> signing =
+        with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID, CKR_FUNCTION_CANCELED});
     static const std::map<std::string, std::set<CK_RV>> codes = {
         {"C_Initialize", {CKR_FUNCTION_FAILED, CKR_GENERAL_ERROR, CKR_HOST_MEMORY}},
         {"load", {CKR_TOKEN_NOT_RECOGNIZED}},
         {"C_GetTokenInfo", with({CKR_SLOT_ID_INVALID, CKR_TOKEN_NOT_PRESENT, CKR_TOKEN_NOT_RECOGNIZED})},
-        {"C_Login", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
-        {"C_SetPIN", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
-        {"C_SignInit", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID, CKR_FUNCTION_CANCELED})},
-        {"C_Sign", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID, CKR_FUNCTION_CANCELED})},
-        {"C_SignUpdate", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID, CKR_FUNCTION_CANCELED})},
-        {"C_SignFinal", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID, CKR_FUNCTION_CANCELED})},
-        {"C_FindObjectsInit", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
-        {"C_FindObjects", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
-        {"C_FindObjectsFinal", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
+        {"C_Login", session}, {"C_SetPIN", session}, {"C_FindObjectsInit", session}, {"C_FindObjects", session},
+        {"C_FindObjectsFinal", session}, {"C_GenerateRandom", session}, {"C_Decrypt", session},
+        {"C_SignInit", signing}, {"C_Sign", signing}, {"C_SignUpdate", signing}, {"C_SignFinal", signing},
         {"C_GetAttributeValue", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID, CKR_OBJECT_HANDLE_INVALID})},
-        {"C_GenerateRandom", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
-        {"C_Decrypt", with({CKR_SESSION_CLOSED, CKR_SESSION_HANDLE_INVALID})},
         // Card-layer routines driven directly answer the card-layer codes.
         {"card", {CKR_DEVICE_ERROR, CKR_FUNCTION_FAILED, CKR_HOST_MEMORY}},
     };
@@ -86,12 +83,9 @@ std::string RvText(CK_RV rv)
     return text;
 }
 
-std::string Brief(const std::string& text)
-{
-    return text.size() <= 48 ? text : text.substr(0, 48) + "...";
-}
+std::string Brief(const std::string& text) { return text.size() <= 48 ? text : text.substr(0, 48) + "..."; }
 
-// Where two results part: "...<run> instead of ...<expected>".
+// Where two results part: "at <n>: ...<run> instead of ...<expected>".
 std::string Difference(const std::string& run, const std::string& expected)
 {
     const size_t at = size_t(std::mismatch(run.begin(), run.begin() + long(std::min(run.size(), expected.size())),
@@ -101,7 +95,7 @@ std::string Difference(const std::string& run, const std::string& expected)
            Brief(expected.substr(from));
 }
 
-// Which deviations are kept by design for the faulted command.
+// Whether a deviation is kept by design for the faulted command.
 using Excused = std::function<bool(const CallResult& call)>;
 
 // Compares a run with the fault-free one, call by call.
@@ -113,20 +107,18 @@ void CheckCalls(const Outcome& baseline, const Outcome& run, const Excused& excu
     for (const CallResult& call : run) {
         if (!call.problem.empty()) broken.push_back(call.label + ": " + call.problem);
         const auto it = expected.find(call.label);
-        const bool same = it != expected.end() && call.rv == it->second->rv && call.output == it->second->output;
-        if (same) continue;
+        if (it != expected.end() && call.rv == it->second->rv && call.output == it->second->output) continue;
         if (call.rv != CKR_OK && FailureCodes(call.function).count(call.rv) != 0) {
             failed = true;
             continue;
         }
         if (excused(call)) continue;
-        if (call.rv != CKR_OK) {
+        if (call.rv != CKR_OK)
             broken.push_back(call.label + ": " + RvText(call.rv) + " is not a failure code of " + call.function);
-        } else {
+        else
             broken.push_back(call.label + ": CKR_OK with " +
                              (it == expected.end() ? "no fault-free counterpart"
                                                    : "a wrong result " + Difference(call.output, it->second->output)));
-        }
     }
     if (!failed && run.size() < baseline.size() && broken.empty())
         broken.push_back("the run ended early without a failure");
@@ -136,42 +128,21 @@ void CheckCalls(const Outcome& baseline, const Outcome& run, const Excused& excu
 void CheckSame(const Outcome& baseline, const Outcome& run, const Excused& excused, std::vector<std::string>& broken)
 {
     for (size_t i = 0; i < std::max(baseline.size(), run.size()); ++i) {
-        if (i >= run.size()) {
-            broken.push_back("afterwards: " + baseline[i].label + " not reached");
-            return;
-        }
+        if (i >= run.size()) return broken.push_back("afterwards: " + baseline[i].label + " not reached");
         const CallResult& call = run[i];
         if (!call.problem.empty()) broken.push_back("afterwards: " + call.label + ": " + call.problem);
-        if (i >= baseline.size() || call.label != baseline[i].label) {
-            broken.push_back("afterwards: unexpected " + call.label);
-            return;
-        }
-        const bool same = call.rv == baseline[i].rv && call.output == baseline[i].output;
-        if (same || excused(call)) continue;
-        if (call.rv != baseline[i].rv) {
-            broken.push_back("afterwards: " + call.label + " answers " + RvText(call.rv));
-            return;
-        }
-        if (call.output != baseline[i].output) {
-            broken.push_back("afterwards: " + call.label + " gives " + Difference(call.output, baseline[i].output));
-            return;
-        }
+        if (i >= baseline.size() || call.label != baseline[i].label)
+            return broken.push_back("afterwards: unexpected " + call.label);
+        if ((call.rv == baseline[i].rv && call.output == baseline[i].output) || excused(call)) continue;
+        if (call.rv != baseline[i].rv)
+            return broken.push_back("afterwards: " + call.label + " answers " + RvText(call.rv));
+        return broken.push_back("afterwards: " + call.label + " gives " + Difference(call.output, baseline[i].output));
     }
 }
 
-bool IsCommand(const cardsim::TranscriptEntry& entry)
-{
-    return !entry.command.empty();
-}
+bool IsCommand(const cardsim::TranscriptEntry& entry) { return !entry.command.empty(); }
 
 uint8_t Ins(const cardsim::Bytes& command) { return command.size() > 1 ? command[1] : 0; }
-
-// Whether the card carried out command `index` (1-based) of the run.
-bool Reached(const cardsim::TranscriptEntry& entry, size_t index, unsigned faulted, const FaultKind& kind)
-{
-    if (entry.result != SCARD_S_SUCCESS) return false;
-    return index != faulted || kind.reachesCard;
-}
 
 // Commands that change what the card keeps.
 bool Writes(const cardsim::Bytes& command)
@@ -189,6 +160,14 @@ bool SpendsPinTries(const cardsim::Bytes& command)
     return (ins == 0x20 && command.size() > 5) || ins == 0x24 || ins == 0x2C;
 }
 
+std::vector<std::string> Sorted(std::vector<std::string> lines)
+{
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// PIN lines may change only after a command that spends tries reached the
+// card, other lines only after a writing one.
 void CheckCardState(const std::vector<std::string>& before, const std::vector<std::string>& after,
                     const std::vector<cardsim::TranscriptEntry>& window, unsigned faulted, const FaultKind& kind,
                     std::vector<std::string>& broken)
@@ -198,50 +177,53 @@ void CheckCardState(const std::vector<std::string>& before, const std::vector<st
     for (const auto& entry : window) {
         if (!IsCommand(entry)) continue;
         ++index;
-        if (!Reached(entry, index, faulted, kind)) continue;
+        if (entry.result != SCARD_S_SUCCESS || (index == faulted && !kind.reachesCard)) continue;
         wrote = wrote || Writes(entry.command);
         spent = spent || SpendsPinTries(entry.command);
     }
     std::vector<std::string> gone, added;
     std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(gone));
     std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
-    for (const auto& line : gone) {
-        const bool pin = line.rfind("PIN ", 0) == 0;
-        if (pin ? !spent : !wrote)
+    for (const auto& line : gone)
+        if (line.rfind("PIN ", 0) == 0 ? !spent : !wrote)
             broken.push_back("card changed without a command that may change it: " + Brief(line));
-    }
     if (gone.empty() && !added.empty() && !wrote)
         broken.push_back("card gained data without a writing command: " + Brief(added.front()));
 }
 
-std::vector<std::string> Sorted(std::vector<std::string> lines)
+bool LibraryRuns()
 {
-    std::sort(lines.begin(), lines.end());
-    return lines;
+    CK_ULONG count = 0;
+    return C_GetSlotList(CK_FALSE, nullptr, &count) != CKR_CRYPTOKI_NOT_INITIALIZED;
+}
+
+constexpr auto kPoll = 20ms;
+// Generous: a sanitizer build on a busy machine is slow, and only a defect
+// makes a wait run out.
+constexpr auto kPatience = 5s;
+
+template <typename Condition>
+bool Eventually(Condition condition)
+{
+    const auto end = std::chrono::steady_clock::now() + kPatience;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
 }
 
 }  // namespace
 
-// --- the bench ---
-
-// Forwards to the token layer's card applications and tells the test when a
-// card load has ended.
+// Forwards to the token layer's card applications and counts the card loads
+// that have ended.
 class Bench::LoadWatch final : public CardApplications {
 public:
     explicit LoadWatch(std::shared_ptr<CardApplications> inner) : inner_(std::move(inner)) {}
-
     CK_RV LoadReaderApplications(const std::string& readerName, Brelt::MW::Card::Slot& cardSlot,
                                  std::vector<Brelt::MW::Card::SlotPtr>& newSlots, bool& ownApplication) override
     {
-        struct Done {
-            LoadWatch& watch;
-            ~Done()
-            {
-                std::lock_guard lock(watch.mutex_);
-                ++watch.loads_;
-                watch.changed_.notify_all();
-            }
-        } done{*this};
+        const std::shared_ptr<void> done(nullptr, [this](void*) { ++loads; });
         return inner_->LoadReaderApplications(readerName, cardSlot, newSlots, ownApplication);
     }
     void InvalidateApplicationInfo(CK_SLOT_ID id) override { inner_->InvalidateApplicationInfo(id); }
@@ -262,44 +244,11 @@ public:
     {
         inner_->ApplyCardAccessPinLength(id, cardAccess);
     }
-
-    unsigned Loads()
-    {
-        std::lock_guard lock(mutex_);
-        return loads_;
-    }
-    bool WaitBeyond(unsigned loads, std::chrono::milliseconds limit)
-    {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return loads_ > loads; });
-    }
+    std::atomic<unsigned> loads{0};
 
 private:
     std::shared_ptr<CardApplications> inner_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    unsigned loads_ = 0;
 };
-
-namespace {
-
-constexpr auto kPoll = 20ms;
-// Generous: a sanitizer build on a busy machine is slow, and only a defect
-// makes a wait run out.
-constexpr auto kPatience = 5s;
-
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds limit = kPatience)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-}  // namespace
 
 Bench::Bench(std::string reader, cardsim::PinPad pinPad) : reader_(std::move(reader))
 {
@@ -325,36 +274,18 @@ Bench::~Bench()
     cardsim::RemoveAllReaders();
 }
 
-void Bench::UseCard(const std::string& personalisation)
-{
-    card_ = cardsim::MakePersonalisation(personalisation);
-}
-
-CK_RV Bench::Initialize()
-{
-    const CK_RV rv = C_Initialize(nullptr);
-    initialized_ = initialized_ || rv == CKR_OK;
-    return rv;
-}
-
-void Bench::Finalize()
-{
-    C_Finalize(nullptr);
-    initialized_ = false;
-}
-
 CK_SLOT_ID Bench::Insert()
 {
-    const unsigned loads = watch_->Loads();
+    const unsigned loads = watch_->loads;
     cardsim::InsertCard(reader_, card_);
-    if (!watch_->WaitBeyond(loads, kPatience)) ADD_FAILURE() << "the monitor never loaded the inserted card";
+    if (!Eventually([&] { return watch_->loads > loads; })) ADD_FAILURE() << "the monitor never loaded the inserted card";
     Settle();
     return Slot();
 }
 
 bool Bench::PutBack()
 {
-    if (initialized_) return Insert() != 0;
+    if (LibraryRuns()) return Insert() != 0;
     cardsim::InsertCard(reader_, card_);
     return true;
 }
@@ -378,8 +309,7 @@ CK_SLOT_ID Bench::Slot() const
 {
     CK_SLOT_ID slots[8];
     CK_ULONG count = 8;
-    if (C_GetSlotList(CK_TRUE, slots, &count) != CKR_OK || count == 0) return 0;
-    return slots[0];
+    return C_GetSlotList(CK_TRUE, slots, &count) == CKR_OK && count != 0 ? slots[0] : 0;
 }
 
 bool Bench::Settle()
@@ -388,7 +318,7 @@ bool Bench::Settle()
     // registered, or the handle given back, right after it ends.
     return Eventually([&] {
         const cardsim::ReaderUse use = cardsim::UseOf(reader_);
-        return !use.transactionHeld && (use.handles == 0 || !initialized_ || Slot() != 0);
+        return !use.transactionHeld && (use.handles == 0 || !LibraryRuns() || Slot() != 0);
     });
 }
 
@@ -410,8 +340,6 @@ bool Bench::CardFree() const
     return free;
 }
 
-// --- operations ---
-
 const std::vector<cardsim::TranscriptEntry>& Operation::CloseFaultWindow()
 {
     window_ = cardsim::Transcript(bench_.Reader());
@@ -421,18 +349,14 @@ const std::vector<cardsim::TranscriptEntry>& Operation::CloseFaultWindow()
 
 std::vector<cardsim::TranscriptEntry> Operation::TakeWindow()
 {
-    std::vector<cardsim::TranscriptEntry> window =
-        window_ ? std::move(*window_) : cardsim::Transcript(bench_.Reader());
+    auto window = window_ ? std::move(*window_) : cardsim::Transcript(bench_.Reader());
     window_.reset();
     return window;
 }
 
-// --- the sweep ---
-
-Totals Sweep(const std::string& name, Operation& operation, const std::vector<Kept>& kept)
+void Sweep(const std::string& name, Operation& operation, const std::vector<Kept>& kept)
 {
     Bench& bench = operation.TheBench();
-    Totals totals;
     const std::string& reader = bench.Reader();
 
     // A first run fills what the module keeps between calls (a channel kept
@@ -446,17 +370,17 @@ Totals Sweep(const std::string& name, Operation& operation, const std::vector<Ke
     cardsim::ClearTranscript(reader);
     const Outcome baseline = operation.Run();
     std::vector<cardsim::TranscriptEntry> window = operation.TakeWindow();
-    for (const CallResult& call : baseline) {
+    for (const CallResult& call : baseline)
         EXPECT_TRUE(call.problem.empty()) << name << ", fault-free: " << call.label << ": " << call.problem;
-    }
-    totals.commands = size_t(std::count_if(window.begin(), window.end(), IsCommand));
-    if (totals.commands == 0) ADD_FAILURE() << name << ": no card command to fail";
+    const auto commands = unsigned(std::count_if(window.begin(), window.end(), IsCommand));
+    if (commands == 0) ADD_FAILURE() << name << ": no card command to fail";
     const size_t handles = cardsim::UseOf(reader).handles;
+    size_t tried = 0, passed = 0, keptRuns = 0;
     std::map<std::string, size_t> keptCounts;
 
-    for (unsigned at = 1; at <= totals.commands; ++at) {
+    for (unsigned at = 1; at <= commands; ++at) {
         for (const FaultKind& kind : FaultKinds()) {
-            ++totals.tried;
+            ++tried;
             std::vector<std::string> broken;
             operation.Reset();
             const std::shared_ptr<cardsim::Card> card = bench.Card();
@@ -467,7 +391,7 @@ Totals Sweep(const std::string& name, Operation& operation, const std::vector<Ke
             window = operation.TakeWindow();
             cardsim::ClearFaults();
             cardsim::Bytes faulted;
-            size_t index = 0;
+            unsigned index = 0;
             for (const auto& entry : window)
                 if (IsCommand(entry) && ++index == at) faulted = entry.command;
             // The run goes the fault-free run's way up to the fault.
@@ -476,9 +400,8 @@ Totals Sweep(const std::string& name, Operation& operation, const std::vector<Ke
             std::set<std::string> reasons;
             const Excused excused = [&](const CallResult& call) {
                 for (const Kept& rule : kept) {
-                    if (call.label.rfind(rule.label, 0) != 0) continue;
-                    if (!rule.output.empty() && call.output != rule.output) continue;
-                    if (faulted.size() < rule.command.size() ||
+                    if (call.label.rfind(rule.label, 0) != 0 || (!rule.output.empty() && call.output != rule.output) ||
+                        faulted.size() < rule.command.size() ||
                         !std::equal(rule.command.begin(), rule.command.end(), faulted.begin()))
                         continue;
                     reasons.insert(rule.why);
@@ -513,8 +436,8 @@ Totals Sweep(const std::string& name, Operation& operation, const std::vector<Ke
                                  std::to_string(handles));
 
             if (broken.empty()) {
-                ++totals.passed;
-                if (!reasons.empty()) ++totals.kept;
+                ++passed;
+                keptRuns += reasons.empty() ? 0 : 1;
                 for (const auto& why : reasons) ++keptCounts[why];
             } else {
                 std::ostringstream text;
@@ -524,40 +447,29 @@ Totals Sweep(const std::string& name, Operation& operation, const std::vector<Ke
             }
         }
     }
-    std::printf("[ fault sweep ] %s: %zu card commands, %zu faults tried, %zu passed (%zu by design)\n",
-                name.c_str(), totals.commands, totals.tried, totals.passed, totals.kept);
+    std::printf("[ fault sweep ] %s: %u card commands, %zu faults tried, %zu passed (%zu by design)\n", name.c_str(),
+                commands, tried, passed, keptRuns);
     for (const auto& [why, count] : keptCounts) std::printf("[ fault sweep ]   by design, %zu runs: %s\n", count, why.c_str());
     std::fflush(stdout);
-    return totals;
 }
 
 // --- helpers ---
 
 std::string Hex(const void* data, size_t length)
 {
-    std::string text;
-    char digits[3];
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < length; ++i) {
-        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-        text += digits;
-    }
-    return text;
+    return Botan::hex_encode(static_cast<const uint8_t*>(data), length);
 }
 
-std::string Hex(const std::vector<uint8_t>& bytes) { return Hex(bytes.data(), bytes.size()); }
-
-CK_SESSION_HANDLE OpenSession(CK_SLOT_ID slot, CK_FLAGS flags)
+CK_SESSION_HANDLE OpenSession(CK_SLOT_ID slot)
 {
     CK_SESSION_HANDLE session = 0;
-    EXPECT_EQ(C_OpenSession(slot, flags, nullptr, nullptr, &session), CKR_OK);
+    EXPECT_EQ(C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session), CKR_OK);
     return session;
 }
 
-CK_RV LogIn(CK_SESSION_HANDLE session, const std::string& pin)
+CK_RV LogIn(CK_SESSION_HANDLE session, std::string pin)
 {
-    std::string copy = pin;
-    return C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(copy.data()), copy.size());
+    return C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), pin.size());
 }
 
 std::vector<CK_OBJECT_HANDLE> FindAll(CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls)
@@ -572,17 +484,10 @@ std::vector<CK_OBJECT_HANDLE> FindAll(CK_SESSION_HANDLE session, CK_OBJECT_CLASS
     return found;
 }
 
-std::string TokenText(const CK_TOKEN_INFO& info)
+std::string TokenText(CK_TOKEN_INFO info)
 {
-    std::ostringstream text;
-    text << Hex(info.label, sizeof info.label) << "|" << Hex(info.manufacturerID, sizeof info.manufacturerID) << "|"
-         << Hex(info.model, sizeof info.model) << "|" << Hex(info.serialNumber, sizeof info.serialNumber) << "|"
-         << std::hex << info.flags << "|" << info.ulMaxPinLen << "|" << info.ulMinPinLen << "|"
-         << info.ulTotalPublicMemory << "|" << info.ulFreePublicMemory << "|" << info.ulTotalPrivateMemory << "|"
-         << info.ulFreePrivateMemory << "|" << int(info.hardwareVersion.major) << "."
-         << int(info.hardwareVersion.minor) << "|" << int(info.firmwareVersion.major) << "."
-         << int(info.firmwareVersion.minor) << "|" << Hex(info.utcTime, sizeof info.utcTime);
-    return text.str();
+    info.ulMaxSessionCount = info.ulSessionCount = info.ulMaxRwSessionCount = info.ulRwSessionCount = 0;
+    return Hex(&info, offsetof(CK_TOKEN_INFO, utcTime) + sizeof info.utcTime);  // no trailing padding
 }
 
 const std::vector<CK_ATTRIBUTE_TYPE>& AllAttributeTypes()
@@ -599,6 +504,15 @@ const std::vector<CK_ATTRIBUTE_TYPE>& AllAttributeTypes()
         CKA_ALWAYS_AUTHENTICATE, CKA_WRAP_WITH_TRUSTED, CKA_WRAP_TEMPLATE, CKA_UNWRAP_TEMPLATE,
         CKA_ALLOWED_MECHANISMS, Brelt::MW::Token::CKA_KEY_FILE_ID, Brelt::MW::Token::CKA_NON_REPUDIATION};
     return types;
+}
+
+std::string AttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, CK_RV& rv)
+{
+    static std::vector<uint8_t> value(16384);
+    CK_ATTRIBUTE attribute = {type, value.data(), value.size()};
+    rv = C_GetAttributeValue(session, object, &attribute, 1);
+    return attribute.ulValueLen <= value.size() ? Hex(value.data(), attribute.ulValueLen)
+                                                : std::to_string(long(attribute.ulValueLen));
 }
 
 std::string TokenFingerprint(CK_SLOT_ID slot)
@@ -619,14 +533,11 @@ std::string TokenFingerprint(CK_SLOT_ID slot)
     C_FindObjectsInit(session, nullptr, 0);
     C_FindObjects(session, objects.data(), objects.size(), &count);
     C_FindObjectsFinal(session);
-    objects.resize(count);
-    std::vector<uint8_t> value(16384);
-    for (size_t i = 0; i < objects.size(); ++i) {
+    for (CK_ULONG i = 0; i < count; ++i) {
         for (CK_ATTRIBUTE_TYPE type : AllAttributeTypes()) {
-            CK_ATTRIBUTE attribute = {type, value.data(), value.size()};
-            const CK_RV rv = C_GetAttributeValue(session, objects[i], &attribute, 1);
-            text << i << " " << type << " " << RvText(rv) << " "
-                 << (attribute.ulValueLen <= value.size() ? Hex(value.data(), attribute.ulValueLen) : "-") << "\n";
+            CK_RV rv = CKR_OK;
+            const std::string value = AttributeValue(session, objects[i], type, rv);
+            text << i << " " << type << " " << RvText(rv) << " " << value << "\n";
         }
     }
     C_CloseSession(session);

@@ -9,16 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <cardsim/Card.h>
+#include <cardsim/Personalisations.h>
 #include <cardsim/Readers.h>
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "card/CardApplications.h"
 #include "pkcs11/cryptoki.h"
 
 class QueuedPinDialogScript;
@@ -55,25 +53,19 @@ public:
 
     const std::string& Reader() const { return reader_; }
     std::shared_ptr<cardsim::Card> Card() const { return card_; }
-    // A new card of the personalisation, put into the reader only by Insert().
-    void UseCard(const std::string& personalisation);
-    CK_RV Initialize();
-    void Finalize();
-    bool Initialized() const { return initialized_; }
+    // A new card, put into the reader only by Insert().
+    void UseCard(std::shared_ptr<cardsim::Card> card) { card_ = std::move(card); }
     // Puts the card into the reader and waits until the monitor has tried to
-    // load it (and has settled: transaction ended, slot registered or handle
-    // given back). Returns the slot, 0 when the card got none.
+    // load it and has settled; the slot, 0 when the card got none.
     CK_SLOT_ID Insert();
-    // Puts a pulled card back: false when the running library gives it no
-    // slot. Without the library the card is only put back.
+    // Puts a pulled card back: false when the running library gives it no slot.
     bool PutBack();
     // Takes the card out and waits until the module has let it go.
     void Pull();
-    // Waits until the monitor gives the card in the reader a slot (it tries
-    // again after a failed load); 0 when it does not within a generous time.
+    // Waits until the monitor (which tries again after a failed load) gives
+    // the card a slot; 0 when it does not within a generous time.
     CK_SLOT_ID WaitForSlot();
-    // The slot of the card, 0 when none.
-    CK_SLOT_ID Slot() const;
+    CK_SLOT_ID Slot() const;  // 0 when none
     // Waits for the loads begun so far to end; false on a hang.
     bool Settle();
     // Whether another card handle could begin a transaction at once.
@@ -85,7 +77,6 @@ private:
     std::shared_ptr<cardsim::Card> card_;
     std::shared_ptr<LoadWatch> watch_;
     std::shared_ptr<QueuedPinDialogScript> dialogs_;
-    bool initialized_ = false;
 };
 
 // One operation under the sweep.
@@ -96,8 +87,7 @@ public:
     // Brings the module to where the operation starts (session, login); runs
     // again on the re-inserted card after a pull.
     virtual void Prepare() {}
-    // Before every run, outside the faults.
-    virtual void Reset() {}
+    virtual void Reset() {}  // before every run, outside the faults
     virtual Outcome Run() = 0;
     // The run after a faulted one, with the card still in the reader.
     virtual Outcome RunAgain() { return Reset(), Run(); }
@@ -116,13 +106,6 @@ private:
     std::optional<std::vector<cardsim::TranscriptEntry>> window_;
 };
 
-struct Totals {
-    size_t commands = 0;
-    size_t tried = 0;
-    size_t passed = 0;
-    size_t kept = 0;  // passed with a result kept by design
-};
-
 // A result the module gives by design although the sweep's checks call it
 // wrong: calls whose label starts with `label`, when the fault hits a command
 // starting with `command` (empty: any) and, when `output` is given, the call
@@ -136,21 +119,23 @@ struct Kept {
 
 // The fault-free run, then one run per card command and fault kind. Every
 // broken check is reported with ADD_FAILURE(); a summary line is printed.
-Totals Sweep(const std::string& name, Operation& operation, const std::vector<Kept>& kept = {});
+void Sweep(const std::string& name, Operation& operation, const std::vector<Kept>& kept = {});
 
 // --- helpers for operations ---
 std::string Hex(const void* data, size_t length);
-std::string Hex(const std::vector<uint8_t>& bytes);
-CK_SESSION_HANDLE OpenSession(CK_SLOT_ID slot, CK_FLAGS flags = CKF_SERIAL_SESSION | CKF_RW_SESSION);
-CK_RV LogIn(CK_SESSION_HANDLE session, const std::string& pin);
-// Handles of the objects the template matches, in search order.
+inline std::string Hex(const std::vector<uint8_t>& bytes) { return Hex(bytes.data(), bytes.size()); }
+CK_SESSION_HANDLE OpenSession(CK_SLOT_ID slot);
+CK_RV LogIn(CK_SESSION_HANDLE session, std::string pin);
+// Handles of the objects of the class, in search order.
 std::vector<CK_OBJECT_HANDLE> FindAll(CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls);
-// The token information of a slot as text, without the session counts.
-std::string TokenText(const CK_TOKEN_INFO& info);
+// The token information as text, without the session counts.
+std::string TokenText(CK_TOKEN_INFO info);
 // Everything a loaded card shows: token information, and every attribute
 // of every object as a fault-free caller sees it.
 std::string TokenFingerprint(CK_SLOT_ID slot);
 // Each attribute type the walks ask every object for.
 const std::vector<CK_ATTRIBUTE_TYPE>& AllAttributeTypes();
+// One attribute's value as hex, or its length when the call gives no value.
+std::string AttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, CK_RV& rv);
 
 }  // namespace faults

@@ -93,20 +93,12 @@ class LoginTest : public ::testing::Test {
   std::shared_ptr<Brelt::MW::Pkcs11::Session> ArmContextLogin(CK_SESSION_HANDLE handle)
   {
     auto state = SessionOf(handle);
-    if (state) state->signContext.hKey = FirstPrivateKey();
-    if (state) state->signContext.alwaysAuthenticate = true;
-    return state;
-  }
-
-  CK_OBJECT_HANDLE FirstPrivateKey()
-  {
     Brelt::MW::Token::ApplicationInfoPtr application;
     EXPECT_EQ(Brelt::MW::Token::GetApplicationInfo(static_cast<uint32_t>(slot_), application), CKR_OK);
-    if (!application) return 0;
-    for (const auto& list : application->ObjectLists) {
-      if (list && list->kind == 3 && !list->objects.empty()) return list->objects.front()->handle;
-    }
-    return 0;
+    if (!state || !application) return state;
+    state->signContext.hKey = application->FindObjectList(Brelt::MW::Token::kKindRsaPrivateKey)->objects.at(0)->handle;
+    state->signContext.alwaysAuthenticate = true;
+    return state;
   }
 
   static std::shared_ptr<Brelt::MW::Pkcs11::Session> SessionOf(CK_SESSION_HANDLE handle)

@@ -144,7 +144,9 @@ TEST_F(LoginTest, PinLengthsBeyondAByteWithoutAMaximum)
   EXPECT_EQ(card_->UserPin(), "123456");
 }
 
-TEST_F(LoginTest, KeyboardCancelAndWrongPinCancel)
+// The keyboard cancelled, or the dialog after a wrong PIN; a blocked PIN; a
+// PIN of a length the card refuses (67 00) asked for again.
+TEST_F(LoginTest, KeyboardCancelBlockedAndLengthDialogs)
 {
   Start("DEF50");
   const CK_SESSION_HANDLE session = Open();
@@ -152,29 +154,25 @@ TEST_F(LoginTest, KeyboardCancelAndWrongPinCancel)
   script_->AddKeyboardResult(CKR_FUNCTION_CANCELED);
   EXPECT_EQ(LoginWith(session, nullptr), CKR_FUNCTION_CANCELED);
   EXPECT_FALSE(AnyContains(Commands(), "00 20 00 01 08")) << "cancel sends no PIN";
-
   script_->AddPin("9999");
   script_->AddInvalidPinAnswer(CKR_FUNCTION_CANCELED);
   EXPECT_EQ(LoginWith(session, nullptr), CKR_FUNCTION_CANCELED);
   EXPECT_EQ(card_->Pin(1)->retriesLeft, 2);
   EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
-}
 
-TEST_F(LoginTest, KeyboardBlockedAndLengthDialogs)
-{
+  C_Finalize(nullptr);
+
   Start("DEF50-BLOCKED");
-  const CK_SESSION_HANDLE session = Open();
   script_->AddPin("1234");
-  EXPECT_EQ(LoginWith(session, nullptr), CKR_PIN_LOCKED);
+  EXPECT_EQ(LoginWith(Open(), nullptr), CKR_PIN_LOCKED);
   EXPECT_EQ(script_->Events(), (Events{"keyboard(3)", "blocked(3)"}));
   C_Finalize(nullptr);
 
   Start("DEF50");
-  const CK_SESSION_HANDLE other = Open();
   cardsim::InjectFault(reader_, cardsim::Fault::StatusWordFor({0x00, 0x20, 0x00, 0x01, 0x08}, 0x67, 0x00));
   script_->AddPin("1234");
   script_->AddPin("1234");
-  ASSERT_EQ(LoginWith(other, nullptr), CKR_OK);
+  ASSERT_EQ(LoginWith(Open(), nullptr), CKR_OK);
   EXPECT_EQ(script_->Events(), (Events{"keyboard(3)", "length(3)", "keyboard(3)"}));
 }
 

@@ -20,7 +20,7 @@ CK_RV SetPin(CK_SESSION_HANDLE session, const char* oldPin, const char* newPin)
                   newPin ? std::strlen(newPin) : 0);
 }
 
-TEST_F(LoginTest, ChangeWithOldAndNewPin)
+TEST_F(LoginTest, ChangeWithOldAndNewPinOrTheNewOneAfterLogin)
 {
   Start("DEF50");
   const CK_SESSION_HANDLE session = Open();
@@ -30,7 +30,14 @@ TEST_F(LoginTest, ChangeWithOldAndNewPin)
   EXPECT_EQ(card_->UserPin(), "5678");
   EXPECT_EQ(SetPin(session, "1234", "4321"), CKR_PIN_INCORRECT);
   EXPECT_EQ(card_->Pin(1)->retriesLeft, 2);
-  EXPECT_EQ(LoginWith(session, "5678"), CKR_OK);
+
+  // An old PIN of length 0 leaves the card's PIN to the login before.
+  EXPECT_EQ(SetPin(session, "", "9876"), CKR_USER_NOT_LOGGED_IN);
+  ASSERT_EQ(LoginWith(session, "5678"), CKR_OK);
+  Commands();
+  ASSERT_EQ(SetPin(session, "", "9876"), CKR_OK);
+  EXPECT_TRUE(AnyContains(Commands(), "00 24 01 01 08 39 38 37 36 FF FF FF FF"));
+  EXPECT_EQ(card_->UserPin(), "9876");
 }
 
 TEST_F(LoginTest, ChangeRefusals)
@@ -83,20 +90,6 @@ TEST_F(LoginTest, PinBlocksThatCannotBeBuiltAreNeverSent)
                           [](const std::string& c) { return c.find("00 20") != std::string::npos; }),
             1) << ::testing::PrintToString(commands);
   EXPECT_EQ(card_->UserPin(), "1234");
-}
-
-TEST_F(LoginTest, NewPinOnlyAfterLogin)
-{
-  Start("DEF50");
-  const CK_SESSION_HANDLE session = Open();
-  CK_UTF8CHAR notGiven[] = {0};
-  CK_UTF8CHAR newPin[] = "5678";
-  EXPECT_EQ(C_SetPIN(session, notGiven, 0, newPin, 4), CKR_USER_NOT_LOGGED_IN);
-  ASSERT_EQ(LoginWith(session, "1234"), CKR_OK);
-  Commands();
-  ASSERT_EQ(C_SetPIN(session, notGiven, 0, newPin, 4), CKR_OK);
-  EXPECT_TRUE(AnyContains(Commands(), "00 24 01 01 08 35 36 37 38 FF FF FF FF"));
-  EXPECT_EQ(card_->UserPin(), "5678");
 }
 
 TEST_F(LoginTest, ChangeOnThePinPad)

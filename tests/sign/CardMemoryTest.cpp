@@ -11,46 +11,19 @@
 namespace signtest {
 namespace {
 
-// A PC/SC connection of another process to the same reader.
-class OtherProcess {
-public:
-    OtherProcess()
-    {
-        EXPECT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_), SCARD_S_SUCCESS);
-        DWORD protocol = 0;
-        EXPECT_EQ(SCardConnect(context_, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card_, &protocol),
-                  SCARD_S_SUCCESS);
-    }
-    ~OtherProcess()
-    {
-        SCardDisconnect(card_, SCARD_LEAVE_CARD);
-        SCardReleaseContext(context_);
-    }
-    OtherProcess(const OtherProcess&) = delete;
-    OtherProcess& operator=(const OtherProcess&) = delete;
-
-    // The card's answer as hex text.
-    std::string Send(const std::vector<uint8_t>& command)
-    {
-        std::vector<uint8_t> answer(258);
-        DWORD length = DWORD(answer.size());
-        if (SCardTransmit(card_, SCARD_PCI_T1, command.data(), DWORD(command.size()), nullptr, answer.data(),
-                          &length) != SCARD_S_SUCCESS)
-            return "failed";
-        answer.resize(length);
-        return cardsim::ToHex(answer);
-    }
-
-    LONG Reset()
-    {
-        DWORD protocol = 0;
-        return SCardReconnect(card_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_RESET_CARD, &protocol);
-    }
-
-private:
-    SCARDCONTEXT context_ = 0;
-    SCARDHANDLE card_ = 0;
-};
+// Another process resets the card through a PC/SC connection of its own.
+LONG ResetByAnotherProcess()
+{
+    SCARDCONTEXT context = 0;
+    SCARDHANDLE card = 0;
+    DWORD protocol = 0;
+    EXPECT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+    LONG rv = SCardConnect(context, kReader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card, &protocol);
+    if (rv == SCARD_S_SUCCESS) rv = SCardReconnect(card, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_RESET_CARD, &protocol);
+    SCardDisconnect(card, SCARD_LEAVE_CARD);
+    SCardReleaseContext(context);
+    return rv;
+}
 
 // The serial number the card answers from now on (GET DATA 01 81).
 const std::vector<uint8_t> kOtherSerial = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
@@ -138,8 +111,7 @@ TEST_P(CardDataAfter, EventIsReadFromTheCardAgain)
     ASSERT_FALSE(Serial(slot_).empty());
     AnswerSerialFromNowOn(kOtherSerial);
     if (GetParam() == Event::ResetByAnotherProcess) {
-        OtherProcess other;
-        ASSERT_EQ(other.Reset(), SCARD_S_SUCCESS);
+        ASSERT_EQ(ResetByAnotherProcess(), SCARD_S_SUCCESS);
     } else {
         cardsim::InjectFault(kReader, cardsim::Fault::TransmitError(SCARD_F_COMM_ERROR));
         CK_RV rv = CKR_OK;
@@ -158,8 +130,7 @@ TEST_F(CardMemoryTest, CardMovedByAnotherProcessBetweenTwoCallsIsSelectedAgain)
     // The module's last call leaves its application selected ...
     ASSERT_FALSE(Serial(slot_).empty());
     // ... which another process changes before the next call.
-    OtherProcess other;
-    ASSERT_EQ(other.Send({0x00, 0xA4, 0x00, 0x0C}), "90 00");
+    ASSERT_EQ(card_->Transmit({0x00, 0xA4, 0x00, 0x0C}), (cardsim::Bytes{0x90, 0x00}));
     ASSERT_EQ(card_->CurrentDfPath(), (cardsim::Bytes{0x3F, 0x00}));
 
     const auto keys = PrivateKeys();
@@ -178,11 +149,7 @@ TEST_F(CardMemoryTest, CardSwappedWithinOnePollIsAnotherCard)
     // Readers polled on the caller's thread: nothing sees the swap before the next slot call.
     CK_C_INITIALIZE_ARGS args{};
     args.flags = CKF_OS_LOCKING_OK | CKF_LIBRARY_CANT_CREATE_OS_THREADS;
-    cardsim::AddReader(kReader);
-    card_ = cardsim::InsertCard(kReader, "DEF50");
-    ASSERT_EQ(C_Initialize(&args), CKR_OK);
-    CK_ULONG count = 1;
-    ASSERT_EQ(C_GetSlotList(CK_TRUE, &slot_, &count), CKR_OK);
+    Load("DEF50", cardsim::PinPad::None, &args);
     const CK_SESSION_HANDLE session = Open();
     const auto keys = PublicKeys(session);
     ASSERT_FALSE(keys.empty());
@@ -194,7 +161,7 @@ TEST_F(CardMemoryTest, CardSwappedWithinOnePollIsAnotherCard)
     card_ = cardsim::InsertCard(kReader, "DEF50-UC");  // out and in again at once
     EXPECT_NE(Modulus(session, keys[0], modulus), CKR_OK) << "the session's card is gone";
 
-    count = 1;
+    CK_ULONG count = 1;
     ASSERT_EQ(C_GetSlotList(CK_TRUE, &slot_, &count), CKR_OK);
     ASSERT_EQ(count, 1u);
     EXPECT_NE(slot_, oldSlot);

@@ -1,8 +1,11 @@
 #pragma once
 // An application of a secure-channel profile put into the application table
 // by hand (the table admits none of them to a slot): a signature key and a
-// deciphering key of the simulated card, with the access rules the tests give.
+// deciphering key of the simulated card, with the access rules the tests give;
+// and signing and deciphering with them as the exports do.
 
+#include <botan/pk_keys.h>
+#include <botan/x509cert.h>
 #include <cardsim/Card.h>
 
 #include <memory>
@@ -11,8 +14,12 @@
 #include <vector>
 
 #include "BaseTypes.h"
+#include "pkcs11/CryptoOperations.h"
+#include "pkcs11/Session.h"
 #include "token/ApplicationInfoList.h"
+#include "token/AttributeSource.h"
 #include "token/CIOObject.h"
+#include "token/CardSignature.h"
 
 namespace channeltest {
 
@@ -91,6 +98,63 @@ inline Brelt::MW::Token::ApplicationInfoPtr RegisterApplication(const ChannelCar
     std::lock_guard lock(ApplicationListMutex());
     GlobalApplicationList()[static_cast<uint32_t>(slot)] = application;
     return application;
+}
+
+// A SHA-256 DigestInfo whose digest is 32 bytes of `fill`.
+inline cardsim::Bytes DigestInfo(uint8_t fill = 0x5A)
+{
+    cardsim::Bytes info = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                           0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    info.insert(info.end(), 32, fill);
+    return info;
+}
+
+// The public key of certificate 43 <index> in the card's application DF.
+inline std::unique_ptr<Botan::Public_Key> CertificateKey(const cardsim::Card& card, const cardsim::Bytes& df,
+                                                         uint8_t index)
+{
+    cardsim::Bytes path = df;
+    path.insert(path.end(), {0x43, index});
+    return Botan::X509_Certificate(*card.FileContents(path)).load_subject_public_key();
+}
+
+// The signature key's signature of `data` as C_Sign has the card compute it
+// for a logged-in session, inside `channel` (null: without one).
+inline CK_RV SignInChannel(Brelt::MW::Pkcs11::Session& session, const Brelt::MW::Token::ApplicationInfoPtr& application,
+                           std::shared_ptr<Brelt::MW::Card::SecureMessaging> channel, const cardsim::Bytes& data,
+                           cardsim::Bytes& signature)
+{
+    Brelt::MW::Token::AttributeSource source;
+    Brelt::MW::Token::SignatureKey key;
+    key.slotId = session.SlotId();
+    key.lastStatus = session.LastStatusWord();
+    key.userLoggedIn = true;
+    key.source = &source;
+    key.key = application->FindObjectList(Brelt::MW::Token::kKindRsaPrivateKey)->objects.at(0).get();
+    key.handle = kSignatureKey;
+    key.channel = std::move(channel);
+    signature.assign(300, 0);
+    CK_ULONG length = signature.size();
+    const CK_RV rv = Brelt::MW::Token::ComputeDigitalSignatureFinal(key, data.data(), uint16_t(data.size()),
+                                                                    signature.data(), &length);
+    signature.resize(rv == CKR_OK ? length : 0);
+    return rv;
+}
+
+// C_Decrypt of `cryptogram` with the deciphering key.
+inline CK_RV Decipher(Brelt::MW::Pkcs11::Session& session, const CK_MECHANISM& mechanism,
+                      const cardsim::Bytes& cryptogram, cardsim::Bytes& plain)
+{
+    Brelt::MW::Pkcs11::OperationContext& context = session.decryptContext;
+    Brelt::MW::Pkcs11::ResetOperation(context);
+    context.mechanism = Brelt::MW::Pkcs11::CopyMechanism(&mechanism);
+    context.hKey = kDecipherKey;
+    context.modulusBits = 2048;
+    plain.assign(256, 0);
+    CK_ULONG length = plain.size();
+    const CK_RV rv = Brelt::MW::Pkcs11::Decrypt(session, cryptogram.data(), cryptogram.size(), plain.data(), &length);
+    plain.resize(rv == CKR_OK ? length : 0);
+    return rv;
 }
 
 }  // namespace channeltest

@@ -8,20 +8,11 @@
 
 #include <botan/pubkey.h>
 #include <botan/system_rng.h>
-#include <botan/x509cert.h>
-
-#include <algorithm>
 
 #include "card/ApduTransport.h"
 #include "card/StatusCache.h"
-#include "pkcs11/CryptoOperations.h"
-#include "pkcs11/Session.h"
-#include "tests/sm/ChannelKeyValues.h"
 #include "tests/sign/ChannelApplication.h"
 #include "tests/sm/SmTestSupport.h"
-#include "token/ApplicationInfoList.h"
-#include "token/AttributeSource.h"
-#include "token/CardSignature.h"
 
 namespace {
 
@@ -30,14 +21,6 @@ using Base::HexBinary;
 using Card::StatusCache;
 using cardsim::Bytes;
 using namespace channeltest;
-
-Bytes DigestInfo()
-{
-    Bytes info = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03,
-                  0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-    info.insert(info.end(), 32, 0x6C);
-    return info;
-}
 
 class ChannelProfilesTest : public RegisteredCardTest {
 protected:
@@ -56,17 +39,13 @@ protected:
     {
         StatusCache::RemoveAllSlots();
         StatusCache::ClearAuthTable();
-        card_ = cardsim::MakePersonalisation(card.name);
-        if (card.profile == Token::SigZepEpProfile)
-            card_->SetApplicationContainerKeys(KeyBytes(smtest::kContainerKey),
-                                               KeyBytes(smtest::kSessionKeyDerivationKey));
+        card_ = CardWithModuleKeys(card.name);
         InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card_), [this](const Bytes& command, Bytes answer) {
             if (tamper_ && command.size() > 1 && command[1] == 0x2A && answer.size() > 12) answer[10] ^= 0x01;
             return answer;
         }));
         registered_ = RegisterSlot();
-        const auto application = RegisterApplication(card, kSlot, std::move(signatureKeyRules));
-        application_ = application;
+        application_ = RegisterApplication(card, kSlot, std::move(signatureKeyRules));
         df_ = card.df;
     }
 
@@ -85,61 +64,22 @@ protected:
         Commands();
     }
 
-    Token::CIOObject* Key(size_t index) const
-    {
-        return application_->FindObjectList(Token::kKindRsaPrivateKey)->objects.at(index).get();
-    }
-
     CK_RV Sign(const Bytes& data, Bytes& signature, bool withChannel = true)
     {
-        Token::AttributeSource source;
-        Token::SignatureKey key;
-        key.slotId = kSlot;
-        key.lastStatus = session_.LastStatusWord();
-        key.userLoggedIn = true;
-        key.source = &source;
-        key.key = Key(0);
-        key.handle = kSignatureKey;
-        if (withChannel) key.channel = channel_;
-        signature.assign(300, 0);
-        CK_ULONG length = signature.size();
-        const CK_RV rv = Token::ComputeDigitalSignatureFinal(key, data.data(), static_cast<uint16_t>(data.size()),
-                                                             signature.data(), &length);
-        signature.resize(rv == CKR_OK ? length : 0);
-        return rv;
+        return SignInChannel(session_, application_, withChannel ? channel_ : nullptr, data, signature);
     }
-
     CK_RV Decrypt(const CK_MECHANISM& mechanism, const Bytes& cryptogram, Bytes& plain)
     {
-        Pkcs11::OperationContext& context = session_.decryptContext;
-        Pkcs11::ResetOperation(context);
-        context.mechanism = Pkcs11::CopyMechanism(&mechanism);
-        context.hKey = kDecipherKey;
-        context.modulusBits = 2048;
-        plain.assign(256, 0);
-        CK_ULONG length = plain.size();
-        const CK_RV rv = Pkcs11::Decrypt(session_, cryptogram.data(), cryptogram.size(), plain.data(), &length);
-        plain.resize(rv == CKR_OK ? length : 0);
-        return rv;
+        return Decipher(session_, mechanism, cryptogram, plain);
     }
-
     std::unique_ptr<Botan::Public_Key> CertificateKey(uint8_t index) const
     {
-        Bytes path = df_;
-        path.insert(path.end(), {0x43, index});
-        return Botan::X509_Certificate(*card_->FileContents(path)).load_subject_public_key();
+        return channeltest::CertificateKey(*card_, df_, index);
     }
-
     Bytes Encipher(const Bytes& secret, const char* padding) const
     {
         Botan::PK_Encryptor_EME encryptor(*CertificateKey(2), Botan::system_rng(), padding);
         return encryptor.encrypt(secret, Botan::system_rng());
-    }
-
-    static bool Has(const std::vector<std::string>& commands, const std::string& prefix)
-    {
-        return std::any_of(commands.begin(), commands.end(),
-                           [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
     }
 
     std::shared_ptr<cardsim::Card> card_;
@@ -161,14 +101,14 @@ TEST_P(ChannelProfiles, SignaturesVerifyWithTheCardCertificate)
     EXPECT_EQ(signature.size(), 256u);
     EXPECT_TRUE(Botan::PK_Verifier(*CertificateKey(1), "EMSA3(Raw)").verify_message(DigestInfo(), signature));
     const auto commands = Commands();
-    EXPECT_TRUE(Has(commands, "0C 2A 9E 9A")) << ::testing::PrintToString(commands);
-    EXPECT_FALSE(Has(commands, "00 2A")) << "the signature command went out in plain";
+    EXPECT_TRUE(AnyStartsWith(commands, "0C 2A 9E 9A")) << ::testing::PrintToString(commands);
+    EXPECT_FALSE(AnyStartsWith(commands, "00 2A")) << "the signature command went out in plain";
     if (zep) {
-        EXPECT_TRUE(Has(commands, "00 A4 00 0C 02 4B 01")) << "key file selected by its identifier";
+        EXPECT_TRUE(AnyStartsWith(commands, "00 A4 00 0C 02 4B 01")) << "key file selected by its identifier";
     } else {
         // The last rule that names an environment decides: 01, not 03.
-        EXPECT_TRUE(Has(commands, "0C 22 F3 01")) << ::testing::PrintToString(commands);
-        EXPECT_FALSE(Has(commands, "0C 22 F3 03"));
+        EXPECT_TRUE(AnyStartsWith(commands, "0C 22 F3 01")) << ::testing::PrintToString(commands);
+        EXPECT_FALSE(AnyStartsWith(commands, "0C 22 F3 03"));
         for (const auto& command : commands) EXPECT_EQ(command.substr(0, 2), "0C") << command;
     }
 
@@ -195,10 +135,10 @@ TEST_P(ChannelProfiles, PlaintextsComeBackAsTheyWereEnciphered)
     ASSERT_EQ(Decrypt(pkcs, Encipher(secret, "EME-PKCS1-v1_5"), plain), CKR_OK);
     EXPECT_EQ(plain, secret);
     auto commands = Commands();
-    EXPECT_TRUE(Has(commands, "0C 2A 80 86")) << ::testing::PrintToString(commands);
-    EXPECT_FALSE(Has(commands, "00 2A"));
-    EXPECT_EQ(Has(commands, "0C 22 F3 03"), !zep) << "the deciphering key's environment";
-    EXPECT_EQ(Has(commands, "00 A4 00 0C 02 4B 02"), zep) << "the deciphering key's file";
+    EXPECT_TRUE(AnyStartsWith(commands, "0C 2A 80 86")) << ::testing::PrintToString(commands);
+    EXPECT_FALSE(AnyStartsWith(commands, "00 2A"));
+    EXPECT_EQ(AnyStartsWith(commands, "0C 22 F3 03"), !zep) << "the deciphering key's environment";
+    EXPECT_EQ(AnyStartsWith(commands, "00 A4 00 0C 02 4B 02"), zep) << "the deciphering key's file";
 
     CK_RSA_PKCS_OAEP_PARAMS params{CKM_SHA256, CKG_MGF1_SHA256, 0, nullptr, 0};
     const CK_MECHANISM oaep{CKM_RSA_PKCS_OAEP, &params, sizeof params};
@@ -207,8 +147,8 @@ TEST_P(ChannelProfiles, PlaintextsComeBackAsTheyWereEnciphered)
         ASSERT_EQ(Decrypt(oaep, oaepCryptogram, plain), CKR_OK);
         EXPECT_EQ(plain, secret) << "OAEP removed on the host";
         commands = Commands();
-        EXPECT_TRUE(Has(commands, "00 22 41 B8 06 84 01 02 80 01 08")) << ::testing::PrintToString(commands);
-        EXPECT_TRUE(Has(commands, "0C 2A 80 86"));
+        EXPECT_TRUE(AnyStartsWith(commands, "00 22 41 B8 06 84 01 02 80 01 08")) << ::testing::PrintToString(commands);
+        EXPECT_TRUE(AnyStartsWith(commands, "0C 2A 80 86"));
     } else {
         // Under chip authentication this command would be protected twice.
         EXPECT_EQ(Decrypt(oaep, oaepCryptogram, plain), CKR_FUNCTION_FAILED);
@@ -251,9 +191,9 @@ TEST_F(ChannelProfilesTest, EnvironmentOfTheLastRuleThatNamesOne)
         EXPECT_EQ(Token::EvaluateAR(kSlot, session_.LastStatusWord(), *key, c.accessMode), CKR_OK);
         const auto commands = Commands();
         if (c.restored != nullptr) {
-            EXPECT_TRUE(Has(commands, c.restored)) << ::testing::PrintToString(commands);
+            EXPECT_TRUE(AnyStartsWith(commands, c.restored)) << ::testing::PrintToString(commands);
         } else {
-            EXPECT_FALSE(Has(commands, "0C 22 F3")) << ::testing::PrintToString(commands);
+            EXPECT_FALSE(AnyStartsWith(commands, "0C 22 F3")) << ::testing::PrintToString(commands);
         }
     }
 }
@@ -270,10 +210,10 @@ TEST_F(ChannelProfilesTest, KeyFileSelectedWithTheP1OfTheProfile)
     for (const auto& [profile, select] : cases) {
         SCOPED_TRACE(profile);
         Register({"DEF50", profile, Token::CardOSv50, pkcs15, {0x50, 0x15}});
-        const CK_RV rv = Token::SelectPrivKeyDF(kSlot, session_.LastStatusWord(), *Key(0));
+        const CK_RV rv = Token::SelectPrivKeyDF(kSlot, session_.LastStatusWord(), *application_->FindObjectList(Token::kKindRsaPrivateKey)->objects.at(0));
         const auto commands = Commands();
         if (select != nullptr) {
-            EXPECT_TRUE(Has(commands, select)) << ::testing::PrintToString(commands);
+            EXPECT_TRUE(AnyStartsWith(commands, select)) << ::testing::PrintToString(commands);
         } else {
             EXPECT_EQ(rv, CKR_FUNCTION_FAILED);
             for (const auto& command : commands) EXPECT_EQ(command.find("4B 01"), std::string::npos) << command;
@@ -292,8 +232,8 @@ TEST_F(ChannelProfilesTest, UnknownCardOsSignsNothing)
     EXPECT_EQ(Sign(DigestInfo(), signature), CKR_FUNCTION_FAILED);
     EXPECT_TRUE(signature.empty());
     const auto commands = Commands();
-    EXPECT_FALSE(Has(commands, "00 22")) << ::testing::PrintToString(commands);
-    EXPECT_FALSE(Has(commands, "00 2A"));
+    EXPECT_FALSE(AnyStartsWith(commands, "00 22")) << ::testing::PrintToString(commands);
+    EXPECT_FALSE(AnyStartsWith(commands, "00 2A"));
 }
 
 }  // namespace

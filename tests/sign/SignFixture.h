@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <botan/data_src.h>
 #include <botan/pubkey.h>
-#include <botan/x509cert.h>
 #include <cardsim/Card.h>
 #include <cardsim/Readers.h>
 
@@ -21,6 +19,7 @@
 #include "card/StatusCache.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/cryptoki.h"
+#include "tests/sign/ChannelApplication.h"
 #include "token/ApplicationInfoList.h"
 #include "token/CardTypes.h"
 
@@ -29,14 +28,7 @@ namespace signtest {
 inline constexpr const char* kReader = "Sign Reader";
 inline constexpr CK_MECHANISM kRsaPkcs{CKM_RSA_PKCS, nullptr, 0};
 
-// SHA-256 DigestInfo prefix; the tests append 32 bytes.
-inline std::vector<uint8_t> DigestInfo(uint8_t fill = 0x5A)
-{
-    std::vector<uint8_t> info = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04,
-                                 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-    info.insert(info.end(), 32, fill);
-    return info;
-}
+using channeltest::DigestInfo;
 
 inline CK_RV SignInit(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key)
 {
@@ -50,11 +42,12 @@ protected:
     void TearDown() override { C_Finalize(nullptr), cardsim::ClearFaults(), cardsim::RemoveAllReaders(); }
 
     // Inserts the card and initialises the library; the card's one slot.
-    void Load(const std::string& personalisation, cardsim::PinPad pinPad = cardsim::PinPad::None)
+    void Load(const std::string& personalisation, cardsim::PinPad pinPad = cardsim::PinPad::None,
+              CK_C_INITIALIZE_ARGS* args = nullptr)
     {
         cardsim::AddReader(kReader, pinPad);
         card_ = cardsim::InsertCard(kReader, personalisation);
-        ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+        ASSERT_EQ(C_Initialize(args), CKR_OK);
         CK_ULONG count = 1;
         ASSERT_EQ(C_GetSlotList(CK_TRUE, &slot_, &count), CKR_OK);
         ASSERT_EQ(count, 1u) << personalisation;
@@ -97,10 +90,7 @@ protected:
     // Whether certificate `index` (1-based, file 43 0n under 5015) verifies the signature.
     bool Verifies(uint8_t index, const std::vector<uint8_t>& data, const std::vector<uint8_t>& signature)
     {
-        const auto der = card_->FileContents({0x50, 0x15, 0x43, index});
-        if (!der) return false;
-        Botan::DataSource_Memory source(der->data(), der->size());
-        const auto key = Botan::X509_Certificate(source).load_subject_public_key();
+        const auto key = channeltest::CertificateKey(*card_, {0x50, 0x15}, index);
         return Botan::PK_Verifier(*key, "EMSA3(Raw)").verify_message(data, signature);
     }
 

@@ -42,22 +42,6 @@ TEST_P(EveryCard, SignsWithFirstKeyAndCertificateVerifies)
 INSTANTIATE_TEST_SUITE_P(Admitted, EveryCard,
                          ::testing::Values("DEF50", "DEF44", "DEF43B", "SIGG50", "SIGG44", "DEF50-3K"));
 
-TEST_F(SignTest, CardOs4KeyThatDeciphersSignsByDeciphering)
-{
-    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF44");
-    const auto keys = PrivateKeys();
-    ASSERT_GE(keys.size(), 2u);
-    Commands();
-    std::vector<uint8_t> signature;
-    ASSERT_EQ(SignInit(session, keys[1]), CKR_OK);
-    ASSERT_EQ(Sign(session, DigestInfo(0x11), &signature), CKR_OK);
-    EXPECT_TRUE(Verifies(2, DigestInfo(0x11), signature));
-    const auto commands = Commands();
-    EXPECT_TRUE(AnyStartsWith(commands, "00 22 01 B8 00 00 03 84 01"));
-    // 00, then 00 01, 218 x FF, 00 and the 35 bytes: 257 data bytes.
-    EXPECT_TRUE(AnyStartsWith(commands, "00 2A 80 86 00 01 01 00 00 01 FF FF"));
-}
-
 TEST_F(SignTest, DataOfModulusLengthPassesTheModuleAndLongerDataIsRefused)
 {
     const CK_SESSION_HANDLE session = LoadAndLogIn("DEF44");
@@ -86,8 +70,8 @@ TEST_F(SignTest, DataOfModulusLengthPassesTheModuleAndLongerDataIsRefused)
     EXPECT_EQ(C_SignUpdate(session, data.data(), ~CK_ULONG(0)), CKR_DATA_LEN_RANGE);
     EXPECT_FALSE(TransactionOpen());
 
-    // The key that signs by deciphering cannot pad 254 bytes into its
-    // 256-byte block: no PSO reaches the card; 245 bytes (k - 11) still fit.
+    // The CardOS 4 key that signs by deciphering cannot pad 254 bytes into
+    // its 256-byte block: no PSO reaches the card; 245 bytes (k - 11) still fit.
     ASSERT_EQ(SignInit(session, keys[1]), CKR_OK);
     EXPECT_EQ(Sign(session, std::vector<uint8_t>(254, 0x42)), CKR_DATA_LEN_RANGE);
     EXPECT_FALSE(AnyStartsWith(Commands(), "00 2A"));
@@ -95,6 +79,10 @@ TEST_F(SignTest, DataOfModulusLengthPassesTheModuleAndLongerDataIsRefused)
     ASSERT_EQ(SignInit(session, keys[1]), CKR_OK);
     EXPECT_EQ(Sign(session, std::vector<uint8_t>(245, 0x33), &signature), CKR_OK);
     EXPECT_TRUE(Verifies(2, std::vector<uint8_t>(245, 0x33), signature));
+    commands = Commands();
+    EXPECT_TRUE(AnyStartsWith(commands, "00 22 01 B8 00 00 03 84 01"));
+    // 00, then 00 01, 8 x FF, 00 and the 245 bytes: 257 data bytes.
+    EXPECT_TRUE(AnyStartsWith(commands, "00 2A 80 86 00 01 01 00 00 01 FF FF"));
 }
 
 TEST_F(SignTest, LengthQueriesAndShortBuffersKeepTheOperation)
@@ -236,9 +224,7 @@ TEST_F(SignTest, TransactionEndsOnceWhenTheCardFails)
 CK_RV CreateVerifyKey(CK_SESSION_HANDLE session, const std::shared_ptr<cardsim::Card>& card, uint8_t index,
                       CK_OBJECT_HANDLE* key)
 {
-    const auto der = card->FileContents({0x50, 0x15, 0x43, index});
-    Botan::DataSource_Memory source(der->data(), der->size());
-    const auto certificateKey = Botan::X509_Certificate(source).load_subject_public_key();
+    const auto certificateKey = channeltest::CertificateKey(*card, {0x50, 0x15}, index);
     const auto& rsa = dynamic_cast<const Botan::RSA_PublicKey&>(*certificateKey);
     std::vector<uint8_t> modulus = Botan::BigInt::encode(rsa.get_n());
     std::vector<uint8_t> exponent = Botan::BigInt::encode(rsa.get_e());

@@ -3,7 +3,6 @@
 #include <botan/hash.h>
 #include <botan/pubkey.h>
 #include <botan/rsa.h>
-#include <botan/system_rng.h>
 #include <botan/x509cert.h>
 
 #include <gtest/gtest.h>
@@ -60,10 +59,13 @@ TEST(CardCrypto, CardOs50SignatureVerifiesWithTheCertificate)
     EXPECT_EQ(certificate.load_subject_public_key()->public_key_bits(),
               card->Key(Hex("5015"), 1)->public_key_bits());
 
-    // Input longer than the key allows, a sign-only key asked to decipher.
+    // Input longer than the key allows, a sign-only key asked to decipher, a
+    // cryptogram not below the modulus.
     EXPECT_EQ(card->Transmit(PsoSign(Bytes(246, 0x01))), Hex("67 00"));
     ASSERT_EQ(card->Transmit(Hex("00 22 41 B8 03 84 01 01")), Hex("90 00"));
     EXPECT_EQ(card->Transmit(PsoDecipher(Bytes(256, 0x01))), Hex("69 85"));
+    ASSERT_EQ(card->Transmit(Hex("00 22 41 B8 03 84 01 02")), Hex("90 00"));
+    EXPECT_EQ(card->Transmit(PsoDecipher(Bytes(256, 0xFF))), Hex("6A 80"));
     EXPECT_EQ(card->Transmit(Hex("00 22 41 B6 03 84 01 07")), Hex("6A 88"));
     // Changing the DF drops the environment.
     ASSERT_EQ(card->Transmit(mse), Hex("90 00"));
@@ -72,54 +74,6 @@ TEST(CardCrypto, CardOs50SignatureVerifiesWithTheCertificate)
     EXPECT_FALSE(card->Environment().signatureKey);
     ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
     EXPECT_EQ(card->Transmit(PsoSign(DigestInfo())), Hex("69 85"));
-}
-
-TEST(CardCrypto, CardOs4SignAndSignByDecipher)
-{
-    auto card = cardsim::MakePersonalisation("DEF44");
-    ASSERT_EQ(card->Transmit(kVerifyUserPin), Hex("90 00"));
-    ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
-    ASSERT_EQ(card->Transmit(Hex("00 A4 09 0C 02 4B 01")), Hex("90 00"));
-    ASSERT_EQ(card->Transmit(Hex("00 22 41 B6 00 00 03 84 01 01")), Hex("90 00"));
-    const Bytes signature = card->Transmit(PsoSign(DigestInfo()));
-    ASSERT_EQ(Sw(signature), 0x9000);
-    EXPECT_TRUE(VerifiesWithCertificate(*card, Hex("5015 4301"), Data(signature)));
-
-    // Key 2 signs through a raw decipher of a host-built type 1 block.
-    ASSERT_EQ(card->Transmit(Hex("00 A4 09 0C 02 4B 02")), Hex("90 00"));
-    ASSERT_EQ(card->Transmit(Hex("00 22 01 B8 00 00 03 84 01 02")), Hex("90 00"));
-    const Bytes digestInfo = DigestInfo();
-    Bytes block = Hex("00 01");
-    block.resize(256 - digestInfo.size() - 1, 0xFF);
-    block.push_back(0x00);
-    block = Cat(block, digestInfo);
-    const Bytes raw = card->Transmit(PsoDecipher(block));
-    ASSERT_EQ(Sw(raw), 0x9000);
-    EXPECT_EQ(Data(raw).size(), 256u);
-    EXPECT_TRUE(VerifiesWithCertificate(*card, Hex("5015 4302"), Data(raw)));
-    // A cryptogram not below the modulus is refused.
-    EXPECT_EQ(card->Transmit(PsoDecipher(Bytes(256, 0xFF))), Hex("6A 80"));
-}
-
-TEST(CardCrypto, DecipherRoundTrip)
-{
-    auto card = cardsim::MakePersonalisation("DEF50");
-    const Botan::X509_Certificate certificate(*card->FileContents(Hex("5015 4302")));
-    const auto publicKey = certificate.load_subject_public_key();
-    Botan::PK_Encryptor_EME encryptor(*publicKey, Botan::system_rng(), "EME-PKCS1-v1_5");
-    const Bytes secret = Hex("01 02 03 04 05 06 07 08 09 10");
-    const Bytes cryptogram = encryptor.encrypt(secret, Botan::system_rng());
-
-    ASSERT_EQ(card->Transmit(kVerifyUserPin), Hex("90 00"));
-    ASSERT_EQ(card->Transmit(kSelectPkcs15), Hex("90 00"));
-    ASSERT_EQ(card->Transmit(Hex("00 22 41 B8 03 84 01 02")), Hex("90 00"));
-    EXPECT_EQ(card->Transmit(PsoDecipher(cryptogram)), Cat(secret, Hex("90 00")));
-    // Algorithm 08 hands the whole block to the host.
-    ASSERT_EQ(card->Transmit(Hex("00 22 41 B8 06 84 01 02 80 01 08")), Hex("90 00"));
-    const Bytes raw = Data(card->Transmit(PsoDecipher(cryptogram)));
-    ASSERT_EQ(raw.size(), 256u);
-    EXPECT_EQ(Bytes(raw.begin(), raw.begin() + 2), Hex("00 02"));
-    EXPECT_EQ(Bytes(raw.end() - 10, raw.end()), secret);
 }
 
 TEST(CardCrypto, LongSignatureNeedsAnExtendedAnswer)

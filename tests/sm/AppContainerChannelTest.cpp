@@ -9,17 +9,12 @@
 #include "card/AppContainerChannel.h"
 #include "card/ApduTransport.h"
 #include "card/CardCommands.h"
-#include "tests/sm/ChannelKeyValues.h"
 #include "tests/sm/SmTestSupport.h"
 
 namespace {
 
 using namespace Brelt::MW::Card;
 using Brelt::MW::Base::HexBinary;
-
-// The module's keys, as the card must hold them.
-cardsim::Bytes ContainerKey() { return KeyBytes(smtest::kContainerKey); }
-cardsim::Bytes DerivationKey() { return KeyBytes(smtest::kSessionKeyDerivationKey); }
 
 std::shared_ptr<SecureMessaging> g_protector;
 std::shared_ptr<ApduProtector> TestLookup(const Slot&) { return g_protector; }
@@ -33,16 +28,9 @@ protected:
         SimulatedReaderTest::TearDown();
     }
 
-    std::shared_ptr<cardsim::Card> ZepCard()
-    {
-        std::shared_ptr<cardsim::Card> card = cardsim::MakePersonalisation("ZEP50");
-        card->SetApplicationContainerKeys(ContainerKey(), DerivationKey());
-        return card;
-    }
-
     std::unique_ptr<SecureMessaging> Open()
     {
-        const auto key = ContainerKey();
+        const auto key = KeyBytes(smtest::kContainerKey);
         return CitizenAuthenticate(&status_, &slot_, kAppContainerKeyReference, key.data(), int32_t(key.size()),
                                    kAppContainerSessionKeyReference);
     }
@@ -52,8 +40,7 @@ protected:
 
 TEST_F(AppContainerChannel, OpensTheChannelAndProtectsCommandsThroughSendApdu)
 {
-    ASSERT_EQ(ContainerKey().size(), 16u);
-    auto card = ZepCard();
+    const auto card = CardWithModuleKeys("ZEP50");
     InsertIcc(cardsim::MakeIcc(card));
     std::unique_ptr<SecureMessaging> context = Open();
     ASSERT_TRUE(context);
@@ -85,7 +72,7 @@ TEST_F(AppContainerChannel, OpensTheChannelAndProtectsCommandsThroughSendApdu)
 // sequence does not notice them.
 TEST_F(AppContainerChannel, EveryOpeningSendsAFreshHostChallenge)
 {
-    InsertIcc(cardsim::MakeIcc(ZepCard()));
+    InsertIcc(cardsim::MakeIcc(CardWithModuleKeys("ZEP50")));
     std::srand(4711);
     const int expected = std::rand();
     std::srand(4711);
@@ -105,12 +92,12 @@ TEST_F(AppContainerChannel, OpeningFailsWithoutContext)
 {
     // A card holding another container key refuses the host's MAC.
     std::shared_ptr<cardsim::Card> card = cardsim::MakePersonalisation("ZEP50");
-    card->SetApplicationContainerKeys(cardsim::Bytes(16, 0x11), DerivationKey());
+    card->SetApplicationContainerKeys(cardsim::Bytes(16, 0x11), KeyBytes(smtest::kSessionKeyDerivationKey));
     InsertIcc(cardsim::MakeIcc(card));
     EXPECT_FALSE(Open());
     EXPECT_EQ(status_, 0x6300u);
     EXPECT_FALSE(card->SecureMessagingActive());
-    const auto key = ContainerKey();
+    const auto key = KeyBytes(smtest::kContainerKey);
     EXPECT_FALSE(CitizenAuthenticate(&status_, nullptr, 0x95, key.data(), 16, 0x17));
     EXPECT_FALSE(CitizenAuthenticate(&status_, &slot_, 0x95, nullptr, 16, 0x17));
 
@@ -135,7 +122,7 @@ TEST_F(AppContainerChannel, CardAnswersAreCheckedBeforeUse)
         {"wrong card MAC", OnIns(0x82, [](cardsim::Bytes& a) { if (a.size() == 14) a[11] ^= 0x80; }), false},
     };
     for (const Case& c : cases) {
-        InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(ZepCard()), c.tamper));
+        InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(CardWithModuleKeys("ZEP50")), c.tamper));
         EXPECT_EQ(bool(Open()), c.opens) << c.what;
     }
 }

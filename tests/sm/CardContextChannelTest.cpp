@@ -5,11 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "card/SecureMessaging.h"
 #include "pkcs11/CardContext.h"
-#include "tests/sm/ChannelKeyValues.h"
 #include "tests/sm/SmTestSupport.h"
 
 namespace {
@@ -56,12 +53,6 @@ protected:
         Commands();
         return slot;
     }
-
-    static bool Sent(const std::vector<std::string>& commands, const std::string& prefix)
-    {
-        return std::any_of(commands.begin(), commands.end(),
-                           [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
-    }
 };
 
 TEST_F(CardContextChannel, ChipAuthenticationProfileSelectsTheMasterFileUnderItsChannel)
@@ -74,7 +65,7 @@ TEST_F(CardContextChannel, ChipAuthenticationProfileSelectsTheMasterFileUnderIts
         const auto sent = Commands();
         ASSERT_FALSE(sent.empty());
         EXPECT_EQ(sent.back().substr(0, 20), "0C A4 00 0C 0A 8E 08");
-        EXPECT_EQ(Sent(sent, "00 22 41 A6"), !lock) << "opened once, then reused";
+        EXPECT_EQ(AnyStartsWith(sent, "00 22 41 A6"), !lock) << "opened once, then reused";
         EXPECT_EQ(slot->IsTransactionOpen(), lock);
         EXPECT_TRUE(StatusCache::GetSecureMessaging(*slot));
         EXPECT_TRUE(card->SecureMessagingActive());
@@ -93,8 +84,7 @@ TEST_F(CardContextChannel, ChipAuthenticationProfileSelectsTheMasterFileUnderIts
 
 TEST_F(CardContextChannel, ApplicationContainerProfileOpensItsChannelOnlyUnderTheLock)
 {
-    std::shared_ptr<cardsim::Card> card = cardsim::MakePersonalisation("ZEP50");
-    card->SetApplicationContainerKeys(KeyBytes(smtest::kContainerKey), KeyBytes(smtest::kSessionKeyDerivationKey));
+    const auto card = CardWithModuleKeys("ZEP50");
     InsertIcc(cardsim::MakeIcc(card));
     Register(kSigZepEp);
 
@@ -108,7 +98,7 @@ TEST_F(CardContextChannel, ApplicationContainerProfileOpensItsChannelOnlyUnderTh
     EXPECT_EQ(context->GetType(), 2u);
     EXPECT_TRUE(context->SSC().empty());
     EXPECT_TRUE(card->SecureMessagingActive());
-    EXPECT_TRUE(Sent(Commands(), "00 82 00 95"));
+    EXPECT_TRUE(AnyStartsWith(Commands(), "00 82 00 95"));
     EXPECT_FALSE(StatusCache::GetSecureMessaging(*StatusCache::GetSlotWithoutProbe(7)))
         << "SendApdu leaves this channel to its users";
     EXPECT_EQ(ReleaseCardContext(session_, true), CKR_OK);

@@ -15,6 +15,7 @@
 #include "card/StatusCache.h"
 #include "pkcs11/Session.h"
 #include "tests/card/SimulatedReader.h"
+#include "tests/sm/ChannelKeyValues.h"
 
 // Forwards to a card and lets the test change its answers.
 class TamperingIcc final : public cardsim::Icc {
@@ -62,6 +63,16 @@ inline cardsim::Bytes KeyBytes(const char* hex)
 {
     const Brelt::MW::Base::HexBinary key{std::string(hex)};
     return cardsim::Bytes(key.data, key.data + key.length);
+}
+
+// A card of the personalisation; one with an application container (ZEP)
+// holds the module's container keys.
+inline std::shared_ptr<cardsim::Card> CardWithModuleKeys(const std::string& personalisation)
+{
+    auto card = cardsim::MakePersonalisation(personalisation);
+    if (personalisation.rfind("ZEP", 0) == 0)
+        card->SetApplicationContainerKeys(KeyBytes(smtest::kContainerKey), KeyBytes(smtest::kSessionKeyDerivationKey));
+    return card;
 }
 
 // The registry around the simulated reader: the card becomes slot 7, and
