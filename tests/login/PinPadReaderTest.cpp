@@ -10,7 +10,7 @@ using Events = std::vector<std::string>;
 
 class PinPadLoginTest : public LoginTest, public ::testing::WithParamInterface<cardsim::PinPad> {};
 
-TEST_P(PinPadLoginTest, PinEnteredOnThePad)
+TEST_P(PinPadLoginTest, LoginAndContextLoginOnThePad)
 {
   Start("DEF50", kPinPadReader, GetParam());
   const CK_SESSION_HANDLE session = Open();
@@ -24,13 +24,7 @@ TEST_P(PinPadLoginTest, PinEnteredOnThePad)
   EXPECT_TRUE(AnyContains(commands, "SCardControl")) << ::testing::PrintToString(commands);
   EXPECT_TRUE(AnyContains(commands, "00 20 00 01 08 31 32 33 34 FF FF FF FF"));
   EXPECT_EQ(State(session), CKS_RW_USER_FUNCTIONS);
-}
 
-TEST_P(PinPadLoginTest, ContextSpecificLoginOnThePad)
-{
-  Start("DEF50", kPinPadReader, GetParam());
-  const CK_SESSION_HANDLE session = Open();
-  ASSERT_EQ(LoginWith(session, "1234"), CKR_OK);
   const auto state = ArmContextLogin(session);
   ASSERT_TRUE(state);
   EXPECT_EQ(LoginWith(session, "1234", CKU_CONTEXT_SPECIFIC), CKR_FUNCTION_FAILED)

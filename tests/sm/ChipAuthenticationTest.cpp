@@ -97,7 +97,7 @@ TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
     EXPECT_EQ(first->GetType(), 4u);
     EXPECT_TRUE(card->SecureMessagingActive());
     auto sent = Commands();
-    EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [](const std::string& c) { return c.substr(0, 5) == "00 B0"; }));
+    EXPECT_TRUE(AnyStartsWith(sent, "00 B0"));
 
     EXPECT_EQ(StatusCache::CreateSecureMessaging(slot.get(), &session_), first);
     sent = Commands();

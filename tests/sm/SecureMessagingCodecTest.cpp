@@ -135,7 +135,7 @@ TEST(SecureMessagingCodec, PublishedExampleCommandsAndResponses)
     EXPECT_FALSE(sm.SetSSC(Bytes("01")));
 }
 
-TEST(SecureMessagingCodec, CommandsWithoutCounterAllFourCases)
+TEST(SecureMessagingCodec, CommandsOfAllFourCasesWithAndWithoutCounter)
 {
     auto sm = Context(false);
     // Case 1: the header alone, padded to a block before the MAC.
@@ -154,11 +154,9 @@ TEST(SecureMessagingCodec, CommandsWithoutCounterAllFourCases)
     // Header-only mode: the MAC covers the header, the data stays plain.
     EXPECT_EQ(Wrapped(*sm, *Plain(0x20, 0x00, 0x81, Bytes("3132333435FFFFFF"), kNoLe), 1),
               "0C200081 8E082CB9DB00CBEB51D9" "80083132333435FFFFFF");
-}
 
-TEST(SecureMessagingCodec, CommandsWithCounterStepTheCounter)
-{
-    auto sm = Context(true);
+    // With a counter, each command steps it.
+    sm = Context(true);
     EXPECT_EQ(Hex(sm->SSC().data(), 8), "0000000000000000");
     EXPECT_EQ(Wrapped(*sm, *Plain(0xA4, 0x00, 0x0C, {}, kNoLe)), "0CA4000C 8E087004BE8DAFA9B79D");
     EXPECT_EQ(Hex(sm->SSC().data(), 8), "0000000000000001");
