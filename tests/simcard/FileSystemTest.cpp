@@ -2,16 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace {
 
 using namespace simtest;
-
-bool Contains(const Bytes& haystack, const Bytes& needle)
-{
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
-}
 
 // Reads a transparent EF the way a host does: 240-byte chunks until 62 82.
 Bytes ReadWholeFile(cardsim::Card& card, size_t size)
@@ -27,38 +20,6 @@ Bytes ReadWholeFile(cardsim::Card& card, size_t size)
             break;
     }
     return content;
-}
-
-TEST(CardFileSystem, CardLoadSequenceOfAnAdmittedCard)
-{
-    auto card = cardsim::MakePersonalisation("DEF50");
-    EXPECT_EQ(card->Transmit(Hex("00 A4 00 0C")), Hex("90 00"));
-    const Bytes dir = card->Transmit(Hex("00 A4 08 00 02 2F 00 00"));
-    EXPECT_EQ(Sw(dir), 0x9000);
-    EXPECT_TRUE(Contains(dir, Hex("80 02 00 28"))) << "EF.DIR size as direct child";
-    EXPECT_EQ(ReadWholeFile(*card, 40), *card->FileContents(Hex("2F00")));
-    // Profile probes: no SigG marker, no SigZepEp applications.
-    EXPECT_EQ(card->Transmit(Hex("00 A4 02 0C 02 2F 02")), Hex("6A 82"));
-    EXPECT_EQ(card->Transmit(Hex("00 A4 04 0C 08 D7 03 00 00 11 00 00 01")), Hex("6A 82"));
-
-    const Bytes app = card->Transmit(Hex("00 A4 04 00 0C A0 00 00 00 63 50 4B 43 53 2D 31 35 00"));
-    EXPECT_EQ(Sw(app), 0x9000);
-    EXPECT_EQ(app[0], 0x6F);
-    EXPECT_TRUE(Contains(app, Hex("83 02 50 15")));
-    EXPECT_TRUE(Contains(app, Hex("84 0C A0 00 00 00 63 50 4B 43 53 2D 31 35")));
-
-    const Bytes cia = card->Transmit(Hex("00 A4 00 00 02 50 32 00"));
-    EXPECT_TRUE(Contains(cia, Hex("80 02 00 50")));
-    EXPECT_EQ(ReadWholeFile(*card, 80), *card->FileContents(Hex("5015 5032")));
-
-    // Directory file: FCP names the record count, READ RECORD first/next until 6A 83.
-    const Bytes prkdf = card->Transmit(Hex("00 A4 02 00 02 44 02 00"));
-    EXPECT_TRUE(Contains(prkdf, Hex("82 06 04 41 00 FF 00 02")));
-    const auto records = *card->Records(Hex("5015 4402"));
-    EXPECT_EQ(Data(card->Transmit(Hex("00 B2 00 00 00"))), records[0]);
-    EXPECT_EQ(Data(card->Transmit(Hex("00 B2 00 02 00"))), records[1]);
-    EXPECT_EQ(card->Transmit(Hex("00 B2 00 02 00")), Hex("6A 83"));
-    EXPECT_EQ(Data(card->Transmit(Hex("00 B2 02 04 00"))), records[1]);
 }
 
 TEST(CardFileSystem, ReadBinaryChunksAndLimits)

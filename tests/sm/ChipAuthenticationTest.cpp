@@ -127,10 +127,6 @@ TEST_F(ChipAuthenticationTest, RegistryOpensReusesAndRenewsTheChannel)
     StatusCache::RemoveAllSlots();
 }
 
-}  // namespace
-
-namespace {
-
 // A card whose EF.CardSecurity lacks the key or the domain, names a curve
 // the module does not know, or does not parse: the opening ends after the
 // file was read, without a context, and nothing is thrown.
