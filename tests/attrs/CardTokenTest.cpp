@@ -4,18 +4,20 @@
 #include <algorithm>
 #include <cstring>
 
+#include "../token/CardFixture.h"
 #include "BaseTypes.h"
-#include "CardTokenFixture.h"
 #include "token/ApplicationInfoList.h"
 #include "token/ApplicationOperations.h"
 #include "token/CardObjects.h"
 #include "token/ObjectHandles.h"
 #include "token/TokenInfo.h"
 
-using namespace attrstest;
 using namespace Brelt::MW::Token;
+using namespace token_test;
 
 namespace {
+
+using CardTokenTest = CardFixture;
 
 std::string Field(const CK_UTF8CHAR* bytes, size_t size)
 {
@@ -85,12 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Expected{"DEF43B", "CardOS V4.3B", {0xC8, 0x08}, false},
                       Expected{"SIGG50-2ND", "V50;;2k", {0xC9, 0x01}, true},
                       Expected{"X509-ONLY44", "CardOS V4.4", {0xC8, 0x0D}, false}),
-    [](const auto& info) {
-        std::string name = info.param.personalisation;
-        for (char& c : name)
-            if (c == '-') c = '_';
-        return name;
-    });
+    [](const auto& info) { return TestName(info.param.personalisation); });
 
 TEST_F(CardTokenTest, TokenInfoWithShortOrOddCardAnswers)
 {

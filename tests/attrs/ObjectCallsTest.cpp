@@ -5,19 +5,19 @@
 
 #include <cardsim/Personalisations.h>
 
-#include "CardTokenFixture.h"
+#include "../token/CardFixture.h"
 #include "LogNames.h"
 #include "pkcs11/InternalOperations.h"
 #include "pkcs11/Session.h"
 #include "pkcs11/SessionOperations.h"
 #include "token/AttributeGetters.h"
 
-using namespace attrstest;
 using namespace Brelt::MW::Pkcs11;
+using namespace token_test;
 
 namespace {
 
-class ObjectCallsTest : public CardTokenTest {
+class ObjectCallsTest : public CardFixture {
 protected:
     void Open(const std::string& personalisation = "DEF50", CK_FLAGS flags = CKF_SERIAL_SESSION | CKF_RW_SESSION)
     {
@@ -185,12 +185,7 @@ TEST_P(FilledCertificateFileTest, CertificateValueIsTheCertificateWithoutTheFill
 
 INSTANTIATE_TEST_SUITE_P(Cards, FilledCertificateFileTest,
                          ::testing::Values("DEF50-PADDED", "DEF50-PADDED-FF", "DEF44-PADDED", "DEF44-PADDED-FF"),
-                         [](const auto& info) {
-                             std::string name = info.param;
-                             for (char& c : name)
-                                 if (c == '-') c = '_';
-                             return name;
-                         });
+                         [](const auto& info) { return TestName(info.param); });
 
 TEST_F(ObjectCallsTest, TokenObjectsAreReadOnlyAndPrivateOnesHidden)
 {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <set>
 
+#include "../monitor/MonitorFixture.h"
 #include "RegistryFixture.h"
-#include "StandInApplications.h"
 #include "pkcs11/InternalOperations.h"
 #include "pkcs11/OperationContext.h"
 #include "pkcs11/Session.h"
@@ -67,8 +67,8 @@ TEST_F(SessionTest, RefusedOpeningsLeaveNoSessionBehind) {
   ExpectOpeningRefused(*slot, CKR_FUNCTION_FAILED);
 
   // The card's application is gone (the table knows only another slot's).
-  auto applications = std::make_shared<StandInApplications>();
-  applications->Add(3);
+  auto applications = std::make_shared<monitor_test::TestApplications>();
+  applications->table[3] = {};
   Brelt::MW::Card::InstallCardApplications(applications);
   ExpectOpeningRefused(*AddSlot(2, FakeCard(2), "Reader B"), CKR_FUNCTION_FAILED);
   Brelt::MW::Card::InstallCardApplications(nullptr);
