@@ -38,25 +38,16 @@ Answer Ask(TokenFixture& t, CIOObject* object, CK_ATTRIBUTE_TYPE type, CK_ULONG 
 using testder::Prim;
 using testder::Tlv;
 
-// One attribute of an object built from a directory entry: its value as the
-// entry gives it, unavailable, or an attribute the object does not have.
-struct Row {
-    CK_ATTRIBUTE_TYPE type;
-    enum { Value, Unavailable, NotItsAttribute } expect;
-    std::vector<uint8_t> value = {};
-};
-
 std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
-std::vector<uint8_t> UlongBytes(CK_ULONG value)
+std::vector<uint8_t> UlongBytes(std::initializer_list<CK_ULONG> values)
 {
-    std::vector<uint8_t> bytes(sizeof value);
-    std::memcpy(bytes.data(), &value, sizeof value);
+    std::vector<uint8_t> bytes(values.size() * sizeof(CK_ULONG));
+    std::memcpy(bytes.data(), std::data(values), bytes.size());
     return bytes;
 }
 
-const std::vector<uint8_t> kTrue{CK_TRUE};
-const std::vector<uint8_t> kFalse{CK_FALSE};
+std::vector<uint8_t> UlongBytes(CK_ULONG value) { return UlongBytes({value}); }
 
 std::unique_ptr<CIOObject> FromEntry(CioFileKind kind, const testder::Der& entry)
 {
@@ -66,26 +57,34 @@ std::unique_ptr<CIOObject> FromEntry(CioFileKind kind, const testder::Der& entry
     return object;
 }
 
-void ExpectRows(TokenFixture& t, CIOObject* object, const std::vector<Row>& rows)
+// What an object built from a directory entry answers: values as the entry
+// gives them, CK_TRUE or CK_FALSE, unavailable values, and attributes the
+// object does not have.
+struct Expected {
+    std::vector<std::pair<CK_ATTRIBUTE_TYPE, std::vector<uint8_t>>> values;
+    std::vector<CK_ATTRIBUTE_TYPE> yes, no, unavailable, notItsAttribute;
+};
+
+void ExpectAnswers(TokenFixture& t, CIOObject* object, Expected expected)
 {
     ASSERT_NE(object, nullptr);
-    for (const Row& row : rows) {
-        const Answer a = Ask(t, object, row.type, 1024);
-        switch (row.expect) {
-        case Row::Value:
-            EXPECT_EQ(a.rv, CKR_OK) << CkaToString(row.type);
-            EXPECT_EQ(a.bytes, row.value) << CkaToString(row.type);
-            break;
-        case Row::Unavailable:
-            EXPECT_EQ(a.rv, CKR_OK) << CkaToString(row.type);
-            EXPECT_EQ(a.length, CK_UNAVAILABLE_INFORMATION) << CkaToString(row.type);
-            EXPECT_EQ(a.bytes[0], 0xEE) << CkaToString(row.type) << ": nothing written";
-            break;
-        case Row::NotItsAttribute:
-            EXPECT_EQ(a.rv, CKR_ATTRIBUTE_TYPE_INVALID) << CkaToString(row.type);
-            EXPECT_EQ(a.length, CK_UNAVAILABLE_INFORMATION) << CkaToString(row.type);
-            break;
-        }
+    for (const CK_ATTRIBUTE_TYPE type : expected.yes) expected.values.push_back({type, {CK_TRUE}});
+    for (const CK_ATTRIBUTE_TYPE type : expected.no) expected.values.push_back({type, {CK_FALSE}});
+    for (const auto& [type, value] : expected.values) {
+        const Answer a = Ask(t, object, type, 1024);
+        EXPECT_EQ(a.rv, CKR_OK) << CkaToString(type);
+        EXPECT_EQ(a.bytes, value) << CkaToString(type);
+    }
+    for (const CK_ATTRIBUTE_TYPE type : expected.unavailable) {
+        const Answer a = Ask(t, object, type, 1024);
+        EXPECT_EQ(a.rv, CKR_OK) << CkaToString(type);
+        EXPECT_EQ(a.length, CK_UNAVAILABLE_INFORMATION) << CkaToString(type);
+        EXPECT_EQ(a.bytes[0], 0xEE) << CkaToString(type) << ": nothing written";
+    }
+    for (const CK_ATTRIBUTE_TYPE type : expected.notItsAttribute) {
+        const Answer a = Ask(t, object, type, 1024);
+        EXPECT_EQ(a.rv, CKR_ATTRIBUTE_TYPE_INVALID) << CkaToString(type);
+        EXPECT_EQ(a.length, CK_UNAVAILABLE_INFORMATION) << CkaToString(type);
     }
 }
 
@@ -106,60 +105,34 @@ TEST(AttributeMapping, PrivateKeyFromItsDirectoryEntry)
                               Tlv(0xA1, {Tlv(0x30, {Prim(0x02, "00"), Prim(0x02, "02")})})}),
                    Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "3F00DF07")}), Prim(0x02, "0800")})})}));
     const Botan::RSA_PrivateKey& certified = *TestCertificate::Get().key;
-    std::vector<uint8_t> mechanisms = UlongBytes(CKM_RSA_PKCS);
-    const auto third = UlongBytes(CKM_SHA256_RSA_PKCS);
-    mechanisms.insert(mechanisms.end(), third.begin(), third.end());
-    ExpectRows(t, key.get(),
-               {{CKA_CLASS, Row::Value, UlongBytes(CKO_PRIVATE_KEY)},
-                {CKA_TOKEN, Row::Value, kTrue},
-                {CKA_PRIVATE, Row::Value, kTrue},
-                {CKA_MODIFIABLE, Row::Value, kFalse},
-                {CKA_LABEL, Row::Value, Bytes("Mapped key")},
-                {CKA_TRUSTED, Row::Value, kTrue},
-                {CKA_KEY_TYPE, Row::Value, UlongBytes(CKK_RSA)},
-                {CKA_ID, Row::Value, {0x01}},
-                {CKA_MODULUS_BITS, Row::Value, UlongBytes(2048)},
-                // From the certificate with the key's iD.
-                {CKA_MODULUS, Row::Value, Botan::BigInt::encode(certified.get_n())},
-                {CKA_PUBLIC_EXPONENT, Row::Value, Botan::BigInt::encode(certified.get_e())},
-                {CKA_KEY_FILE_ID, Row::Value, {0x07}},
-                {CKA_SECONDARY_AUTH, Row::Value, kTrue},
-                {CKA_ALWAYS_AUTHENTICATE, Row::Value, kTrue},
-                {CKA_NON_REPUDIATION, Row::Value, kTrue},
-                {CKA_DECRYPT, Row::Value, kTrue},
-                {CKA_SIGN, Row::Value, kFalse},
-                {CKA_SIGN_RECOVER, Row::Value, kTrue},
-                {CKA_UNWRAP, Row::Value, kFalse},
-                {CKA_DERIVE, Row::Value, kTrue},
-                {CKA_SENSITIVE, Row::Value, kTrue},
-                {CKA_EXTRACTABLE, Row::Value, kFalse},
-                {CKA_ALWAYS_SENSITIVE, Row::Value, kFalse},
-                {CKA_NEVER_EXTRACTABLE, Row::Value, kTrue},
-                {CKA_LOCAL, Row::Value, kTrue},
-                // Key dates are answered as CK_DATE, not as the stored GeneralizedTime.
-                {CKA_START_DATE, Row::Value, Bytes("20240705")},
-                {CKA_END_DATE, Row::Value, Bytes("20341130")},
-                {CKA_ALLOWED_MECHANISMS, Row::Value, mechanisms},
-                {CKA_SUBJECT, Row::Unavailable},
-                {CKA_PRIVATE_EXPONENT, Row::Unavailable},
-                {CKA_PRIME_1, Row::Unavailable},
-                {CKA_PRIME_2, Row::Unavailable},
-                {CKA_EXPONENT_1, Row::Unavailable},
-                {CKA_EXPONENT_2, Row::Unavailable},
-                {CKA_COEFFICIENT, Row::Unavailable},
-                {CKA_KEY_GEN_MECHANISM, Row::Unavailable},
-                {CKA_WRAP_WITH_TRUSTED, Row::Unavailable},
-                {CKA_UNWRAP_TEMPLATE, Row::Unavailable},
-                {CKA_ENCRYPT, Row::NotItsAttribute},
-                {CKA_VERIFY, Row::NotItsAttribute},
-                {CKA_VALUE, Row::NotItsAttribute},
-                {CKA_CERTIFICATE_TYPE, Row::NotItsAttribute}});
+    ExpectAnswers(t, key.get(),
+                  {.values = {{CKA_CLASS, UlongBytes(CKO_PRIVATE_KEY)},
+                              {CKA_LABEL, Bytes("Mapped key")},
+                              {CKA_KEY_TYPE, UlongBytes(CKK_RSA)},
+                              {CKA_ID, {0x01}},
+                              {CKA_MODULUS_BITS, UlongBytes(2048)},
+                              // From the certificate with the key's iD.
+                              {CKA_MODULUS, Botan::BigInt::encode(certified.get_n())},
+                              {CKA_PUBLIC_EXPONENT, Botan::BigInt::encode(certified.get_e())},
+                              {CKA_KEY_FILE_ID, {0x07}},
+                              // Key dates are answered as CK_DATE, not as the stored GeneralizedTime.
+                              {CKA_START_DATE, Bytes("20240705")},
+                              {CKA_END_DATE, Bytes("20341130")},
+                              {CKA_ALLOWED_MECHANISMS, UlongBytes({CKM_RSA_PKCS, CKM_SHA256_RSA_PKCS})}},
+                   .yes = {CKA_TOKEN, CKA_PRIVATE, CKA_TRUSTED, CKA_SECONDARY_AUTH, CKA_ALWAYS_AUTHENTICATE,
+                           CKA_NON_REPUDIATION, CKA_DECRYPT, CKA_SIGN_RECOVER, CKA_DERIVE, CKA_SENSITIVE,
+                           CKA_NEVER_EXTRACTABLE, CKA_LOCAL},
+                   .no = {CKA_MODIFIABLE, CKA_SIGN, CKA_UNWRAP, CKA_EXTRACTABLE, CKA_ALWAYS_SENSITIVE},
+                   .unavailable = {CKA_SUBJECT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1,
+                                   CKA_EXPONENT_2, CKA_COEFFICIENT, CKA_KEY_GEN_MECHANISM, CKA_WRAP_WITH_TRUSTED,
+                                   CKA_UNWRAP_TEMPLATE},
+                   .notItsAttribute = {CKA_ENCRYPT, CKA_VERIFY, CKA_VALUE, CKA_CERTIFICATE_TYPE}});
 
     // The first PIN is no secondary authentication; a key without
     // certificate has no modulus.
     key->GetCommonObjectRecord()->authId = Hex("01");
     key->AsCommonKeyAttributes()->iD = Hex("0102");
-    ExpectRows(t, key.get(), {{CKA_SECONDARY_AUTH, Row::Value, kFalse}, {CKA_MODULUS, Row::Unavailable}});
+    ExpectAnswers(t, key.get(), {.no = {CKA_SECONDARY_AUTH}, .unavailable = {CKA_MODULUS}});
 }
 
 // Usage: wrap 4, verifyRecover 7, nonRepudiation 9 set; encrypt 0, verify 6,
@@ -172,39 +145,20 @@ TEST(AttributeMapping, PublicKeyFromItsDirectoryEntry)
         Tlv(0x30, {Tlv(0x30, {Prim(0x0C, TokenFixture::Text("Mapped public key")), Prim(0x03, "0640")}),
                    Tlv(0x30, {Prim(0x04, "01"), Prim(0x03, "060940")}),
                    Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "4501")}), Prim(0x02, "0400")})})}));
-    ExpectRows(t, key.get(),
-               {{CKA_CLASS, Row::Value, UlongBytes(CKO_PUBLIC_KEY)},
-                {CKA_TOKEN, Row::Value, kTrue},
-                {CKA_TRUSTED, Row::Value, kTrue},
-                {CKA_PRIVATE, Row::Value, kFalse},
-                {CKA_MODIFIABLE, Row::Value, kTrue},
-                {CKA_LABEL, Row::Value, Bytes("Mapped public key")},
-                {CKA_KEY_TYPE, Row::Value, UlongBytes(CKK_RSA)},
-                {CKA_ID, Row::Value, {0x01}},
-                {CKA_MODULUS_BITS, Row::Value, UlongBytes(1024)},
-                {CKA_ENCRYPT, Row::Value, kFalse},
-                {CKA_WRAP, Row::Value, kTrue},
-                {CKA_VERIFY, Row::Value, kFalse},
-                {CKA_VERIFY_RECOVER, Row::Value, kTrue},
-                {CKA_DERIVE, Row::Value, kFalse},
-                {CKA_NON_REPUDIATION, Row::Value, kTrue},
-                {CKA_ALLOWED_MECHANISMS, Row::Value, {}},
-                // No key file reader in this source.
-                {CKA_MODULUS, Row::Unavailable},
-                {CKA_PUBLIC_EXPONENT, Row::Unavailable},
-                {CKA_SUBJECT, Row::Unavailable},
-                {CKA_KEY_GEN_MECHANISM, Row::Unavailable},
-                {CKA_WRAP_TEMPLATE, Row::Unavailable},
-                {CKA_START_DATE, Row::Unavailable},
-                {CKA_END_DATE, Row::Unavailable},
-                {CKA_KEY_FILE_ID, Row::Unavailable},
-                {CKA_LOCAL, Row::NotItsAttribute},
-                {CKA_SENSITIVE, Row::NotItsAttribute},
-                {CKA_SIGN, Row::NotItsAttribute},
-                {CKA_DECRYPT, Row::NotItsAttribute},
-                {CKA_SECONDARY_AUTH, Row::NotItsAttribute},
-                {CKA_ALWAYS_AUTHENTICATE, Row::NotItsAttribute},
-                {CKA_PRIVATE_EXPONENT, Row::NotItsAttribute}});
+    ExpectAnswers(t, key.get(),
+                  {.values = {{CKA_CLASS, UlongBytes(CKO_PUBLIC_KEY)},
+                              {CKA_LABEL, Bytes("Mapped public key")},
+                              {CKA_KEY_TYPE, UlongBytes(CKK_RSA)},
+                              {CKA_ID, {0x01}},
+                              {CKA_MODULUS_BITS, UlongBytes(1024)},
+                              {CKA_ALLOWED_MECHANISMS, {}}},
+                   .yes = {CKA_TOKEN, CKA_TRUSTED, CKA_MODIFIABLE, CKA_WRAP, CKA_VERIFY_RECOVER, CKA_NON_REPUDIATION},
+                   .no = {CKA_PRIVATE, CKA_ENCRYPT, CKA_VERIFY, CKA_DERIVE},
+                   // No key file reader in this source.
+                   .unavailable = {CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_SUBJECT, CKA_KEY_GEN_MECHANISM,
+                                   CKA_WRAP_TEMPLATE, CKA_START_DATE, CKA_END_DATE, CKA_KEY_FILE_ID},
+                   .notItsAttribute = {CKA_LOCAL, CKA_SENSITIVE, CKA_SIGN, CKA_DECRYPT, CKA_SECONDARY_AUTH,
+                                       CKA_ALWAYS_AUTHENTICATE, CKA_PRIVATE_EXPONENT}});
 }
 
 // Object flags with one used bit: private set, modifiable outside the bits.
@@ -218,32 +172,23 @@ TEST(AttributeMapping, CertificateFromItsDirectoryEntry)
                    Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "3F0050154301")})})})}));
     const auto& der = TestCertificate::Get().der;
     const Botan::X509_Certificate reference(der);
-    ExpectRows(t, certificate.get(),
-               {{CKA_CLASS, Row::Value, UlongBytes(CKO_CERTIFICATE)},
-                {CKA_TOKEN, Row::Value, kTrue},
-                {CKA_CERTIFICATE_TYPE, Row::Value, UlongBytes(CKC_X_509)},
-                {CKA_TRUSTED, Row::Value, kFalse},
-                {CKA_PRIVATE, Row::Value, kTrue},
-                {CKA_MODIFIABLE, Row::Value, kFalse},
-                {CKA_LABEL, Row::Value, Bytes("Mapped certificate")},
-                {CKA_ID, Row::Value, {0x0A}},
-                {CKA_VALUE, Row::Value, der},
-                {CKA_ISSUER, Row::Value, reference.raw_issuer_dn()},
-                {CKA_SUBJECT, Row::Value, reference.raw_subject_dn()},
-                {CKA_SERIAL_NUMBER, Row::Value, {0x0A, 0x0B, 0x0C}},
-                {CKA_START_DATE, Row::Value, Bytes("20210705")},
-                {CKA_END_DATE, Row::Value, Bytes("20211130")},
-                {CKA_CERTIFICATE_CATEGORY, Row::Unavailable},
-                {CKA_JAVA_MIDP_SECURITY_DOMAIN, Row::Unavailable},
-                {CKA_URL, Row::Unavailable},
-                {CKA_HASH_OF_SUBJECT_PUBLIC_KEY, Row::Unavailable},
-                {CKA_HASH_OF_ISSUER_PUBLIC_KEY, Row::Unavailable},
-                {CKA_CHECK_VALUE, Row::Unavailable},
-                {CKA_KEY_FILE_ID, Row::Unavailable},
-                {CKA_MODULUS, Row::NotItsAttribute},
-                {CKA_KEY_TYPE, Row::NotItsAttribute},
-                {CKA_SECONDARY_AUTH, Row::NotItsAttribute},
-                {CKA_SIGN, Row::NotItsAttribute}});
+    ExpectAnswers(t, certificate.get(),
+                  {.values = {{CKA_CLASS, UlongBytes(CKO_CERTIFICATE)},
+                              {CKA_CERTIFICATE_TYPE, UlongBytes(CKC_X_509)},
+                              {CKA_LABEL, Bytes("Mapped certificate")},
+                              {CKA_ID, {0x0A}},
+                              {CKA_VALUE, der},
+                              {CKA_ISSUER, reference.raw_issuer_dn()},
+                              {CKA_SUBJECT, reference.raw_subject_dn()},
+                              {CKA_SERIAL_NUMBER, {0x0A, 0x0B, 0x0C}},
+                              {CKA_START_DATE, Bytes("20210705")},
+                              {CKA_END_DATE, Bytes("20211130")}},
+                   .yes = {CKA_TOKEN, CKA_PRIVATE},
+                   .no = {CKA_TRUSTED, CKA_MODIFIABLE},
+                   .unavailable = {CKA_CERTIFICATE_CATEGORY, CKA_JAVA_MIDP_SECURITY_DOMAIN, CKA_URL,
+                                   CKA_HASH_OF_SUBJECT_PUBLIC_KEY, CKA_HASH_OF_ISSUER_PUBLIC_KEY, CKA_CHECK_VALUE,
+                                   CKA_KEY_FILE_ID},
+                   .notItsAttribute = {CKA_MODULUS, CKA_KEY_TYPE, CKA_SECONDARY_AUTH, CKA_SIGN}});
     EXPECT_EQ(t.certificateReads, 1) << "the certificate file is read once per object";
 }
 
@@ -255,15 +200,13 @@ TEST(AttributeMapping, PresentButEmptyLabelAndIdAreValuesOfLengthZero)
                                           Tlv(0x30, {Prim(0x04, ""), Prim(0x03, "0620")})}));
     const auto certificate = FromEntry(kKindCertificate, Tlv(0x30, {Tlv(0x30, {Prim(0x0C, "")}),
                                                                    Tlv(0x30, {Prim(0x04, "")})}));
-    const std::vector<Row> empty{{CKA_LABEL, Row::Value, {}}, {CKA_ID, Row::Value, {}}};
-    ExpectRows(t, key.get(), empty);
-    ExpectRows(t, certificate.get(), empty);
     for (CIOObject* object : {key.get(), certificate.get()}) {
+        ExpectAnswers(t, object, {.values = {{CKA_LABEL, {}}, {CKA_ID, {}}}});
         EXPECT_EQ(Ask(t, object, CKA_LABEL, 0, true).length, 0u) << "size query";
     }
     // Absent ones stay unavailable.
     const auto bare = FromEntry(kKindCertificate, Tlv(0x30, {Tlv(0x30, {}), Tlv(0x30, {})}));
-    ExpectRows(t, bare.get(), {{CKA_LABEL, Row::Unavailable}, {CKA_ID, Row::Unavailable}});
+    ExpectAnswers(t, bare.get(), {.unavailable = {CKA_LABEL, CKA_ID}});
 }
 
 TEST(BerTlv, RefusesCutOrMalformedHeaders)
@@ -302,17 +245,12 @@ TEST(KeyAttributes, UserConsentOfAnyCountNeedsAuthentication)
 TEST(KeyAttributes, AllowedMechanismsAreFullWidthAndSkipUnknownReferences)
 {
     TokenFixture t;
-    auto& refs = t.signKey->AsCommonKeyAttributes()->algReference;
-    refs.push_back(Hex("00"));
-    refs.push_back(Hex("02"));
-    refs.push_back(Hex("05"));  // past the application's three algorithms
+    // 05 is past the application's three algorithms.
+    for (const char* reference : {"00", "02", "05"})
+        t.signKey->AsCommonKeyAttributes()->algReference.push_back(Hex(reference));
     const Answer a = Ask(t, t.signKey, CKA_ALLOWED_MECHANISMS);
-    ASSERT_EQ(a.rv, CKR_OK);
-    ASSERT_EQ(a.length, 2 * sizeof(CK_MECHANISM_TYPE));
-    CK_MECHANISM_TYPE mechanisms[2];
-    std::memcpy(mechanisms, a.bytes.data(), sizeof mechanisms);
-    EXPECT_EQ(mechanisms[0], CKM_RSA_PKCS);
-    EXPECT_EQ(mechanisms[1], CKM_SHA256_RSA_PKCS);
+    EXPECT_EQ(a.rv, CKR_OK);
+    EXPECT_EQ(a.bytes, UlongBytes({CKM_RSA_PKCS, CKM_SHA256_RSA_PKCS}));
 }
 
 TEST(KeyAttributes, EmptyKeyPathAndSignatureAidComparedWhole)
