@@ -4,17 +4,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
-#include <gtest/gtest.h>
-
+#include "../base/LogTestSupport.h"
 #include "Logger.h"
 #include "cardsim/Readers.h"
 #include "pkcs11/ApiFrame.h"
@@ -23,40 +18,26 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using Brelt::MW::Pkcs11::RunExport;
 
-// A plain log at level 5 in a private directory, read back after closing.
-class CallFrameTest : public ::testing::Test {
+// A plain log at level 5 in a private folder, read back after closing.
+class CallFrameTest : public LogTest {
 protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("brelt-frame-" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-    path_ = dir_ / "trace.log";
-    setenv("COPYRIGHT_BRELT_PKCS11_P", path_.c_str(), 1);
-    setenv("COPYRIGHT_BRELT_PKCS11_L", "5", 1);
-    InitLogger();
+    LogTest::SetUp();
+    StartPlainLog(5);
     C_Finalize(nullptr);
   }
 
   void TearDown() override {
     C_Finalize(nullptr);
-    CloseLogger();
-    unsetenv("COPYRIGHT_BRELT_PKCS11_P");
-    unsetenv("COPYRIGHT_BRELT_PKCS11_L");
-    fs::remove_all(dir_);
+    LogTest::TearDown();
   }
 
   std::string ReadLog() {
     CloseLogger();
-    std::ifstream in(path_);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ReadFile(LogPath());
   }
-
-  fs::path dir_;
-  fs::path path_;
 };
 
 TEST_F(CallFrameTest, CallAndResultLinesFrameEachExport) {

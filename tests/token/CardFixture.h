@@ -9,14 +9,11 @@
 #include <cardsim/Readers.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../base/LogTestSupport.h"
 #include "Logger.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
@@ -46,18 +43,12 @@ inline std::string TestName(std::string name)
     return name;
 }
 
-class CardFixture : public ::testing::Test {
+class CardFixture : public LogTest {
 protected:
     void SetUp() override
     {
-        CloseLogger();
-        std::string pattern = (std::filesystem::temp_directory_path() / "brelt-token-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        setenv("COPYRIGHT_BRELT_PKCS11_P", (folder_ / "pkcs11.log").c_str(), 1);
-        setenv("COPYRIGHT_BRELT_PKCS11_L", "4", 1);
-        setenv("COPYRIGHT_BRELT_PKCS11_T", "0", 1);
-        InitLogger();
+        LogTest::SetUp();
+        StartPlainLog(4);
         Brelt::MW::Card::StatusCache::Initialize();
         Brelt::MW::Token::ClearApplicationList();
         cardsim::ClearFaults();
@@ -73,12 +64,7 @@ protected:
         if (handle_ != 0) SCardDisconnect(handle_, SCARD_LEAVE_CARD);
         if (context_ != 0) SCardReleaseContext(context_);
         cardsim::ClearFaults();
-        CloseLogger();
-        unsetenv("COPYRIGHT_BRELT_PKCS11_P");
-        unsetenv("COPYRIGHT_BRELT_PKCS11_L");
-        unsetenv("COPYRIGHT_BRELT_PKCS11_T");
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        LogTest::TearDown();
     }
 
     // Puts the personalisation in the reader and connects the new card's slot.
@@ -145,14 +131,11 @@ protected:
     std::string Log()
     {
         CloseLogger();
-        std::ifstream file(folder_ / "pkcs11.log");
-        std::stringstream text;
-        text << file.rdbuf();
+        const std::string text = ReadFile(LogPath());
         InitLogger();
-        return text.str();
+        return text;
     }
 
-    std::filesystem::path folder_;
     SCARDCONTEXT context_ = 0;
     SCARDHANDLE handle_ = 0;
     std::shared_ptr<cardsim::Card> card_;
