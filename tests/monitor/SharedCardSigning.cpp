@@ -8,10 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -98,30 +98,27 @@ int main(int argc, char** argv) {
   const std::chrono::seconds duration(std::atoi(argv[2]));
   const std::string pin = argv[3];
 
-  std::vector<pid_t> children;
-  std::vector<int> pipes;
+  std::vector<std::pair<pid_t, int>> children;  // each with the read end of its pipe
   for (int i = 0; i < processes; ++i) {
     int ends[2];
     if (pipe(ends) != 0) return 2;
     const pid_t child = fork();
     if (child < 0) return 2;
     if (child == 0) {
-      close(ends[0]);
       const Outcome outcome = SignRounds(duration, pin);
       (void)!write(ends[1], &outcome, sizeof outcome);
       _exit(0);
     }
     close(ends[1]);
-    children.push_back(child);
-    pipes.push_back(ends[0]);
+    children.emplace_back(child, ends[0]);
   }
   std::vector<Outcome> outcomes(processes);
   int total = 0;
   for (int i = 0; i < processes; ++i) {
-    if (read(pipes[i], &outcomes[i], sizeof(Outcome)) != static_cast<ssize_t>(sizeof(Outcome)))
-      outcomes[i].setup = 9;
-    close(pipes[i]);
-    waitpid(children[i], nullptr, 0);
+    const auto [child, pipeEnd] = children[i];
+    if (read(pipeEnd, &outcomes[i], sizeof(Outcome)) != static_cast<ssize_t>(sizeof(Outcome))) outcomes[i].setup = 9;
+    close(pipeEnd);
+    waitpid(child, nullptr, 0);
     total += outcomes[i].rounds;
   }
   const double fairShare = processes > 0 ? static_cast<double>(total) / processes : 0;
@@ -132,7 +129,6 @@ int main(int argc, char** argv) {
     std::printf("process %d: %d login+sign rounds in %lld s, %d failed, first round after %ld ms%s\n", i + 1,
                 o.rounds, static_cast<long long>(duration.count()), o.failed, o.firstRoundMs,
                 o.setup != 0 ? " (set-up failed)" : "");
-    if (o.setup != 0) std::printf("  set-up step %d failed\n", o.setup);
     if (o.setup != 0) std::printf("  set-up step %d failed\n", o.setup);
     if (o.rounds == 0) status = 1;  // no progress
     lowest = std::min(lowest, o.rounds);

@@ -37,9 +37,7 @@ TEST_F(ConcurrencyTest, SessionsComeAndGoWhileTheMonitorInvalidatesAndPurges) {
       ++next;
       if (round % 25 == 0) StatusCache::InvalidateAllSessions();
       AdvanceSeconds(4);
-      StatusCache::RemoveAllInvalidTokens();
-      StatusCache::RemoveAllInvalidSlots();
-      StatusCache::RemoveAllInvalidSessions();
+      Purge();
       std::this_thread::sleep_for(std::chrono::microseconds(300));
     }
     done = true;
