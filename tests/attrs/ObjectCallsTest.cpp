@@ -51,9 +51,10 @@ protected:
         return value;
     }
 
-    CK_OBJECT_HANDLE CreatePublicKey(CK_RV expected = CKR_OK)
+    // A session public key with the modulus of the card's first key.
+    CK_OBJECT_HANDLE CreatePublicKey()
     {
-        const auto modulus = Value(0x00070000, CKA_VALUE).empty() ? std::vector<uint8_t>{} : Modulus();
+        const auto modulus = Botan::BigInt::encode(card_->Key({0x3F, 0x00, 0x50, 0x15}, 0x01)->get_n());
         CK_OBJECT_CLASS objectClass = CKO_PUBLIC_KEY;
         CK_KEY_TYPE keyType = CKK_RSA;
         CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
@@ -64,14 +65,8 @@ protected:
                               {CKA_MODULUS, const_cast<uint8_t*>(modulus.data()), modulus.size()},
                               {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent}};
         CK_OBJECT_HANDLE handle = 0;
-        EXPECT_EQ(CreateObject(hSession_, key, 7, &handle), expected);
+        EXPECT_EQ(CreateObject(hSession_, key, 7, &handle), CKR_OK);
         return handle;
-    }
-
-    std::vector<uint8_t> Modulus()
-    {
-        const Botan::RSA_PrivateKey* key = card_->Key({0x3F, 0x00, 0x50, 0x15}, 0x01);
-        return Botan::BigInt::encode(key->get_n());
     }
 
     CK_SESSION_HANDLE hSession_ = 0;

@@ -177,14 +177,8 @@ TEST_F(CardMutexTest, WaitingForTheCardHoldsTheTurn) {
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   auto otherProcess = CardMutex::Open(CardMutex::Path());
   ASSERT_TRUE(otherProcess);
-  // Another process has the card.
-  SCARDCONTEXT context = 0;
-  SCARDHANDLE card = 0;
-  DWORD protocol = 0;
-  ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
-  ASSERT_EQ(SCardConnect(context, "Reader A 00 00", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card, &protocol),
-            SCARD_S_SUCCESS);
-  ASSERT_EQ(SCardBeginTransaction(card), SCARD_S_SUCCESS);
+  OtherClient cardHolder("Reader A 00 00");
+  ASSERT_TRUE(cardHolder.Begin());
 
   Session session(1, CKF_SERIAL_SESSION);
   LibraryCardMutex()->EndTurn();
@@ -194,14 +188,12 @@ TEST_F(CardMutexTest, WaitingForTheCardHoldsTheTurn) {
     otherProcess->Give();
     return false;
   }));
-  SCardEndTransaction(card, SCARD_LEAVE_CARD);
+  cardHolder.End();
   EXPECT_EQ(waiting.get(), CKR_OK);
   // Had the card: the mutex is free again, and the turn runs.
   EXPECT_TRUE(otherProcess->PassThrough(std::chrono::milliseconds(0)));
   EXPECT_TRUE(LibraryCardMutex()->InTurn());
   EXPECT_EQ(ReleaseCardContext(session, true), CKR_OK);
-  SCardDisconnect(card, SCARD_LEAVE_CARD);
-  SCardReleaseContext(context);
 }
 
 TEST_F(MonitorTest, CardContextHoldsTheTransactionUntilReleased) {

@@ -36,22 +36,42 @@ class TestCard final : public cardsim::Icc {
  public:
   // malformed: 0 well-formed, 1 the loader throws, 2 a parser refuses a file.
   explicit TestCard(int applications, int malformed = 0, std::chrono::milliseconds delay = 0ms)
-      : applications_(applications), malformed_(malformed), delay_(delay) {}
+      : answer_{static_cast<uint8_t>(applications), static_cast<uint8_t>(malformed), 0x90, 0x00}, delay_(delay) {}
   cardsim::Bytes Atr() const override { return {0x3B, 0x02, 0x14, 0x50}; }
   void Reset() override {}
   cardsim::Bytes Transmit(const cardsim::Bytes& apdu) override {
-    commands.fetch_add(1);
     std::this_thread::sleep_for(delay_);
-    if (apdu.size() == 5 && apdu[0] == 0x80 && apdu[1] == 0xCA)
-      return {static_cast<uint8_t>(applications_), static_cast<uint8_t>(malformed_), 0x90, 0x00};
+    if (apdu.size() == 5 && apdu[0] == 0x80 && apdu[1] == 0xCA) return answer_;
     return {0x6D, 0x00};
   }
-  std::atomic<int> commands{0};
 
  private:
-  const int applications_;
-  const int malformed_;
+  const cardsim::Bytes answer_;
   const std::chrono::milliseconds delay_;
+};
+
+// Another client's connection to the card in a reader.
+class OtherClient {
+ public:
+  explicit OtherClient(const std::string& reader) {
+    DWORD protocol = 0;
+    SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_);
+    connected_ = SCardConnect(context_, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card_, &protocol) ==
+                 SCARD_S_SUCCESS;
+  }
+  ~OtherClient() {
+    End();
+    SCardDisconnect(card_, SCARD_LEAVE_CARD);
+    SCardReleaseContext(context_);
+  }
+  // Takes the card's transaction: false while the module holds it.
+  bool Begin() { return connected_ && SCardBeginTransaction(card_) == SCARD_S_SUCCESS; }
+  void End() { SCardEndTransaction(card_, SCARD_LEAVE_CARD); }
+
+ private:
+  SCARDCONTEXT context_ = 0;
+  SCARDHANDLE card_ = 0;
+  bool connected_ = false;
 };
 
 // The application layer as the tests see it: one entry per slot id.

@@ -4,6 +4,7 @@
 
 #include <boost/thread/locks.hpp>
 #include <future>
+#include <optional>
 
 #include "MonitorFixture.h"
 #include "pkcs11/ApiMutexes.h"
@@ -17,21 +18,6 @@ using Brelt::MW::Card::StatusCache;
 
 constexpr const char* kReaderA = "Reader A 00 00";
 constexpr const char* kReaderB = "Reader B 00 00";
-
-// Another client takes the card's transaction: the module has let it go.
-bool CardIsFree(const char* reader) {
-  SCARDCONTEXT context = 0;
-  SCARDHANDLE card = 0;
-  DWORD protocol = 0;
-  SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
-  const bool free = SCardConnect(context, reader, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card, &protocol) ==
-                        SCARD_S_SUCCESS &&
-                    SCardBeginTransaction(card) == SCARD_S_SUCCESS;
-  SCardEndTransaction(card, SCARD_LEAVE_CARD);
-  SCardDisconnect(card, SCARD_LEAVE_CARD);
-  SCardReleaseContext(context);
-  return free;
-}
 
 TEST_F(MonitorTest, CardPresentAtStartHasSlotsAtOnceWithoutEventInEveryInitialisation) {
   cardsim::AddReader(kReaderA);
@@ -195,7 +181,7 @@ TEST_F(MonitorTest, RefusedAndMalformedCardsAreGivenUpOnceAndLeaveTheCardFree) {
   // No card is loaded again while it stays, and the monitor goes on.
   std::this_thread::sleep_for(5 * kPoll);
   EXPECT_EQ(applications->loads.load(), 3);
-  EXPECT_TRUE(CardIsFree(kReaderB));
+  EXPECT_TRUE(OtherClient(kReaderB).Begin());
   Insert(kReaderA, 1);
   EXPECT_TRUE(SlotsBecome({1}));
 }
@@ -261,7 +247,7 @@ TEST_F(MonitorTest, FinalizeDuringASlowLoadWaitsForItEvenPastTheStopWait) {
   // Nothing was freed under the loading thread (the sanitizer run checks),
   // the card was given back, and the library starts again cleanly.
   EXPECT_FALSE(applications->loading.load());
-  EXPECT_TRUE(CardIsFree(kReaderA));
+  EXPECT_TRUE(OtherClient(kReaderA).Begin());
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   EXPECT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1}));
 }
@@ -273,28 +259,22 @@ TEST_F(MonitorTest, ExitDoesNotWaitForAMonitorBlockedOnAnotherProcessCard) {
   ConnectionMgr::SetStopWaitForTesting(2 * kPoll);
   cardsim::AddReader(kReaderA);
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
-  SCARDCONTEXT context = 0;
-  SCARDHANDLE other = 0;
-  DWORD protocol = 0;
+  std::optional<OtherClient> other;
   {
     // The monitor sees the card only once the other process holds it.
     boost::lock_guard<boost::mutex> slotList(Brelt::MW::Pkcs11::SlotListMutex());
     Insert(kReaderA, 1);
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context), SCARD_S_SUCCESS);
-    ASSERT_EQ(SCardConnect(context, kReaderA, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &other, &protocol),
-              SCARD_S_SUCCESS);
-    ASSERT_EQ(SCardBeginTransaction(other), SCARD_S_SUCCESS);
+    other.emplace(kReaderA);
+    ASSERT_TRUE(other->Begin());
   }
   std::this_thread::sleep_for(5 * kPoll);
   auto exiting = std::async(std::launch::async, [] { return Brelt::MW::Pkcs11::FinalizePKCS11(true); });
   const bool ended = exiting.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
-  SCardEndTransaction(other, SCARD_LEAVE_CARD);
-  SCardDisconnect(other, SCARD_LEAVE_CARD);
-  SCardReleaseContext(context);
+  other.reset();
   EXPECT_TRUE(ended);
   EXPECT_EQ(exiting.get(), CKR_OK);
   EXPECT_FALSE(Brelt::MW::Pkcs11::IsLibraryInitialized());
-  EXPECT_TRUE(Eventually([] { return CardIsFree(kReaderA); }));
+  EXPECT_TRUE(Eventually([] { return OtherClient(kReaderA).Begin(); }));
   ConnectionMgr::SetStopWaitForTesting(std::chrono::milliseconds(0));
 }
 
