@@ -42,17 +42,6 @@ protected:
         if (end <= skip) return {};
         return Brelt::MW::Base::HexBinary(answer.data() + skip, static_cast<int32_t>(end - skip), true).ToString();
     }
-
-    void VerifyUserPin()
-    {
-        const std::string pin = card_->UserPin();
-        std::vector<uint8_t> verify{0x00, 0x20, 0x00, 0x01};
-        std::vector<uint8_t> data(pin.begin(), pin.end());
-        if (std::string(GetParam().personalisation).rfind("DEF43B", 0) != 0) data.resize(8, 0xFF);
-        verify.push_back(uint8_t(data.size()));
-        verify.insert(verify.end(), data.begin(), data.end());
-        ASSERT_EQ(Raw(verify), "90 00");
-    }
 };
 
 TEST_P(TokenInfoTest, FromTheCardBeforeAndAfterThePinIsVerified)
@@ -129,8 +118,6 @@ protected:
         ASSERT_EQ(GetApplicationInfo(uint32_t(slot_->SlotId()), application_), CKR_OK);
         ASSERT_TRUE(application_);
     }
-
-    void VerifyUserPin() { ASSERT_EQ(Raw({0x00, 0x20, 0x00, 0x01, 0x08, '1', '2', '3', '4', 0xFF, 0xFF, 0xFF, 0xFF}), "90 00"); }
 
     // Makes the directory file `fid` look transparent and `size` bytes large
     // to every SELECT that asks for its FCP.

@@ -1,6 +1,6 @@
 // The reader monitor seen through the slot calls: cards and readers coming
 // and going while the library runs, slot events, failures of cards and of
-// the PC/SC service, and finalisation during a card load.
+// the PC/SC service, finalisation during a card load; the mechanisms of a slot.
 
 #include <boost/thread/locks.hpp>
 #include <future>
@@ -9,12 +9,16 @@
 #include "MonitorFixture.h"
 #include "pkcs11/ApiMutexes.h"
 #include "pkcs11/LibraryLifecycle.h"
+#include "pkcs11/Mechanisms.h"
 
 namespace monitor_test {
 namespace {
 
+using Brelt::MW::Card::AlgorithmFacts;
 using Brelt::MW::Card::ConnectionMgr;
 using Brelt::MW::Card::StatusCache;
+using Brelt::MW::Pkcs11::MechanismInfoOf;
+using Brelt::MW::Pkcs11::MechanismsOf;
 
 constexpr const char* kReaderA = "Reader A 00 00";
 constexpr const char* kReaderB = "Reader B 00 00";
@@ -276,6 +280,44 @@ TEST_F(MonitorTest, ExitDoesNotWaitForAMonitorBlockedOnAnotherProcessCard) {
   EXPECT_FALSE(Brelt::MW::Pkcs11::IsLibraryInitialized());
   EXPECT_TRUE(Eventually([] { return OtherClient(kReaderA).Begin(); }));
   ConnectionMgr::SetStopWaitForTesting(std::chrono::milliseconds(0));
+}
+
+const std::vector<CK_MECHANISM_TYPE> kDigests = {CKM_SHA_1, CKM_SHA224, CKM_SHA256, CKM_SHA384, CKM_SHA512};
+
+AlgorithmFacts Algorithm(CK_MECHANISM_TYPE mechanism, std::vector<uint8_t> operations = {}) {
+  return {true, mechanism, static_cast<uint8_t>(mechanism), std::move(operations)};
+}
+
+TEST(MechanismListTest, OffersRsaPkcsOnceWhenTheCardListsRsa) {
+  ApplicationFacts application;
+  EXPECT_EQ(MechanismsOf(application), kDigests);
+
+  application.algorithms = {Algorithm(CKM_RSA_X_509), Algorithm(CKM_SHA256_RSA_PKCS), Algorithm(CKM_RSA_PKCS)};
+  std::vector<CK_MECHANISM_TYPE> expected{CKM_RSA_PKCS};
+  expected.insert(expected.end(), kDigests.begin(), kDigests.end());
+  EXPECT_EQ(MechanismsOf(application), expected);
+
+  // An entry without an algorithm field, or with an unusable one, adds nothing.
+  application.algorithms = {AlgorithmFacts{false, CKM_RSA_PKCS, 1, {}}, Algorithm(0xFFFFFFFF)};
+  EXPECT_EQ(MechanismsOf(application), kDigests);
+}
+
+TEST(MechanismInfoTest, FlagsFromSupportedOperations) {
+  ApplicationFacts application;
+  // Bit 1 (sign) and bit 7 (key generation): sign implies verify, key
+  // generation is never offered.
+  application.algorithms = {Algorithm(CKM_RSA_PKCS, {0x00, 0x41})};
+  EXPECT_EQ(MechanismInfoOf(application, CKM_RSA_PKCS).flags, CKF_HW | CKF_SIGN | CKF_VERIFY);
+
+  // Decipher (bit 5) on an algorithm of value 3; bits past the used ones
+  // (7 unused bits: only bit 0 counts) are not read.
+  application.algorithms = {Algorithm(CKM_RSA_X_509, {0x00, 0x04}), Algorithm(CKM_RSA_PKCS, {0x07, 0x7F})};
+  EXPECT_EQ(MechanismInfoOf(application, CKM_RSA_PKCS).flags, CKF_HW | CKF_DECRYPT);
+
+  // Hostile bit strings: empty content, an unused-bits count past the data.
+  application.algorithms = {Algorithm(CKM_RSA_PKCS, {}), Algorithm(CKM_RSA_PKCS, {0xFF, 0xFF}),
+                            Algorithm(CKM_RSA_PKCS, {0x00})};
+  EXPECT_EQ(MechanismInfoOf(application, CKM_RSA_PKCS).flags, static_cast<CK_FLAGS>(CKF_HW));
 }
 
 }  // namespace

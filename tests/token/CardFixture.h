@@ -71,6 +71,7 @@ protected:
     void Insert(const std::string& personalisation)
     {
         cardsim::Configure(personalisation + "@" + kReader);
+        personalisation_ = personalisation;
         card_ = cardsim::CardIn(kReader);
         ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context_), SCARD_S_SUCCESS);
         DWORD protocol = 0;
@@ -116,6 +117,18 @@ protected:
         return cardsim::ToHex(answer);
     }
 
+    // VERIFY of the card's user PIN around the module, padded to 8 bytes but
+    // on the CardOS 4.3B card.
+    void VerifyUserPin()
+    {
+        const std::string pin = card_->UserPin();
+        std::vector<uint8_t> verify{0x00, 0x20, 0x00, 0x01, 0x00};
+        verify.insert(verify.end(), pin.begin(), pin.end());
+        if (personalisation_.rfind("DEF43B", 0) != 0) verify.resize(13, 0xFF);
+        verify[4] = uint8_t(verify.size() - 5);
+        ASSERT_EQ(Raw(verify), "90 00");
+    }
+
     // The commands the card got since the last call, as hex text.
     std::vector<std::string> Commands()
     {
@@ -136,6 +149,7 @@ protected:
         return text;
     }
 
+    std::string personalisation_;
     SCARDCONTEXT context_ = 0;
     SCARDHANDLE handle_ = 0;
     std::shared_ptr<cardsim::Card> card_;

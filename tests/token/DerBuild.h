@@ -26,16 +26,9 @@ inline Der Tlv(uint8_t tag, std::initializer_list<Der> parts)
     Der body;
     for (const Der& part : parts) body.insert(body.end(), part.begin(), part.end());
     Der out{tag};
-    if (body.size() < 0x80) {
-        out.push_back(static_cast<uint8_t>(body.size()));
-    } else if (body.size() < 0x100) {
-        out.push_back(0x81);
-        out.push_back(static_cast<uint8_t>(body.size()));
-    } else {
-        out.push_back(0x82);
-        out.push_back(static_cast<uint8_t>(body.size() >> 8));
-        out.push_back(static_cast<uint8_t>(body.size()));
-    }
+    if (body.size() >= 0x80) out.push_back(body.size() < 0x100 ? 0x81 : 0x82);
+    if (body.size() >= 0x100) out.push_back(static_cast<uint8_t>(body.size() >> 8));
+    out.push_back(static_cast<uint8_t>(body.size()));
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }
