@@ -36,7 +36,6 @@ CK_RV InitializeWithoutThreads(CK_FLAGS flags = CKF_LIBRARY_CANT_CREATE_OS_THREA
 class CallerThreadMonitorTest : public MonitorTest {};
 
 TEST_F(CallerThreadMonitorTest, NoThreadIsStartedAndCardsPresentAtStartHaveSlots) {
-  cardsim::AddReader(kReaderA);
   Insert(kReaderA, 2);
   for (const CK_FLAGS flags :
        {CKF_LIBRARY_CANT_CREATE_OS_THREADS, CKF_LIBRARY_CANT_CREATE_OS_THREADS | CKF_OS_LOCKING_OK}) {

@@ -87,7 +87,6 @@ TEST_F(CardMutexTest, OnlyTheUsersOwnSemaphoreFileIsMapped) {
 // can neither use nor remove it (sticky folder), and goes on with the PC/SC
 // transaction alone. The test process takes the victim's user id for it.
 TEST_F(CardMutexTest, PlantedFileOfAnotherUserNeitherCrashesNorStalls) {
-  cardsim::AddReader("Reader A 00 00");
   Insert("Reader A 00 00", 1);
   const std::string path = folder_ + "/sem.eID_mutex." + std::to_string(kVictimUser);
   const std::pair<const char*, std::function<void()>> planted[] = {
@@ -127,7 +126,6 @@ TEST_F(CardMutexTest, PlantedFileOfAnotherUserNeitherCrashesNorStalls) {
 }
 
 TEST_F(CardMutexTest, HeldByAnotherProcessOfTheUserIsWaitedForAWhile) {
-  cardsim::AddReader("Reader A 00 00");
   Insert("Reader A 00 00", 1);
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   // Opened once by the initialisation and kept until finalisation.
@@ -172,7 +170,6 @@ TEST_F(CardMutexTest, HeldByAnotherProcessOfTheUserIsWaitedForAWhile) {
 // card: a process whose turn is over then waits behind it instead of taking
 // the card again at once.
 TEST_F(CardMutexTest, WaitingForTheCardHoldsTheTurn) {
-  cardsim::AddReader("Reader A 00 00");
   Insert("Reader A 00 00", 1);
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   auto otherProcess = CardMutex::Open(CardMutex::Path());
@@ -197,7 +194,6 @@ TEST_F(CardMutexTest, WaitingForTheCardHoldsTheTurn) {
 }
 
 TEST_F(MonitorTest, CardContextHoldsTheTransactionUntilReleased) {
-  cardsim::AddReader("Reader A 00 00");
   Insert("Reader A 00 00", 1);
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   Session session(1, CKF_SERIAL_SESSION);

@@ -7,6 +7,7 @@
 #include <cardsim/Readers.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -163,8 +164,11 @@ class MonitorTest : public ::testing::Test {
     Brelt::MW::Card::StatusCache::SetClock(nullptr);
   }
 
+  // Puts a test card into the reader, which is added when missing.
   static std::shared_ptr<TestCard> Insert(const std::string& reader, int applications, int malformed = 0,
                                           std::chrono::milliseconds delay = 0ms) {
+    const auto readers = cardsim::ReaderNames();
+    if (std::find(readers.begin(), readers.end(), reader) == readers.end()) cardsim::AddReader(reader);
     auto card = std::make_shared<TestCard>(applications, malformed, delay);
     cardsim::InsertIcc(reader, card);
     return card;

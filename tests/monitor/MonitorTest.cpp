@@ -24,7 +24,6 @@ constexpr const char* kReaderA = "Reader A 00 00";
 constexpr const char* kReaderB = "Reader B 00 00";
 
 TEST_F(MonitorTest, CardPresentAtStartHasSlotsAtOnceWithoutEventInEveryInitialisation) {
-  cardsim::AddReader(kReaderA);
   Insert(kReaderA, 2);
   for (int i = 0; i < 100; ++i) {
     ASSERT_EQ(C_Initialize(nullptr), CKR_OK) << i;
@@ -84,14 +83,12 @@ TEST_F(MonitorTest, InsertionAndRemovalWhileRunningNeverReuseIds) {
   // A reader that goes takes its slots; one plugged in later is picked up.
   cardsim::RemoveReader(kReaderB);
   EXPECT_TRUE(SlotsBecome({4}));
-  cardsim::AddReader(kReaderB);
   Insert(kReaderB, 1);
   EXPECT_TRUE(SlotsBecome({4, 5}));
 }
 
 TEST_F(MonitorTest, CardSwappedBetweenTwoPollsGetsNewSlots) {
   cardsim::AddReader(kReaderA);
-  cardsim::AddReader(kReaderB);
   Insert(kReaderB, 1);
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   ASSERT_EQ(Slots(), (std::vector<CK_SLOT_ID>{1}));
@@ -120,7 +117,6 @@ TEST_F(MonitorTest, BlockedWaitEndsWithTheInitialisationItBeganUnder) {
     }
     const bool ended = waiter.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
     if (!ended) {  // release it for the test to end: a card arrives
-      cardsim::AddReader(kReaderA);
       Insert(kReaderA, 1);
     }
     EXPECT_TRUE(ended) << initializeAgain;
@@ -131,7 +127,6 @@ TEST_F(MonitorTest, BlockedWaitEndsWithTheInitialisationItBeganUnder) {
 }
 
 TEST_F(MonitorTest, MechanismInformationOfASlot) {
-  cardsim::AddReader(kReaderA);
   Insert(kReaderA, 1);
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   CK_MECHANISM_INFO info{};
@@ -172,9 +167,6 @@ TEST_F(MonitorTest, SixteenAndTwentyReadersAreWatched) {
 
 TEST_F(MonitorTest, RefusedAndMalformedCardsAreGivenUpOnceAndLeaveTheCardFree) {
   const char* kReaderC = "Reader C 00 00";
-  cardsim::AddReader(kReaderA);
-  cardsim::AddReader(kReaderB);
-  cardsim::AddReader(kReaderC);
   Insert(kReaderA, 0);                   // no application of this system
   Insert(kReaderB, 1, /*malformed=*/1);  // the loader throws
   Insert(kReaderC, 1, /*malformed=*/2);  // a parser refuses a file
@@ -209,7 +201,6 @@ TEST_F(MonitorTest, CardsThatFailToConnectOrVanishDuringLoadingAreTriedAgain) {
 }
 
 TEST_F(MonitorTest, ServiceLossReplacesAllSlotsAndAMissingServiceIsWaitedFor) {
-  cardsim::AddReader(kReaderA);
   Insert(kReaderA, 1);
   cardsim::FailNextCalls(cardsim::ApiCall::EstablishContext, SCARD_E_NO_SERVICE, 4);
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
@@ -225,7 +216,6 @@ TEST_F(MonitorTest, PurgeWaitsWhileATokenCallRuns) {
   static std::atomic<long> offsetSeconds{0};
   offsetSeconds = 0;
   StatusCache::SetClock([] { return Brelt::MW::Card::RegistryClock::now() + std::chrono::seconds(offsetSeconds); });
-  cardsim::AddReader(kReaderA);
   Insert(kReaderA, 1);
   ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
   {
