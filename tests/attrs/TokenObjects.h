@@ -63,7 +63,6 @@ struct TokenFixture {
     CK_RV certificateReadResult = CKR_OK;
 
     CIOObject* signKey = nullptr;
-    CIOObject* authKey = nullptr;
     CIOObject* publicKey = nullptr;
     CIOObject* signCert = nullptr;
     CIOObject* caCert = nullptr;
@@ -72,7 +71,7 @@ struct TokenFixture {
     {
         auto& keys = AddList(kKindRsaPrivateKey);
         signKey = AddKey(keys, 0x00030000, "Signature key", "01", "0780", "0420", "3F0050154B01");
-        authKey = AddKey(keys, 0x00030001, "Authentication key", "0102", "0780", "0460", "3F0050154B02");
+        AddKey(keys, 0x00030001, "Authentication key", "0102", "0780", "0460", "3F0050154B02");
         signKey->GetCommonObjectRecord()->authId = Hex("01");
 
         auto& publicKeys = AddList(kKindRsaPublicKey);

@@ -1,17 +1,11 @@
-// Processes that share one card through pcscd, each with its own instance of
-// the module.
-//
-//   monitor_shared_card reads <rounds>
-// Two processes read different files of the card at the same time, each read
-// inside the module's card context (the named mutex, then a PC/SC
-// transaction). Every read must give the file's own content: a command of the
-// other process between a SELECT and its READ BINARY would give the other
-// file's bytes.
-//
-//   monitor_shared_card signs <processes> <seconds> <user PIN>
-// Benchmark: the processes log in and sign in a loop, and each prints how many
-// rounds it made. Every process must make progress; the figures show how
-// evenly the card is shared (the aim: no process below half of its fair share).
+// Processes that share one card through pcscd, each with its own module.
+//   monitor_shared_card reads <rounds>: two processes read different files at
+//     the same time, each read inside the module's card context; a command of
+//     the other process between a SELECT and its READ BINARY would give the
+//     other file's bytes.
+//   monitor_shared_card signs <processes> <seconds> <user PIN>: benchmark; each
+//     process logs in and signs in a loop and prints its rounds. Every process
+//     must make progress; the aim is none below half of its fair share.
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -138,9 +138,6 @@ protected:
         return commands;
     }
 
-    // Registers the card's slot, as the reader monitor does for a loaded card.
-    void Register() { Brelt::MW::Card::StatusCache::AddNewSlot(slot_); }
-
     std::string Log()
     {
         CloseLogger();
