@@ -23,6 +23,15 @@ namespace {
 CK_RV CreateMutexStub(CK_VOID_PTR_PTR) { return CKR_OK; }
 CK_RV MutexStub(CK_VOID_PTR) { return CKR_OK; }
 
+// The child ends with exit code 0.
+void ExpectCleanExit(pid_t child) {
+  ASSERT_NE(child, -1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 class InitializeTest : public ::testing::Test {
 protected:
   void SetUp() override { C_Finalize(nullptr); }
@@ -138,11 +147,7 @@ TEST_F(InitializeTest, ForkChildInitialisesAgain) {
   }
   forked.set_value();
   holder.join();
-  ASSERT_NE(child, -1);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ExpectCleanExit(child);
 
   // The parent is unaffected.
   EXPECT_EQ(C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
@@ -173,17 +178,13 @@ TEST_F(InitializeTest, ExitWithoutFinalizeLeavesTheProcessCleanly) {
     std::exit(0);
   }
   const pid_t child = fork();
-  ASSERT_NE(child, -1);
   if (child == 0) {
     setenv(kChildVariable, "1", 1);
     const std::string filter = "--gtest_filter=InitializeTest.ExitWithoutFinalizeLeavesTheProcessCleanly";
     execl("/proc/self/exe", "pkcs11_entry_test", filter.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ExpectCleanExit(child);
 }
 
 }  // namespace

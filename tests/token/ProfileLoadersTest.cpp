@@ -27,10 +27,7 @@ const Der kEcKey = Tlv(0xA0, {Tlv(0x30, {Tlv(0x30, {Prim(0x0C, "45")}), Tlv(0x30
 const Der kCert = Tlv(0x30, {Tlv(0x30, {Prim(0x0C, "43")}), Tlv(0x30, {Prim(0x04, "01")}),
                              Tlv(0xA1, {Tlv(0x30, {Tlv(0x30, {Prim(0x04, "4301")})})})});
 
-Der Answer(const Der& data)
-{
-    return Cat({data, Hex("9000")});
-}
+Der Answer(const Der& data) { return Cat({data, Hex("9000")}); }
 
 Der Fci(size_t size)
 {
@@ -42,18 +39,16 @@ protected:
     // Scripts the card's answers for loading one application from
     // transparent files: CIAInfo, ODF, AODF, PrKDF, CDF, each read once
     // although two object kinds share the AODF and the PrKDF.
-    void ScriptApplication(const Der* efDir = nullptr)
+    void ScriptApplication()
     {
         cardsim::ClearFaults();
         auto every = [](cardsim::Fault fault) {
             fault.everyTime = true;
             return fault;
         };
-        Der select = Hex("00A40400");
-        select.push_back(static_cast<uint8_t>(kCiaAid.size()));
-        select.insert(select.end(), kCiaAid.begin(), kCiaAid.end());
+        const Der select = Cat({Hex("00A40400"), Der{static_cast<uint8_t>(kCiaAid.size())}, kCiaAid});
         cardsim::InjectFault(kReader, every(cardsim::Fault::AnswerWith(select, Answer(Tlv(0x62, {Prim(0x83, "1F01")})))));
-        std::vector<std::pair<const char*, Der>> files = {
+        const std::pair<const char*, Der> files[] = {
             {"5032", Tlv(0x30, {Prim(0x02, "00"), Prim(0x80, "5A4550")})},
             {"5031", Cat({Tlv(0xA8, {Tlv(0x30, {Prim(0x04, "4401")})}), Tlv(0xA0, {Tlv(0x30, {Prim(0x04, "4402")})}),
                           Tlv(0xA4, {Tlv(0x30, {Prim(0x04, "4404")})})})},
@@ -61,7 +56,6 @@ protected:
             {"4402", Cat({kRsaKey, kEcKey})},
             {"4404", kCert},
         };
-        if (efDir != nullptr) files.insert(files.begin(), {"2F00", *efDir});
         unsigned read = 0;
         for (const auto& [fileId, data] : files) {
             cardsim::InjectFault(kReader, every(cardsim::Fault::AnswerWith(Cat({Hex("00A4000002"), Hex(fileId)}),
