@@ -83,8 +83,23 @@ cardsim::Fault SlowSignature()
     return fault;
 }
 
+// Every case takes a cross-process mutex of its own: other test programs of
+// the same user take the real one while they work.
 class CardGoneTest : public SignTest {
 protected:
+    void SetUp() override
+    {
+        SignTest::SetUp();
+        ASSERT_NE(mkdtemp(folder_), nullptr);
+        Brelt::MW::Pkcs11::CardMutex::SetFolderForTesting(folder_);
+    }
+    void TearDown() override
+    {
+        SignTest::TearDown();
+        Brelt::MW::Pkcs11::CardMutex::SetFolderForTesting({});
+        std::filesystem::remove_all(folder_);
+    }
+    char folder_[32] = "/tmp/card-gone-XXXXXX";
     bool SlotGone()
     {
         return Eventually([this] { return !Brelt::MW::Card::StatusCache::GetSlotWithoutProbe(slot_); });
@@ -153,16 +168,6 @@ TEST_F(CardGoneTest, CallsRunningWhenTheCardGoesFail)
 // closes its session: the transaction it then begins must still end.
 TEST_F(CardGoneTest, InitRacingACloseLeavesNoTransaction)
 {
-    // A mutex of the test's own: other test programs of the same user take
-    // the real one while they work.
-    char folder[] = "/tmp/card-gone-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    Brelt::MW::Pkcs11::CardMutex::SetFolderForTesting(folder);
-    const std::shared_ptr<void> restore(nullptr, [&](void*) {
-        C_Finalize(nullptr);
-        Brelt::MW::Pkcs11::CardMutex::SetFolderForTesting({});
-        std::filesystem::remove_all(folder);
-    });
     Load("DEF44");
     const auto keys = (LogIn(Open()), PrivateKeys());
     ASSERT_GE(keys.size(), 2u);
