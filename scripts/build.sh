@@ -3,11 +3,12 @@
 #   scripts/build.sh asan     - AddressSanitizer + UBSan build with every test
 #   scripts/build.sh release  - the optimised module users get
 #   scripts/build.sh tsan     - ThreadSanitizer build for the concurrency tests
-# Extra arguments are passed to the build tool as target names.
+# Extra arguments are passed to the build tool as target names; BUILD_JOBS
+# limits the parallel compile jobs (default: one per core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind="${1:-release}"; shift || true
-jobs="$(nproc)"
+jobs="${BUILD_JOBS:-$(nproc)}"
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
