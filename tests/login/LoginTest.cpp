@@ -60,12 +60,13 @@ TEST_F(LoginTest, WrongBlockedAndHostilePinsFromTheCaller)
   EXPECT_EQ(C_Login(session, CKU_USER, longText, sizeof longText), CKR_PIN_INCORRECT) << "no keyboard for a cut text";
   EXPECT_FALSE(AnyContains(Commands(), "00 20 00 01 08")) << "no PIN was sent";
   EXPECT_EQ(C_Login(CK_SESSION_HANDLE(0xBAD), CKU_USER, pin, 4), CKR_SESSION_HANDLE_INVALID);
-  // A null PIN with a length, or an empty PIN text, asks the keyboard; the
-  // empty queue cancels.
+  // A null PIN with a length (even one beyond a byte), or an empty PIN text,
+  // asks the keyboard; the empty queue cancels.
   EXPECT_EQ(C_Login(session, CKU_USER, nullptr, 4), CKR_FUNCTION_CANCELED);
+  EXPECT_EQ(C_Login(session, CKU_USER, nullptr, 256 + 4), CKR_FUNCTION_CANCELED);
   CK_UTF8CHAR empty[4] = {0, 'a', 'b', 'c'};
   EXPECT_EQ(C_Login(session, CKU_USER, empty, sizeof empty), CKR_FUNCTION_CANCELED);
-  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)", "keyboard(3)"}));
+  EXPECT_EQ(script_->Events(), (Events{"keyboard(3)", "keyboard(3)", "keyboard(3)"}));
   EXPECT_EQ(card_->Pin(1)->retriesLeft, 3);
 
   EXPECT_EQ(LoginWith(session, "9999"), CKR_PIN_INCORRECT);
@@ -75,7 +76,7 @@ TEST_F(LoginTest, WrongBlockedAndHostilePinsFromTheCaller)
   EXPECT_EQ(LoginWith(session, "9997"), CKR_PIN_LOCKED) << "63C0: the last try is gone";
   EXPECT_EQ(LoginWith(session, "1234"), CKR_PIN_LOCKED);
   EXPECT_EQ(State(session), CKS_RW_PUBLIC_SESSION);
-  EXPECT_EQ(script_->Events().size(), 2u) << "a PIN from the caller raises no dialog";
+  EXPECT_EQ(script_->Events().size(), 3u) << "a PIN from the caller raises no dialog";
 }
 
 // A PIN of length 0 is no PIN, whatever the pointer points to: no byte of it
@@ -103,6 +104,11 @@ TEST_F(LoginTest, ZeroLengthPinsAreNeverRead)
   cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Typing("5678"));
   EXPECT_EQ(C_Login(rw, CKU_USER, unreadable, 0), CKR_OK);
   EXPECT_EQ(State(rw), CKS_RW_USER_FUNCTIONS);
+  const auto state = ArmContextLogin(rw);
+  ASSERT_TRUE(state);
+  cardsim::ScriptPinPad(reader_, cardsim::PinEntry::Typing("5678"));
+  EXPECT_EQ(C_Login(rw, CKU_CONTEXT_SPECIFIC, unreadable, 0), CKR_OK);
+  EXPECT_TRUE(state->signContext.contextLoginDone);
 }
 
 // A typed PIN longer than the padded block is refused, not cut to the block:

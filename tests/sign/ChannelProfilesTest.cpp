@@ -12,6 +12,8 @@
 #include "card/ApduTransport.h"
 #include "card/StatusCache.h"
 #include "tests/sign/ChannelApplication.h"
+#include "token/AttributeGetters.h"
+#include "token/BitStringFlags.h"
 #include "tests/sm/SmTestSupport.h"
 
 namespace {
@@ -234,6 +236,48 @@ TEST_F(ChannelProfilesTest, UnknownCardOsSignsNothing)
     const auto commands = Commands();
     EXPECT_FALSE(AnyStartsWith(commands, "00 22")) << ::testing::PrintToString(commands);
     EXPECT_FALSE(AnyStartsWith(commands, "00 2A"));
+}
+
+// A CardOS 4 key that also deciphers signs by deciphering a type-1 block of
+// its modulus size; a key of no known size (0) gets no block, and the card
+// sees no command for it.
+TEST_F(ChannelProfilesTest, DecipheringKeyOfNoKnownSizeSignsNothing)
+{
+    const Bytes pkcs15{0xA0, 0x00, 0x00, 0x00, 0x63, 0x50, 0x4B, 0x43, 0x53, 0x2D, 0x31, 0x35};
+    Register({"DEF44", Token::DefaultProfile, Token::CardOSv44, pkcs15, {0x50, 0x15}});
+    Token::CIOObject& key = *application_->FindObjectList(Token::kKindRsaPrivateKey)->objects.at(0);
+    key.AsCommonKeyAttributes()->usage = std::make_unique<HexBinary>(std::string("0800"));
+    ASSERT_EQ(Token::SetFlagAttribute(Token::kUsageDecrypt, true, key.AsCommonKeyAttributes()->usage.get()), CKR_OK);
+    Token::AttributeSource source;
+    source.hasApplication = true;
+    source.cardProfile = Token::DefaultProfile;
+    source.cardOS = Token::CardOSv44;
+    Token::SignatureKey signatureKey;
+    signatureKey.slotId = kSlot;
+    signatureKey.lastStatus = session_.LastStatusWord();
+    signatureKey.userLoggedIn = true;
+    signatureKey.source = &source;
+    signatureKey.key = &key;
+    signatureKey.handle = kSignatureKey;
+    const Bytes data = DigestInfo();
+    for (const uint16_t bits : {2048, 0}) {
+        SCOPED_TRACE(bits);
+        key.AsRSAKeyAttributes()->modulusLength = bits;
+        Bytes signature(300);
+        CK_ULONG length = signature.size();
+        Commands();
+        const CK_RV rv = Token::ComputeDigitalSignatureFinal(signatureKey, data.data(), uint16_t(data.size()),
+                                                             signature.data(), &length);
+        const auto commands = Commands();
+        if (bits != 0) {
+            // The same key with its size goes as far as the deciphering command.
+            EXPECT_TRUE(AnyStartsWith(commands, "00 2A 80 86")) << ::testing::PrintToString(commands);
+            continue;
+        }
+        EXPECT_EQ(rv, CKR_DATA_LEN_RANGE);
+        EXPECT_FALSE(AnyStartsWith(commands, "00 22")) << ::testing::PrintToString(commands);
+        EXPECT_FALSE(AnyStartsWith(commands, "00 2A"));
+    }
 }
 
 }  // namespace
