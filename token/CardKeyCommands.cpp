@@ -60,7 +60,11 @@ CK_RV SendKeyCommandInChannel(Card::SecureMessaging& channel, const Card::Slot& 
     // A refused command's answer is unwrapped too: the channel's counter
     // moves on with every answer.
     const CK_RV unwrapped = channel.DecodeResponse(&response);
-    return sent != CKR_OK ? sent : unwrapped;
+    if (sent != CKR_OK) return sent;
+    // An answer that fails the check keeps its status word for the caller,
+    // 90 00 included, as SendApdu does for its own channel.
+    if (unwrapped != CKR_OK) Card::StoreLastStatus(lastStatus, response.sw);
+    return unwrapped;
 }
 
 bool KeyReferenceOf(const CIOObject& key, uint32_t* reference)

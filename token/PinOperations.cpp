@@ -85,7 +85,7 @@ CK_RV SendPinCommand(Pkcs11::Session& session, const Card::Slot& slot, uint8_t i
     // A success is only the card's when its answer passes the channel's check:
     // a bare 90 00 could come from anyone on the line.
     if (rv == CKR_OK && route.channel->DecodeResponse(&response) != CKR_OK) {
-      *session.LastStatusWord() = response.sw;
+      Card::StoreLastStatus(session.LastStatusWord(), response.sw);
       return CKR_FUNCTION_FAILED;
     }
   } else if (route.plain) {

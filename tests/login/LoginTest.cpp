@@ -244,6 +244,7 @@ TEST_F(LoginTest, ContextSpecificPinTravelsOnlyInsideTheCardChannel)
     cardsim::InjectFault(reader_, cardsim::Fault::AnswerWith({0x0C, 0x20, 0x00, 0x01}, {answer.sw1, answer.sw2}));
     EXPECT_EQ(LoginWith(session, "1234", CKU_CONTEXT_SPECIFIC), answer.expected)
         << std::hex << int(answer.sw1) << int(answer.sw2);
+    EXPECT_EQ(state->DeviceError(), CK_ULONG(answer.sw1 << 8 | answer.sw2));
     EXPECT_FALSE(state->signContext.contextLoginDone);
   }
   Brelt::MW::Card::StatusCache::RemoveCardAuth(slot->CardHandle(), true);

@@ -43,7 +43,10 @@ protected:
         StatusCache::ClearAuthTable();
         card_ = CardWithModuleKeys(card.name);
         InsertIcc(std::make_shared<TamperingIcc>(cardsim::MakeIcc(card_), [this](const Bytes& command, Bytes answer) {
-            if (tamper_ && command.size() > 1 && command[1] == 0x2A && answer.size() > 12) answer[10] ^= 0x01;
+            if (command.size() > 1 && command[1] == 0x2A) {
+                if (tamper_ && answer.size() > 12) answer[10] ^= 0x01;
+                if (!bareAnswer_.empty()) answer = bareAnswer_;
+            }
             return answer;
         }));
         registered_ = RegisterSlot();
@@ -90,6 +93,7 @@ protected:
     Bytes df_;
     std::shared_ptr<Card::SecureMessaging> channel_;
     bool tamper_ = false;
+    Bytes bareAnswer_;  // the card's answer to PSO commands, when set
 };
 
 class ChannelProfiles : public ChannelProfilesTest, public ::testing::WithParamInterface<ChannelCard> {};
@@ -166,6 +170,30 @@ TEST_P(ChannelProfiles, PlaintextsComeBackAsTheyWereEnciphered)
     Commands();
     EXPECT_EQ(Decrypt(pkcs, Encipher(secret, "EME-PKCS1-v1_5"), plain), CKR_FUNCTION_FAILED);
     EXPECT_TRUE(Commands().empty());
+}
+
+// A status word alone answers a PSO command in either channel: a success is
+// no checked answer and fails, an error is the card's; the caller sees the
+// status word in both cases.
+TEST_P(ChannelProfiles, StatusWordAloneAnswersThePsoCommands)
+{
+    Open(GetParam());
+    const CK_MECHANISM pkcs{CKM_RSA_PKCS, nullptr, 0};
+    const Bytes cryptogram = Encipher(Hex("0102030405060708"), "EME-PKCS1-v1_5");
+    for (const Bytes& answer : {Hex("90 00"), Hex("69 82")}) {
+        bareAnswer_ = answer;
+        Bytes output;
+        *session_.LastStatusWord() = 0;
+        EXPECT_EQ(Sign(DigestInfo(), output), CKR_FUNCTION_FAILED);
+        EXPECT_EQ(*session_.LastStatusWord(), CK_ULONG(answer[0] << 8 | answer[1]));
+        *session_.LastStatusWord() = 0;
+        EXPECT_EQ(Decrypt(pkcs, cryptogram, output), CKR_FUNCTION_FAILED);
+        EXPECT_EQ(*session_.LastStatusWord(), CK_ULONG(answer[0] << 8 | answer[1]));
+    }
+    // The channel is still in step with the card.
+    bareAnswer_.clear();
+    Bytes signature;
+    EXPECT_EQ(Sign(DigestInfo(), signature), CKR_OK);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, ChannelProfiles, ::testing::Values(kZep50, kZep44, kQes50, kQes44),
