@@ -167,6 +167,29 @@ TEST(SecureMessagingCodec, CommandsOfAllFourCasesWithAndWithoutCounter)
               "0CD60000 871101A85CEB8CDADFF808D2D375B3BFBD8FC18E08A5381D3033ABBA06");
 }
 
+// The counter carries into the byte before, and borrows from it.
+TEST(SecureMessagingCodec, CounterCarriesAndBorrows)
+{
+    auto sm = Context(true);
+    const struct {
+        const char* from;
+        bool up;
+        const char* to;
+    } steps[] = {
+        {"00000000000000FF", true, "0000000000000100"},
+        {"0000FFFFFFFFFFFF", true, "0001000000000000"},
+        {"FFFFFFFFFFFFFFFF", true, "0000000000000000"},
+        {"0000000000000100", false, "00000000000000FF"},
+        {"0000000000000000", false, "FFFFFFFFFFFFFFFF"},
+    };
+    for (const auto& s : steps) {
+        ASSERT_TRUE(sm->SetSSC(Bytes(s.from)));
+        if (s.up) sm->IncrementSSC();
+        else sm->DecrementSSC();
+        EXPECT_EQ(Hex(sm->SSC().data(), 8), s.to) << s.from;
+    }
+}
+
 TEST(SecureMessagingCodec, RefusedCommands)
 {
     auto sm = Context(true);
