@@ -12,8 +12,12 @@
 #include "card/ChipAuthentication.h"
 #include "card/PinPad.h"
 #include "card/StatusCache.h"
+#include "Dialogs/ui/PinDialogScript.h"
+#include "Dialogs/ui/VirtualKeyboard.h"
 #include "pkcs11/Session.h"
+#include "tests/sign/ChannelApplication.h"
 #include "tests/sm/SmTestSupport.h"
+#include "token/PinOperations.h"
 
 namespace {
 
@@ -183,14 +187,11 @@ TEST_F(ChipAuthenticationTest, CounterCarriesOverOnALiveChannel)
 
 // To a protected command, a success in the clear is no answer of the card:
 // refused, the status word kept. An error in the clear is the card's answer.
-// The reader's answer to a PIN-pad VERIFY protected in mode 1 is not the
-// card's protected answer and is taken as it comes.
 TEST_F(ChipAuthenticationTest, SuccessWithoutProtectedObjectsIsAFailedCheck)
 {
-    Insert("QES50", cardsim::PinPad::Direct);
+    Insert("QES50");
     SlotPtr slot;
-    const SecureMessagingPtr channel = OpenChannel(slot);
-    ASSERT_TRUE(channel);
+    ASSERT_TRUE(OpenChannel(slot));
 
     const struct {
         cardsim::Bytes answer;
@@ -213,19 +214,44 @@ TEST_F(ChipAuthenticationTest, SuccessWithoutProtectedObjectsIsAFailedCheck)
         EXPECT_EQ(status_, c.status);
         EXPECT_EQ(response.length, 0);
     }
+}
 
-    const uint8_t verifyTemplate[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    ApduCommand verify;
-    SetApdu(&verify, 0x00, 0x20, 0x00, 0x81, kNoLe, kSwSuccess);
-    ASSERT_EQ(SetApduData(&verify, sizeof verifyTemplate, verifyTemplate, 1), CKR_OK);
-    const std::vector<uint8_t> before = channel->SSC();
-    const auto wrapped = channel->EncodeCommand(&verify, kSmHeaderOnly);
-    ASSERT_TRUE(wrapped);
+// The ZEP PIN of a chip-authentication application on the PIN pad: the
+// reader sends the VERIFY whose header the channel protects, the module
+// takes the reader's result as it is and steps the counter for the answer
+// it never sees. Every other command went through the channel, two steps
+// each.
+TEST_F(ChipAuthenticationTest, ZepPinOnThePinPadStepsTheCounterWithoutAnAnswerToCheck)
+{
+    Insert("QES50-FCP", cardsim::PinPad::Direct);
+    SlotPtr slot;
+    const SecureMessagingPtr channel = OpenChannel(slot);
+    ASSERT_TRUE(channel);
+    channeltest::RegisterApplication(channeltest::kQes50, kSlotId);
+    auto script = std::make_shared<QueuedPinDialogScript>();
+    SetPinDialogScript(script);
+    struct Cleanup {
+        ~Cleanup()
+        {
+            SetPinDialogScript(nullptr);
+            Brelt::MW::Token::ClearApplicationList();
+        }
+    } cleanup;
+    Commands();
+    const uint8_t before = channel->SSC().back();
+
     cardsim::ScriptPinPad(kReader, cardsim::PinEntry::Typing("123456"));
-    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x0C, 0x20}, {0x90, 0x00}));
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x0C, 0x20, 0x00, 0x00, 0x12}, {0x90, 0x00}));
+    VirtualKeyboard keyboard("SK", 1);
     const PinReference pin{1, 1, 1, 6, 6, 0xFF};
-    EXPECT_EQ(SPE_VerifyPin(handle_, 0x81, pin, 30, 30, wrapped.get()), CKR_OK);
-    EXPECT_EQ(channel->SSC().back(), before.back() + 1) << "the answer was not decoded";
+    EXPECT_EQ(Brelt::MW::Token::PresentCIAPin_SigZepEp(session_, pin, 0x00, nullptr, 0, true, CKU_CONTEXT_SPECIFIC,
+                                                       1, &keyboard),
+              CKR_OK);
+    const auto sent = Commands();
+    EXPECT_TRUE(AnyStartsWith(sent, "0C 20 00 00 12 8E 08")) << ::testing::PrintToString(sent);
+    for (const auto& command : sent) EXPECT_EQ(command.substr(0, 2), "0C") << command;
+    EXPECT_EQ(channel->SSC().back(), uint8_t(before + 2 * sent.size()));
+    EXPECT_EQ(script->Events(), (std::vector<std::string>{"pinpad(1)", "pinpad-closed"}));
 }
 
 }  // namespace

@@ -101,7 +101,8 @@ Builder SigZepEpCard(CardOs os)
 
 // eID card whose EF.DIR names the ESIGN application; it offers chip
 // authentication and secure messaging.
-Builder QesEacCard(CardOs os, detail::CardSecurityGap gap = detail::CardSecurityGap::None)
+Builder QesEacCard(CardOs os, detail::CardSecurityGap gap = detail::CardSecurityGap::None,
+                   std::function<void(CardState&)> finish = {})
 {
     return [=](const std::string& name) {
         auto state = NewCard(name, os);
@@ -114,6 +115,8 @@ Builder QesEacCard(CardOs os, detail::CardSecurityGap gap = detail::CardSecurity
         // Environment 01 names the signature key, 03 the deciphering key.
         esign.storedEnvironments[0x01].signatureKey = 0x01;
         esign.storedEnvironments[0x03].decipherKey = 0x02;
+        if (finish)
+            finish(*state);
         return state;
     };
 }
@@ -181,6 +184,14 @@ const std::vector<std::pair<std::string, Builder>>& Catalogue()
         {"QES44", QesEacCard(CardOs::V44)},
         {"QES50-NOKEY", QesEacCard(CardOs::V50, detail::CardSecurityGap::PublicKey)},
         {"QES50-NODOMAIN", QesEacCard(CardOs::V50, detail::CardSecurityGap::DomainParameters)},
+        {"QES50-FCP", QesEacCard(CardOs::V50, detail::CardSecurityGap::None, [](CardState& s) {
+             s.dataObjects[0x8E] = {0x01};
+             detail::PinObject zepPin;
+             zepPin.reference = 0x00;
+             zepPin.text = "123456";
+             zepPin.value = Bytes(zepPin.text.begin(), zepPin.text.end());
+             s.pins.push_back(zepPin);
+         })},
         {"NO-P15", [](const std::string& name) { return NewCard(name, CardOs::V50); }},
         // Faulty cards.
         {"NO-83", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.applicationFcpWithoutFid = true; })},
