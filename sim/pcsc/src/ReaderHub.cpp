@@ -33,6 +33,7 @@ void ReaderHub::RenewLocksAfterFork()
     // or a condition variable with waiters is undefined.
     new (&mutex_) std::mutex();
     new (&changed_) std::condition_variable();
+    lockWaiters_ = 0;
 }
 
 ReaderHub::ReaderHub()

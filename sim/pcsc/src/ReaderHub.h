@@ -158,6 +158,9 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
+    // Threads waiting in WaitForLock or Connect: only they need waking when a
+    // transaction ends, which no status waiter sees.
+    unsigned lockWaiters_ = 0;
     std::vector<std::shared_ptr<Reader>> readers_;
     std::map<long, std::shared_ptr<Context>> contexts_;
     std::map<long, Handle> handles_;

@@ -90,7 +90,9 @@ Handle* ReaderHub::WaitForLock(Lock& lock, SCARDHANDLE card)
         if (reader.gone || reader.lockHolder == 0 || reader.lockHolder == card) {
             return handle;
         }
+        ++lockWaiters_;
         changed_.wait(lock);
+        --lockWaiters_;
     }
 }
 
@@ -125,7 +127,9 @@ void ReaderHub::ReleaseLock(Reader& reader, SCARDHANDLE card, bool completely)
     reader.lockDepth = completely ? 0 : reader.lockDepth - 1;
     if (reader.lockDepth == 0) {
         reader.lockHolder = 0;
-        changed_.notify_all();
+        if (lockWaiters_ > 0) {
+            changed_.notify_all();
+        }
     }
 }
 
@@ -363,7 +367,9 @@ LONG ReaderHub::Connect(SCARDCONTEXT context, LPCSTR readerName, DWORD shareMode
     }
     // pcscd keeps a connect waiting while another handle holds a transaction.
     while (reader->lockHolder != 0 && !reader->gone && ContextValid(context)) {
+        ++lockWaiters_;
         changed_.wait(lock);
+        --lockWaiters_;
     }
     if (!ContextValid(context)) {
         return SCARD_E_INVALID_HANDLE;
