@@ -11,6 +11,7 @@
 
 #include "Logger.h"
 #include "pkcs11/ApiMutexes.h"
+#include "pkcs11/CallerIds.h"
 #include "pkcs11/LibraryLifecycle.h"
 
 namespace Brelt::MW::Pkcs11 {
@@ -62,6 +63,7 @@ void ProcessDetach() {
 }
 
 void AfterForkInChild() {
+  RenewCallerIdsAfterFork();
   LoggerAfterForkChild();
   RecreateApiMutexesAfterFork();
   AbandonLibraryStateAfterFork();

@@ -1,12 +1,11 @@
 #include "pkcs11/Session.h"
 
-#include <unistd.h>
-
 #include <bit>
 
 #include "Logger.h"
 #include "card/Slot.h"
 #include "card/StatusCache.h"
+#include "pkcs11/CallerIds.h"
 #include "pkcs11/LibraryLifecycle.h"
 
 namespace Brelt::MW::Pkcs11 {
@@ -15,8 +14,8 @@ Session::Session(CK_SLOT_ID slotId, CK_FLAGS flags)
     : slotId_(slotId),
       flags_(flags),
       state_((flags & CKF_RW_SESSION) != 0 ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION),
-      ownerThreadId_(static_cast<uint32_t>(gettid())),
-      ownerProcessId_(static_cast<uint32_t>(getpid())),
+      ownerThreadId_(CallerThreadId()),
+      ownerProcessId_(CallerProcessId()),
       libraryGeneration_(LibraryGeneration()) {}
 
 Session::~Session() {

@@ -14,7 +14,7 @@
 
 #include "cardsim/Readers.h"
 #include "pkcs11/ApiMutexes.h"
-
+#include "pkcs11/CallerIds.h"
 #include "pkcs11/ProcessLifetime.h"
 #include "pkcs11/cryptoki.h"
 
@@ -151,6 +151,29 @@ TEST_F(InitializeTest, ForkChildInitialisesAgain) {
 
   // The parent is unaffected.
   EXPECT_EQ(C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
+}
+
+// The ids a session records are those of the thread that opens it, also
+// in a child process after fork(), whose thread was asked in the parent.
+TEST_F(InitializeTest, CallerIdsFollowTheThreadAndTheForkedChild) {
+  using Brelt::MW::Pkcs11::CallerProcessId;
+  using Brelt::MW::Pkcs11::CallerThreadId;
+  Brelt::MW::Pkcs11::ProcessAttach();
+  EXPECT_EQ(CallerThreadId(), uint32_t(gettid()));
+  EXPECT_EQ(CallerProcessId(), uint32_t(getpid()));
+  uint32_t otherThread = 0;
+  pid_t otherTid = 0;
+  std::thread([&] {
+    otherThread = CallerThreadId();
+    otherTid = gettid();
+  }).join();
+  EXPECT_EQ(otherThread, uint32_t(otherTid));
+
+  const pid_t child = fork();
+  if (child == 0) {
+    _exit((CallerThreadId() != uint32_t(gettid())) + 2 * (CallerProcessId() != uint32_t(getpid())));
+  }
+  ExpectCleanExit(child);
 }
 
 // A host that exits without C_Finalize, with a card loaded and a digest
