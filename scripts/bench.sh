@@ -9,8 +9,10 @@
 #
 # personalisation: the simulated card (default DEF50).
 # compare-module:  "softhsm" (default: SoftHSM2 with a fresh token holding an
-#                  RSA-2048 key, when softhsm2 is installed), "none", or the
-#                  path of any PKCS#11 module that can use the same card.
+#                  RSA-2048 key, when softhsm2 is installed), "generic" (the
+#                  generic smart-card module of Debian's opensc-pkcs11, on the
+#                  same card through pcscd only), "none", or the path of any
+#                  PKCS#11 module that can use the same card.
 # Needs root (private namespaces for the pcscd rig), like the client tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,8 +44,19 @@ case "$compare" in
       echo "bench: softhsm2 not installed; running without a second module" >&2
     fi
     ;;
+  generic)
+    generic=/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so
+    if [[ -e $generic ]]; then
+      compare_args=(--compare "$generic" --compare-label "opensc-pkcs11.so (generic module, same card)")
+    else
+      echo "bench: opensc-pkcs11 not installed; running without a second module" >&2
+    fi
+    ;;
   *) compare_args=(--compare "$compare") ;;
 esac
+# The generic module cannot see the readers simulated inside the process.
+in_process_compare_args=("${compare_args[@]}")
+[[ $compare == generic ]] && in_process_compare_args=()
 
 # The rig names the file in which the card counts its APDUs.
 tests/simpcsc/with_pcscd_card.sh "$build/sim/vpcd/cardsim-vpcd" "$personalisation" \
@@ -54,4 +67,4 @@ tests/simpcsc/with_pcscd_card.sh "$build/sim/vpcd/cardsim-vpcd" "$personalisatio
 echo
 CARDSIM_CARDS=$personalisation "$build/tools/brelt-bench" --module "$build/libbrelt-pkcs11-sim.so" \
   --label "libbrelt-pkcs11-sim.so on $personalisation, simulated readers in the process (no PC/SC service)" \
-  "${compare_args[@]}"
+  "${in_process_compare_args[@]}"

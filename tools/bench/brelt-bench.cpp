@@ -79,6 +79,13 @@ private:
     std::string path_;
 };
 
+std::string ResultCode(CK_RV rv)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(rv));
+    return text;
+}
+
 [[noreturn]] void Fail(const std::string& what, CK_RV rv)
 {
     std::fprintf(stderr, "brelt-bench: %s failed: 0x%08lX\n", what.c_str(), static_cast<unsigned long>(rv));
@@ -410,6 +417,8 @@ Results Run(const std::string& path, const std::pair<Figure, Figure>& load, cons
         results.emplace_back("C_GetAttributeValue, answered from memory", perCall);
     }
 
+    // A module that refuses the login or the signature (a second module may
+    // not know the card's PIN) gets a note instead of figures.
     Figure login;
     login.note = "not run";
     if (!pin.empty()) {
@@ -418,16 +427,18 @@ Results Run(const std::string& path, const std::pair<Figure, Figure>& load, cons
                             pin.size());
         });
         if (rv != CKR_OK) {
-            Fail("C_Login", rv);
+            login = Figure{};
+            login.note = "C_Login refused: " + ResultCode(rv);
         }
     }
     results.emplace_back("C_Login with a PIN", login);
 
     Figure sign;
-    sign.note = "no signing key";
-    if (const std::optional<CK_OBJECT_HANDLE> key = FindSigningKey(m, session)) {
+    sign.note = login.microseconds ? "no signing key" : "not logged in";
+    if (const std::optional<CK_OBJECT_HANDLE> key = login.microseconds ? FindSigningKey(m, session) : std::nullopt) {
         std::vector<unsigned char> data = DigestInfo();
         std::vector<unsigned char> signature(1024);
+        CK_RV refused = CKR_OK;
         sign = Measure(counter, repeat, [&] {
             CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
             CK_RV r = m->C_SignInit(session, &mechanism, *key);
@@ -435,10 +446,14 @@ Results Run(const std::string& path, const std::pair<Figure, Figure>& load, cons
             if (r == CKR_OK) {
                 r = m->C_Sign(session, data.data(), data.size(), signature.data(), &length);
             }
-            if (r != CKR_OK) {
-                Fail("C_SignInit + C_Sign", r);
+            if (r != CKR_OK && refused == CKR_OK) {
+                refused = r;
             }
         });
+        if (refused != CKR_OK) {
+            sign = Figure{};
+            sign.note = "C_SignInit + C_Sign refused: " + ResultCode(refused);
+        }
     }
     results.emplace_back("C_SignInit + C_Sign, each signature", sign);
 
@@ -496,6 +511,9 @@ void Print(const Options& options, const Results& ours, const Results* theirs)
             const Figure b = it != other.end() ? it->second : Figure{};
             std::printf(" %8s %12s %8s", Cell(b.apdus, 1).c_str(), Cell(b.microseconds, 1).c_str(),
                         Ratio(figure.microseconds, b.microseconds).c_str());
+            if (!b.note.empty() && !b.microseconds) {
+                std::printf("  (B: %s)", b.note.c_str());
+            }
         }
         if (!figure.note.empty() && !figure.microseconds) {
             std::printf("  (%s)", figure.note.c_str());
