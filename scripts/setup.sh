@@ -12,7 +12,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools libxcb1-dev
   opensc opensc-pkcs11 softhsm2 p11-kit gnutls-bin libnss3-tools python3-pykcs11 openssl
   libengine-pkcs11-openssl openssh-client
-  vsmartcard-vpcd pcsc-tools xvfb xauth x11-apps fonts-open-sans qt6-wayland
+  vsmartcard-vpcd pcsc-tools xvfb xauth x11-apps x11-utils fonts-open-sans qt6-wayland
   clang libclang-rt-14-dev iproute2 util-linux
 )
 
