@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs a command on a private Xvfb. The server picks a free display number
 # itself (-displayfd), so runs in parallel never race for one the way
-# `xvfb-run -a` can. A number written is no proof that a client gets through
-# (servers probing a taken number add and remove sockets of that display), so
-# the command starts only once a client (xdpyinfo) has been answered there; a
-# server that does not answer in time is stopped and a fresh one started. The
-# server stops when the command ends.
+# `xvfb-run -a` can. By default an X server resets when its last client
+# leaves and drops a client that connects meanwhile; the dialogs check the
+# display with a connection of their own just before Qt connects, so the
+# server runs with -noreset. The command starts only once a client
+# (xdpyinfo) has been answered on the display; a server that does not answer
+# in time is stopped and a fresh one started. The server stops when the
+# command ends.
 # Usage: with_xvfb.sh <screen geometry, e.g. 1366x768x24> <command> [args...]
 # WITH_XVFB_ANSWER_SECONDS bounds the wait for one server's answer (default 30).
 set -euo pipefail
@@ -27,7 +29,7 @@ trap 'stop_server; rm -rf "$work"' EXIT
 # Starts a server; true once a client was answered on :$display.
 start_server() {
     : >"$work/display"
-    Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$work/display" 2>>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -noreset -screen 0 "$geometry" -nolisten tcp 3>"$work/display" 2>>"$work/xvfb.log" &
     server=$!
     display=
     local deadline=$((SECONDS + answer_seconds))

@@ -2,10 +2,12 @@
 # with_xvfb.sh starts its command only on a server that answers a client:
 #  silent - the first server writes a display number where nothing answers
 #           and stays silent; a fresh server must be started in its place;
-#  twelve - twelve runs started at once all reach their own server.
-# Usage: xvfb_start_test.sh silent|twelve <with_xvfb.sh>
+#  twelve - twelve runs started at once each reach their own server, also
+#           with a client that comes right after another one left (as the
+#           dialogs' display check and Qt's own connection do).
+# Usage: xvfb_start_test.sh silent|twelve <with_xvfb.sh> <xvfb_client_pairs>
 set -uo pipefail
-mode=$1 runner=$2
+mode=$1 runner=$2 pairs=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -32,7 +34,7 @@ FAKE
 twelve)
     pids=()
     for run in $(seq 12); do
-        "$runner" 640x480x24 sh -c 'xdpyinfo >/dev/null && echo "answered on $DISPLAY"' >"$work/run$run" 2>&1 &
+        "$runner" 1366x768x24 timeout 60 "$pairs" 50 >"$work/run$run" 2>&1 &
         pids+=($!)
     done
     failed=0
@@ -41,7 +43,7 @@ twelve)
     done
     cat "$work"/run*
     [ "$failed" -eq 0 ] || { echo "FAIL: $failed of 12 runs"; exit 1; }
-    echo "12 of 12 runs reached their server"
+    echo "12 of 12 runs reached their server, no connection refused"
     ;;
-*) echo "usage: $0 silent|twelve <with_xvfb.sh>"; exit 2 ;;
+*) echo "usage: $0 silent|twelve <with_xvfb.sh> <xvfb_client_pairs>"; exit 2 ;;
 esac
