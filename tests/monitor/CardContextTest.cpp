@@ -63,7 +63,12 @@ TEST_F(CardMutexTest, OnlyTheUsersOwnSemaphoreFileIsMapped) {
     EXPECT_EQ(status.st_mode & 07777, 0600u);
     EXPECT_EQ(status.st_size, static_cast<off_t>(sizeof(sem_t)));
     EXPECT_TRUE(mutex->PassThrough(std::chrono::milliseconds(0)));
-    EXPECT_TRUE(CardMutex::Open(path));  // and opened again as it is
+    // Opened again as it is; one of the user's own left open to others is
+    // narrowed to the owner first.
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    EXPECT_TRUE(CardMutex::Open(path));
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
   }
   const std::string good = folder_ + "/good";
   ASSERT_TRUE(fs::copy_file(path, good));
@@ -213,6 +218,28 @@ TEST_F(MonitorTest, CardContextHoldsTheTransactionUntilReleased) {
   // A session whose slot has gone: its token was removed.
   Session orphan(42, CKF_SERIAL_SESSION);
   EXPECT_EQ(EstablishCardContext(orphan, true), CKR_DEVICE_REMOVED);
+}
+
+// A session of an earlier initialisation whose last reference goes only
+// after C_Finalize and C_Initialize: the slot of its id now belongs to the
+// new initialisation, whose transaction it must leave alone.
+TEST_F(MonitorTest, SessionOfAnEarlierInitialisationEndsNoTransactionOfTheNext) {
+  Insert("Reader A 00 00", 1);
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  auto earlier = std::make_unique<Session>(1, CKF_SERIAL_SESSION);
+  ASSERT_EQ(EstablishCardContext(*earlier, true), CKR_OK);
+  ASSERT_TRUE(earlier->NoteTransactionHeld(HeldTransaction::Sign));
+  ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+
+  ASSERT_EQ(C_Initialize(nullptr), CKR_OK);
+  const auto slot = StatusCache::GetSlotWithoutProbe(1);
+  ASSERT_TRUE(slot);
+  Session current(1, CKF_SERIAL_SESSION);
+  ASSERT_EQ(EstablishCardContext(current, true), CKR_OK);
+  earlier.reset();
+  EXPECT_TRUE(slot->IsTransactionOpen());
+  EXPECT_EQ(ReleaseCardContext(current, true), CKR_OK);
+  EXPECT_FALSE(slot->IsTransactionOpen());
 }
 
 }  // namespace
