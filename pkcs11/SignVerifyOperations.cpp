@@ -146,6 +146,9 @@ CK_RV SignInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HANDLE
         return Fail(trace, __LINE__, rv);
     }
     if (facts.permitted != CK_TRUE) return Fail(trace, __LINE__, CKR_KEY_FUNCTION_NOT_PERMITTED);
+    // The operation keeps 16 bits of the size; a key it cannot carry, or one
+    // of no size, never reaches the card.
+    if (facts.modulusBits == 0 || facts.modulusBits > 0xFFFF) return Fail(trace, __LINE__, CKR_KEY_SIZE_RANGE);
     StartOperation(session.signContext, mechanism, hKey, facts.modulusBits, facts.alwaysAuthenticate != CK_FALSE);
     return trace.Result(CKR_OK);
 }

@@ -11,6 +11,7 @@
 #include "LogTrace.h"
 #include "RsaKey.h"
 #include "token/BitStringFlags.h"
+#include "token/KeyPublicHalf.h"
 
 namespace Brelt::MW::Token {
 
@@ -268,38 +269,20 @@ Computed PrivateKeyPublicValue(const AttributeSource& source, CIOObject& key, CK
     switch (source.cardProfile) {
     case DefaultProfile:
     case SigGProfile: {
-        const CommonKeyAttributes* keyAttributes = key.AsCommonKeyAttributes();
-        if (keyAttributes == nullptr || !keyAttributes->iD || source.tokenObjects == nullptr) {
+        std::shared_ptr<Crypto::ParsedCertificate> parsed;
+        if (CK_RV rv = FindKeyCertificate(source, key, parsed); rv != CKR_OK) {
+            return Computed::Error(rv == CKR_DEVICE_ERROR || rv == CKR_TOKEN_NOT_PRESENT ? rv : CKR_FUNCTION_FAILED);
+        }
+        if (!parsed) return Computed::Unavailable();
+        try {
+            const Crypto::RsaKeyHolder publicKey = Crypto::GetCertificatePublicKey(*parsed);
+            const auto bytes = type == CKA_MODULUS ? Crypto::GetRsaModulus(publicKey)
+                                                   : Crypto::GetRsaExponent(publicKey);
+            return BytesOf(bytes);
+        } catch (...) {
+            // Not an RSA key: no modulus to give.
             return Computed::Unavailable();
         }
-        for (const auto& list : *source.tokenObjects) {
-            if (!list || list->kind != kKindCertificate) continue;
-            for (const auto& certificate : list->objects) {
-                const CommonCertificateAttributes* certAttributes = certificate->AsCommonCertificateAttributes();
-                if (certAttributes == nullptr || !certAttributes->iD ||
-                    !certAttributes->iD->Equals(keyAttributes->iD.get())) {
-                    continue;
-                }
-                std::shared_ptr<Crypto::ParsedCertificate> parsed;
-                if (CK_RV rv = LoadCertificate(source, *certificate, parsed); rv != CKR_OK) {
-                    return Computed::Error(rv == CKR_DEVICE_ERROR || rv == CKR_TOKEN_NOT_PRESENT ? rv
-                                                                                               : CKR_FUNCTION_FAILED);
-                }
-                if (!parsed) return Computed::Unavailable();
-                try {
-                    const Crypto::RsaKeyHolder publicKey = Crypto::GetCertificatePublicKey(*parsed);
-                    const auto bytes = type == CKA_MODULUS ? Crypto::GetRsaModulus(publicKey)
-                                                           : Crypto::GetRsaExponent(publicKey);
-                    return BytesOf(bytes);
-                } catch (...) {
-                    // Not an RSA key: no modulus to give.
-                    return Computed::Unavailable();
-                }
-            }
-            // Only the first certificate list counts.
-            break;
-        }
-        return Computed::Unavailable();
     }
     case SigZepEpProfile:
     case QesEacProfile: {
@@ -459,8 +442,14 @@ CK_RV GetPrivKeyAttribute(const AttributeSource& source, CK_OBJECT_HANDLE handle
     case CKA_TRUSTED: computed = Bool(true); break;
     case CKA_KEY_TYPE: computed = Ulong(object->type == kTypeEcPrivateKey ? CKK_EC : CKK_RSA); break;
     case CKA_MODULUS_BITS: {
+        // The modulus the key's public half has, where the card carries one:
+        // the directory's figure may contradict it.
         const RSAKeyAttributes* rsa = isRsa ? object->AsRSAKeyAttributes() : nullptr;
-        computed = rsa != nullptr ? Ulong(rsa->modulusLength) : Computed::Unavailable();
+        RsaPublicValues half;
+        if (rsa == nullptr)
+            computed = Computed::Unavailable();
+        else
+            computed = Ulong(GetKeyPublicHalf(source, *object, half) ? MagnitudeBits(half.modulus) : rsa->modulusLength);
         break;
     }
     case CKA_MODULUS:
@@ -502,7 +491,14 @@ CK_RV GetPubKeyAttribute(const AttributeSource& source, CK_OBJECT_HANDLE handle,
     case CKA_KEY_TYPE: computed = Ulong(object->type == kTypeEcPublicKey ? CKK_EC : CKK_RSA); break;
     case CKA_MODULUS_BITS: {
         const RSAKeyAttributes* rsa = isRsa ? object->AsRSAKeyAttributes() : nullptr;
-        computed = rsa != nullptr ? Ulong(rsa->modulusLength) : Computed::Error(CKR_FUNCTION_FAILED);
+        if (rsa == nullptr) {
+            computed = Computed::Error(CKR_FUNCTION_FAILED);
+            break;
+        }
+        // As for a private key: the modulus where it can be had.
+        const Computed modulus = PublicKeyValue(source, handle, *object, CKA_MODULUS);
+        const bool held = modulus.kind == Computed::Kind::Value && MagnitudeBits(modulus.bytes) > 0;
+        computed = Ulong(held ? MagnitudeBits(modulus.bytes) : rsa->modulusLength);
         break;
     }
     case CKA_MODULUS:

@@ -101,7 +101,7 @@ CK_RV SetModulusBits(CIOObject& object, const void* value, CK_ULONG length)
 {
     CK_ULONG bits = 0;
     if (!ReadUlong(value, length, &bits) || bits > 0xFFFF) return CKR_ATTRIBUTE_VALUE_INVALID;
-    if (RSAKeyAttributes* rsa = object.AsRSAKeyAttributes()) rsa->modulusLength = static_cast<uint16_t>(bits);
+    if (RSAKeyAttributes* rsa = object.AsRSAKeyAttributes()) rsa->modulusLength = static_cast<uint32_t>(bits);
     return CKR_OK;
 }
 

@@ -282,7 +282,7 @@ CK_RV CIOObject::ParseRSAKeyAttributes(const ASN1Object& element)
     auto* set = AsRSAKeyAttributes();
     if (set == nullptr) return WrongSet("CIOObject::ParseRSAKeyAttributes");
     set->path = PathOf(element);
-    if (const ASN1Object* e = element.FindChild(0x02)) set->modulusLength = static_cast<uint16_t>(UnsignedOf(*e) & 0xFFFF);
+    if (const ASN1Object* e = element.FindChild(0x02)) set->modulusLength = UnsignedOf(*e);
     if (ChildCount(element) > 2) {
         const ASN1Object* keyInfo = ChildAt(element, 2);
         set->keyInfo = ContentOf(*keyInfo);

@@ -321,7 +321,7 @@ CK_RV ReadPublicKey(CK_SLOT_ID slotId, CK_OBJECT_HANDLE handle, RsaPublicValues&
         return Failed(trace, __LINE__, CKR_WRAPPED_KEY_INVALID);
     }
     out = std::move(values);
-    if (modulusBits != nullptr) *modulusBits = rsa->modulusLength;
+    if (modulusBits != nullptr) *modulusBits = static_cast<uint16_t>(rsa->modulusLength);
     return trace.Result(CKR_OK);
 }
 

@@ -3,11 +3,14 @@
 #include <cstring>
 #include <vector>
 
+#include "HostCryptoResult.h"
+#include "HostRsa.h"
 #include "LogTrace.h"
 #include "PadPkcs1Type1.h"
 #include "card/CardCommands.h"
 #include "token/AttributeGetters.h"
 #include "token/CardKeyCommands.h"
+#include "token/KeyPublicHalf.h"
 
 namespace Brelt::MW::Token {
 
@@ -18,6 +21,8 @@ constexpr uint8_t kSelectKeyFileSigG = 0x08;
 constexpr uint8_t kSelectKeyFileSigZepEp = 0x00;
 constexpr uint8_t kInsPso = 0x2A;
 constexpr uint8_t kInsMse = 0x22;
+// The largest key the 16-bit sizes of the signing path can carry.
+constexpr CK_ULONG kMaxModulusBits = 0xFFFF;
 
 CK_RV Failed(FunctionTrace& trace, int line, CK_RV rv)
 {
@@ -51,7 +56,7 @@ CK_RV ReadKeyAttribute(const SignatureKey& key, CK_ATTRIBUTE_TYPE type, T* value
 }
 
 CK_RV SignDefaultProfile(const SignatureKey& key, const Card::Slot& slot, const ApplicationInfo& application,
-                         const uint8_t* data, uint16_t length, Card::ApduResponse& response)
+                         const uint8_t* data, uint16_t length, uint16_t modulusBits, Card::ApduResponse& response)
 {
     if (CK_RV rv = SelectKeyApplication(key.lastStatus, slot, application); rv != CKR_OK) return rv;
     if (CK_RV rv = SelectPrivKeyDF(key.slotId, key.lastStatus, *key.key); rv != CKR_OK) return rv;
@@ -68,12 +73,6 @@ CK_RV SignDefaultProfile(const SignatureKey& key, const Card::Slot& slot, const 
         CK_BBOOL decrypt = CK_FALSE;
         bool decryptAvailable = false;
         if (CK_RV rv = ReadKeyAttribute(key, CKA_DECRYPT, &decrypt, &decryptAvailable); rv != CKR_OK) return rv;
-        CK_ULONG modulusBits = 0;
-        bool bitsAvailable = false;
-        if (CK_RV rv = ReadKeyAttribute(key, CKA_MODULUS_BITS, &modulusBits, &bitsAvailable); rv != CKR_OK)
-            return rv;
-        // A key without a known size gets no block: it counts as size 0.
-        if (!bitsAvailable || modulusBits > 0xFFFF) modulusBits = 0;
         const std::vector<uint8_t> mse = {0x84, 0x01, keyReference};
         if (!decryptAvailable || decrypt == CK_FALSE) {
             if (CK_RV rv = SendKeyCommand(slot, key.lastStatus, kInsMse, 0x41, 0xB6, mse, false, true, response);
@@ -83,7 +82,7 @@ CK_RV SignDefaultProfile(const SignatureKey& key, const Card::Slot& slot, const 
         }
         // The key signs by deciphering a type-1 block made here; a block
         // that cannot be made is refused before the card sees anything.
-        const auto block = EncodePkcs1Type1(data, length, static_cast<uint16_t>(modulusBits));
+        const auto block = EncodePkcs1Type1(data, length, modulusBits);
         if (!block) return CKR_DATA_LEN_RANGE;
         if (CK_RV rv = SendKeyCommand(slot, key.lastStatus, kInsMse, 0x01, 0xB8, mse, false, true, response);
             rv != CKR_OK)
@@ -150,6 +149,23 @@ CK_RV SignQesEacProfile(const SignatureKey& key, const Card::Slot& slot, const A
     if (CK_RV rv = SelectKeyApplication(key.lastStatus, slot, application); rv != CKR_OK) return rv;
     if (CK_RV rv = EvaluateAR(key.slotId, key.lastStatus, *key.key, 3); rv != CKR_OK) return rv;
     return ComputeSignatureCommand(slot, key.lastStatus, std::vector<uint8_t>(data, data + length), response);
+}
+
+// Whether the card's signature is the key's signature of the data (the
+// PKCS#1 type-1 block the card was asked to sign), checked on the host.
+bool SignatureVerifies(const RsaPublicValues& half, const uint8_t* data, uint16_t length,
+                       const Card::ApduResponse& response)
+{
+    if (half.modulus.size() > 0xFFFF || half.exponent.size() > 0xFFFF) return false;
+    try {
+        return Crypto::VerifyWithSessionPublicKey(data, length, response.data.get(), response.length,
+                                                  half.exponent.data(), static_cast<uint16_t>(half.exponent.size()),
+                                                  half.modulus.data(), static_cast<uint16_t>(half.modulus.size()),
+                                                  CKM_RSA_PKCS) == Crypto::CRYPTO_OK;
+    } catch (...) {
+        // A public half the host cannot use verifies nothing.
+        return false;
+    }
 }
 
 }  // namespace
@@ -259,11 +275,31 @@ CK_RV ComputeDigitalSignatureFinal(const SignatureKey& key, const uint8_t* data,
     if (CK_RV rv = LookUpKeyApplication(key.slotId, slot, application); rv != CKR_OK)
         return Failed(trace, __LINE__, rv);
 
+    // The signature is exactly as long as the key's modulus: a short buffer
+    // is told so before the card signs anything.
+    CK_ULONG modulusBits = 0;
+    bool bitsAvailable = false;
+    if (CK_RV rv = ReadKeyAttribute(key, CKA_MODULUS_BITS, &modulusBits, &bitsAvailable); rv != CKR_OK)
+        return Failed(trace, __LINE__, rv);
+    if (!bitsAvailable || modulusBits == 0 || modulusBits > kMaxModulusBits)
+        return Failed(trace, __LINE__, CKR_KEY_SIZE_RANGE);
+    const CK_ULONG signatureLength = (modulusBits + 7) / 8;
+    if (*outputLength < signatureLength) {
+        *outputLength = signatureLength;
+        return Failed(trace, __LINE__, CKR_BUFFER_TOO_SMALL);
+    }
+    if (output == nullptr) return Failed(trace, __LINE__, CKR_ARGUMENTS_BAD);
+    // Found before the card signs, so that a key file read costs no command
+    // between the signature and its check. Held already after C_SignInit.
+    RsaPublicValues half;
+    const bool checkable = GetKeyPublicHalf(*key.source, *key.key, half);
+
     Card::ApduResponse response;
     CK_RV rv = CKR_OK;
     switch (application->Profile) {
     case DefaultProfile:
-        rv = SignDefaultProfile(key, *slot, *application, data, length, response);
+        rv = SignDefaultProfile(key, *slot, *application, data, length, static_cast<uint16_t>(modulusBits),
+                                response);
         break;
     case SigGProfile: {
         // The two refusals of the signature application come before any
@@ -286,12 +322,17 @@ CK_RV ComputeDigitalSignatureFinal(const SignatureKey& key, const uint8_t* data,
     if (rv != CKR_OK) return Failed(trace, __LINE__, rv);
     // An answer without a signature is no signature, whatever its status word.
     if (response.length == 0 || !response.data) return Failed(trace, __LINE__, CKR_FUNCTION_FAILED);
-
-    if (*outputLength < response.length) {
-        *outputLength = response.length;
-        return Failed(trace, __LINE__, CKR_BUFFER_TOO_SMALL);
+    // A card that computes wrongly must not have its answer pass for the
+    // signature; a faulty RSA-CRT signature would even give the key away.
+    if (response.length != signatureLength) {
+        LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "Card signature has %u bytes, the key's modulus %lu",
+                   static_cast<unsigned>(response.length), signatureLength);
+        return Failed(trace, __LINE__, CKR_DEVICE_ERROR);
     }
-    if (output == nullptr) return Failed(trace, __LINE__, CKR_ARGUMENTS_BAD);
+    if (checkable && !SignatureVerifies(half, data, length, response)) {
+        LogMessage(LOG_LEVEL_ERROR, true, nullptr, 0, true, "Card signature does not verify with the key's public key");
+        return Failed(trace, __LINE__, CKR_DEVICE_ERROR);
+    }
     std::memcpy(output, response.data.get(), response.length);
     *outputLength = response.length;
     return trace.Result(CKR_OK);

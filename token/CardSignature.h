@@ -34,9 +34,13 @@ struct SignatureKey {
 };
 
 // Signs `length` bytes (already formatted by the caller: a DigestInfo or raw
-// data) with the key. The signature goes to `output`; a buffer shorter than
-// the card's answer gives CKR_BUFFER_TOO_SMALL with `*outputLength` set to
-// the size needed. On CardOS 4.3 and 4.4 a key that also deciphers signs by
+// data) with the key. The key's size is its CKA_MODULUS_BITS: none, 0 or
+// more than 65535 bits gives CKR_KEY_SIZE_RANGE, and a buffer shorter than
+// (bits + 7) / 8 CKR_BUFFER_TOO_SMALL with `*outputLength` set to that size,
+// both before any card command. The card's answer must be exactly that long
+// and, where the card carries the key's public half (KeyPublicHalf.h), verify
+// under it; else CKR_DEVICE_ERROR and nothing is copied (an answer without
+// data: CKR_FUNCTION_FAILED). On CardOS 4.3 and 4.4 a key that also deciphers signs by
 // deciphering a PKCS#1 type-1 block built on the host: data that does not
 // fit the key's modulus gives CKR_DATA_LEN_RANGE before any command. A
 // SigZepEp key signs inside the session's application-container channel

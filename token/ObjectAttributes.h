@@ -116,7 +116,9 @@ public:
 class RSAKeyAttributes : public TypeAttributes {
 public:
     Bytes path;
-    uint16_t modulusLength = 0;
+    // As the directory states it; sizes past 16 bits are kept so that they
+    // can be refused.
+    uint32_t modulusLength = 0;
     Bytes keyInfo;
     uint8_t keyInfoTag = 0x30;  // tag the keyInfo element had on the card
     std::unique_ptr<RSAPublicKeyAtt> publicKey;

@@ -99,6 +99,8 @@ struct KeySlot {
     std::string keyLabel;    // seed of the RSA key
     size_t bits = 2048;
     uint8_t id = 1;          // iD, certificate/public-key FID low byte
+    uint8_t halfId = 1;      // iD of its certificate and public key
+    size_t directoryBits = 2048;  // the size its directory entries state
     uint8_t authId = 1;
     uint8_t pinReference = kUserPin;
     uint8_t keyReference = 1;
@@ -140,6 +142,8 @@ std::vector<KeySlot> KeySlots(const LayoutOptions& options)
         slots.push_back(second);
     }
     for (KeySlot& slot : slots) {
+        slot.halfId = options.publicHalvesUnmatched ? uint8_t(0x80 | slot.id) : slot.id;
+        slot.directoryBits = options.directoryModulusBits.value_or(slot.bits);
         slot.keyReference = uint8_t(slot.keyReference | options.keyReferenceBase);
         slot.path = options.sigG ? Bytes{0x3F, 0x00, 0xDF, slot.id} : Bytes{0x4B, slot.id};
     }
@@ -193,7 +197,7 @@ Bytes PrivateKeyDirectoryEntry(const KeySlot& slot)
     entry.accessFlags = kKeyAccessFlags;
     entry.keyReference = slot.keyReference;
     entry.path = slot.path;
-    entry.modulusBits = slot.bits;
+    entry.modulusBits = slot.directoryBits;
     return EncodePrivateKey(entry);
 }
 
@@ -201,10 +205,10 @@ Bytes PublicKeyDirectoryEntry(const KeySlot& slot)
 {
     PublicKeyEntry entry;
     entry.common = {BaseLabel(slot) + " public key", {kModifiable}, {}, std::nullopt};
-    entry.id = {slot.id};
+    entry.id = {slot.halfId};
     entry.usage = slot.decipher ? BitList{kUsageEncrypt, kUsageVerify} : BitList{kUsageVerify, kUsageNonRepudiation};
     entry.path = {0x45, slot.id};
-    entry.modulusBits = slot.bits;
+    entry.modulusBits = slot.directoryBits;
     return EncodePublicKey(entry);
 }
 
@@ -212,7 +216,7 @@ Bytes CertificateDirectoryEntry(const KeySlot& slot)
 {
     CertificateEntry entry;
     entry.common = {BaseLabel(slot) + " certificate", {kModifiable}, {}, std::nullopt};
-    entry.id = {slot.id};
+    entry.id = {slot.halfId};
     entry.path = {0x43, slot.id};
     return EncodeCertificate(entry);
 }

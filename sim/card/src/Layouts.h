@@ -28,6 +28,8 @@ struct LayoutOptions {
     bool applicationFcpWithoutFid = false;  // SELECT by AID answers without tag 83
     bool applicationFcpEmpty = false;       // ... or without any FCP data
     std::optional<uint8_t> certificateFill; // certificate files 300 bytes larger, filled with it
+    std::optional<size_t> directoryModulusBits;  // the key directories' size of every key, not the key's
+    bool publicHalvesUnmatched = false;     // certificates and public keys under other iDs than the keys
 };
 
 Bytes MakeAtr(const Bytes& historicalBytes);

@@ -171,6 +171,17 @@ const std::vector<std::pair<std::string, Builder>>& Catalogue()
          })},
         {"DEF50-PADDED", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.certificateFill = 0x00; })},
         {"DEF50-PADDED-FF", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.certificateFill = 0xFF; })},
+        {"DEF50-DIRBITS1024", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.directoryModulusBits = 1024; })},
+        {"DEF44-DIRBITS1024", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.directoryModulusBits = 1024; })},
+        {"DEF50-NOHALF", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.publicHalvesUnmatched = true; })},
+        {"DEF50-NOHALF-BITS0", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) {
+             o.publicHalvesUnmatched = true;
+             o.directoryModulusBits = 0;
+         })},
+        {"DEF50-NOHALF-BITS70000", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) {
+             o.publicHalvesUnmatched = true;
+             o.directoryModulusBits = 70000;
+         })},
         {"DEF44-PADDED", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.certificateFill = 0x00; })},
         {"DEF44-PADDED-FF", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.certificateFill = 0xFF; })},
         {"UNK-OS", Pkcs15Card(CardOs::Unknown)},

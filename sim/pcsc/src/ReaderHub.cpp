@@ -337,6 +337,11 @@ ReaderHub::Exchange ReaderHub::SendToCard(Lock& lock, const std::shared_ptr<Read
             const size_t grown = std::max(ExpectedLength(command), data) + 1;
             exchange.response.insert(exchange.response.end() - 2, grown - data, 0xA5);
         }
+        if (fault && fault->kind == Fault::Kind::ChangedData && exchange.response.size() >= 2) {
+            exchange.response.resize(exchange.response.size() - 2);
+            exchange.response = ChangeData(std::move(exchange.response), fault->change);
+            exchange.response.insert(exchange.response.end(), {0x90, 0x00});
+        }
     }
     card->Record(TranscriptEntry{call, command, exchange.response, exchange.result});
     return exchange;

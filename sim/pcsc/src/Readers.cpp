@@ -107,6 +107,35 @@ Fault Fault::OversizedAnswer(unsigned occurrence, Bytes commandPrefix)
     return fault;
 }
 
+Fault Fault::ChangedAnswer(DataChange change, unsigned occurrence, Bytes commandPrefix)
+{
+    Fault fault;
+    fault.kind = Kind::ChangedData;
+    fault.change = change;
+    fault.commandPrefix = std::move(commandPrefix);
+    fault.occurrence = occurrence;
+    return fault;
+}
+
+Bytes ChangeData(Bytes data, Fault::DataChange change)
+{
+    switch (change) {
+    case Fault::DataChange::CutShort:
+        data.resize(data.size() / 2);
+        break;
+    case Fault::DataChange::Lengthened:
+        data.insert(data.end(), 8, 0x5A);
+        break;
+    case Fault::DataChange::BitsFlipped:
+        if (!data.empty()) {
+            data[data.size() / 3] ^= 0x01;
+            data[data.size() * 2 / 3] ^= 0x80;
+        }
+        break;
+    }
+    return data;
+}
+
 std::string ToHex(const Bytes& bytes)
 {
     std::string text;

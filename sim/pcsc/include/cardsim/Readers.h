@@ -66,6 +66,14 @@ struct Fault {
         Oversized,      // the card runs the command; its answer carries more
                         // data than the command's Le asks for (and than the
                         // card gave): filler bytes before the status word
+        ChangedData,    // the card runs the command; its data is changed by
+                        // `change` and the status word becomes 90 00
+    };
+    // How a ChangedData fault changes the card's data.
+    enum class DataChange {
+        CutShort,     // the second half is lost (one byte: none left)
+        Lengthened,   // eight filler bytes follow it
+        BitsFlipped,  // two bits flipped, at a third and two thirds of it
     };
     Kind kind = Kind::TransmitError;
     Bytes commandPrefix;     // matches commands starting with it; empty: all
@@ -74,6 +82,7 @@ struct Fault {
     LONG error = SCARD_F_COMM_ERROR;
     Bytes bytes;
     std::chrono::milliseconds delay{0};
+    DataChange change = DataChange::CutShort;
 
     static Fault TransmitError(LONG error, unsigned occurrence = 1);
     static Fault RemoveCardBefore(unsigned occurrence);
@@ -83,7 +92,11 @@ struct Fault {
                                unsigned occurrence = 1);
     static Fault DelayBy(std::chrono::milliseconds delay, unsigned occurrence = 1);
     static Fault OversizedAnswer(unsigned occurrence = 1, Bytes commandPrefix = {});
+    static Fault ChangedAnswer(DataChange change, unsigned occurrence = 1, Bytes commandPrefix = {});
 };
+
+// The data of an answer as a ChangedData fault leaves it.
+Bytes ChangeData(Bytes data, Fault::DataChange change);
 
 // PC/SC calls whose next results can be forced to an error.
 enum class ApiCall {
