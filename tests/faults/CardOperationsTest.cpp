@@ -5,6 +5,9 @@
 
 #include "FaultSweep.h"
 
+#include <botan/pubkey.h>
+#include <botan/rsa.h>
+
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -162,7 +165,8 @@ private:
 };
 
 // C_SignInit with the first private key, then C_Sign, or the data in two
-// C_SignUpdate parts and C_SignFinal.
+// C_SignUpdate parts and C_SignFinal. A signature answered CKR_OK must have
+// the modulus length and verify under the card's own key.
 class Sign final : public SessionOperation {
 public:
     Sign(Bench& bench, bool inParts) : SessionOperation(bench, true), inParts_(inParts) {}
@@ -188,11 +192,30 @@ public:
         else if (call("C_SignUpdate 1", "C_SignUpdate", C_SignUpdate(session_, data.data(), 20)) &&
                  call("C_SignUpdate 2", "C_SignUpdate", C_SignUpdate(session_, data.data() + 20, data.size() - 20)))
             call("C_SignFinal", "C_SignFinal", C_SignFinal(session_, signature.data(), &length));
-        if (calls.back().rv == CKR_OK) calls.back().output = Hex(signature.data(), length);
+        CallResult& last = calls.back();
+        last.checked = true;
+        if (last.rv == CKR_OK) {
+            last.output = Hex(signature.data(), length);
+            last.problem = Wrong(data, std::vector<uint8_t>(signature.begin(), signature.begin() + long(length)));
+        }
         return calls;
     }
 
 private:
+    // Why the signature is not the card's key's signature of the data.
+    std::string Wrong(const std::vector<uint8_t>& data, const std::vector<uint8_t>& signature) const
+    {
+        const Botan::RSA_PrivateKey* key = bench_.Card()->Key({0x50, 0x15}, 0x01);
+        if (key == nullptr) return "no key 01 on the card";
+        const size_t modulusLength = (key->get_n().bits() + 7) / 8;
+        if (signature.size() != modulusLength)
+            return std::to_string(signature.size()) + "-byte signature for a " + std::to_string(modulusLength) +
+                   "-byte modulus";
+        const Botan::RSA_PublicKey publicKey(key->get_n(), key->get_e());
+        if (!Botan::PK_Verifier(publicKey, "EMSA3(Raw)").verify_message(data, signature))
+            return "signature does not verify under the card's key";
+        return {};
+    }
     const bool inParts_;
     CK_OBJECT_HANDLE key_ = 0;
 };
@@ -267,6 +290,7 @@ public:
             given.insert(given.end(), answer.begin(), answer.begin() + long(length));
         }
         given.resize(random.size());
+        call.checked = true;
         if (call.rv == CKR_OK && random != given) call.output = "not the card's bytes: " + Hex(random);
         return {call};
     }

@@ -156,7 +156,12 @@ public:
         cardsim::Bytes signature;
         CallResult call{"signature", "card", channeltest::SignInChannel(session_, application_, channel, data, signature)};
         call.output = Hex(signature);
-        if (call.rv == CKR_OK && !Botan::PK_Verifier(*CertificateKey(1), "EMSA3(Raw)").verify_message(data, signature))
+        // Under secure messaging a changed answer must fail its check.
+        call.checked = true;
+        const auto key = CertificateKey(1);
+        if (call.rv == CKR_OK && signature.size() != (key->key_length() + 7) / 8)
+            call.problem = std::to_string(signature.size()) + "-byte signature";
+        else if (call.rv == CKR_OK && !Botan::PK_Verifier(*key, "EMSA3(Raw)").verify_message(data, signature))
             call.problem = "signature does not verify";
         return {{"channel", "card", CKR_OK}, call};
     }
@@ -181,6 +186,7 @@ public:
         CallResult call{"deciphering", "C_Decrypt",
                         channeltest::Decipher(session_, {CKM_RSA_PKCS, nullptr, 0}, cryptogram_, plain)};
         call.output = Hex(plain);
+        call.checked = true;
         return {{"channel", "card", CKR_OK}, call};
     }
 

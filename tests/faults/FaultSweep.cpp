@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -39,6 +40,14 @@ const std::vector<FaultKind>& FaultKinds()
         {"one-byte answer", [](unsigned n) { return Fault::OneByteAnswer(n); }, false},
         {"status word 6F 00", [](unsigned n) { return Fault::StatusWordFor({}, 0x6F, 0x00, n); }, true},
         {"more data than asked for", [](unsigned n) { return Fault::OversizedAnswer(n); }, true},
+        {"data cut short under 90 00", [](unsigned n) { return Fault::ChangedAnswer(Fault::DataChange::CutShort, n); },
+         true, FaultKind::Hits::SuccessWithData},
+        {"data lengthened under 90 00",
+         [](unsigned n) { return Fault::ChangedAnswer(Fault::DataChange::Lengthened, n); }, true,
+         FaultKind::Hits::Success},
+        {"bits flipped under 90 00",
+         [](unsigned n) { return Fault::ChangedAnswer(Fault::DataChange::BitsFlipped, n); }, true,
+         FaultKind::Hits::SuccessWithData},
     };
     return kinds;
 }
@@ -141,6 +150,37 @@ void CheckSame(const Outcome& baseline, const Outcome& run, const Excused& excus
 }
 
 bool IsCommand(const cardsim::TranscriptEntry& entry) { return !entry.command.empty(); }
+
+// Whether the kind can change the answer the fault-free run got.
+bool Hits(const FaultKind& kind, const cardsim::TranscriptEntry& answered)
+{
+    const cardsim::Bytes& answer = answered.response;
+    const bool success = answered.result == SCARD_S_SUCCESS && answer.size() >= 2 &&
+                         answer[answer.size() - 2] == 0x90 && answer.back() == 0x00;
+    switch (kind.hits) {
+    case FaultKind::Hits::Any: return true;
+    case FaultKind::Hits::Success: return success;
+    case FaultKind::Hits::SuccessWithData: return success && answer.size() > 2;
+    }
+    return true;
+}
+
+constexpr const char* kDataPassedOn = "plain card data changed under 90 00 passed on as the card gave it";
+
+// What every sweep of the test program tried, printed after the last test.
+class Totals final : public ::testing::Environment {
+public:
+    size_t operations = 0, commands = 0, kinds = 0, tried = 0, passed = 0;
+    void TearDown() override
+    {
+        if (operations == 0) return;
+        std::printf("[ fault sweep ] all: %zu operations, %zu card commands, %zu fault kinds, %zu faults tried, "
+                    "%zu passed\n",
+                    operations, commands, kinds, tried, passed);
+        std::fflush(stdout);
+    }
+};
+Totals& totals = *static_cast<Totals*>(::testing::AddGlobalTestEnvironment(new Totals));
 
 uint8_t Ins(const cardsim::Bytes& command) { return command.size() > 1 ? command[1] : 0; }
 
@@ -370,6 +410,8 @@ void Sweep(const std::string& name, Operation& operation, const std::vector<Kept
     cardsim::ClearTranscript(reader);
     const Outcome baseline = operation.Run();
     std::vector<cardsim::TranscriptEntry> window = operation.TakeWindow();
+    std::vector<cardsim::TranscriptEntry> answered;
+    std::copy_if(window.begin(), window.end(), std::back_inserter(answered), IsCommand);
     for (const CallResult& call : baseline)
         EXPECT_TRUE(call.problem.empty()) << name << ", fault-free: " << call.label << ": " << call.problem;
     const auto commands = unsigned(std::count_if(window.begin(), window.end(), IsCommand));
@@ -380,6 +422,7 @@ void Sweep(const std::string& name, Operation& operation, const std::vector<Kept
 
     for (unsigned at = 1; at <= commands; ++at) {
         for (const FaultKind& kind : FaultKinds()) {
+            if (!Hits(kind, answered[at - 1])) continue;
             ++tried;
             std::vector<std::string> broken;
             operation.Reset();
@@ -399,6 +442,10 @@ void Sweep(const std::string& name, Operation& operation, const std::vector<Kept
 
             std::set<std::string> reasons;
             const Excused excused = [&](const CallResult& call) {
+                if (kind.hits != FaultKind::Hits::Any && !call.checked && call.rv == CKR_OK) {
+                    reasons.insert(kDataPassedOn);
+                    return true;
+                }
                 for (const Kept& rule : kept) {
                     if (call.label.rfind(rule.label, 0) != 0 || (!rule.output.empty() && call.output != rule.output) ||
                         faulted.size() < rule.command.size() ||
@@ -417,8 +464,13 @@ void Sweep(const std::string& name, Operation& operation, const std::vector<Kept
             const bool pulled = cardsim::IccIn(reader) == nullptr;
             if (!settled || (!pulled && !bench.CardFree())) broken.push_back("card transaction left open");
 
+            // A card whose data the module refused stays without a slot
+            // (answering again it would give the same data): put in again,
+            // as its user would.
+            const bool refused = !pulled && kind.hits != FaultKind::Hits::Any && LibraryRuns() && bench.Slot() == 0;
+            if (refused) bench.Pull();
             Outcome again;
-            if (pulled) {
+            if (pulled || refused) {
                 if (!bench.PutBack()) broken.push_back("re-inserted card gets no slot");
                 operation.Prepare();
                 operation.Reset();
@@ -449,6 +501,11 @@ void Sweep(const std::string& name, Operation& operation, const std::vector<Kept
     }
     std::printf("[ fault sweep ] %s: %u card commands, %zu faults tried, %zu passed (%zu by design)\n", name.c_str(),
                 commands, tried, passed, keptRuns);
+    ++totals.operations;
+    totals.kinds = FaultKinds().size();
+    totals.commands += commands;
+    totals.tried += tried;
+    totals.passed += passed;
     for (const auto& [why, count] : keptCounts) std::printf("[ fault sweep ]   by design, %zu runs: %s\n", count, why.c_str());
     std::fflush(stdout);
 }

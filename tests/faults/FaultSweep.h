@@ -24,9 +24,14 @@ class QueuedPinDialogScript;
 namespace faults {
 
 struct FaultKind {
+    // Which answers a kind can change.
+    enum class Hits { Any, Success, SuccessWithData };
     const char* name;
     cardsim::Fault (*make)(unsigned command);
     bool reachesCard;  // the faulted command is still carried out by the card
+    // Changes the data of an answer the card gave with 90 00 (and keeps
+    // 90 00): only commands the fault-free run saw answered so are hit.
+    Hits hits = Hits::Any;
 };
 const std::vector<FaultKind>& FaultKinds();
 
@@ -39,6 +44,10 @@ struct CallResult {
     CK_RV rv = CKR_OK;
     std::string output;    // what it produced, compared with the fault-free run
     std::string problem;   // a broken promise the operation saw itself
+    // The module checks this result against the card (a signature, an
+    // answer under secure messaging): changed card data must never pass it.
+    // Other results pass the card's plain data on as the card gave it.
+    bool checked = false;
 };
 using Outcome = std::vector<CallResult>;
 
