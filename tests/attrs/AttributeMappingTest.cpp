@@ -110,8 +110,9 @@ TEST(AttributeMapping, PrivateKeyFromItsDirectoryEntry)
                               {CKA_LABEL, Bytes("Mapped key")},
                               {CKA_KEY_TYPE, UlongBytes(CKK_RSA)},
                               {CKA_ID, {0x01}},
-                              {CKA_MODULUS_BITS, UlongBytes(2048)},
-                              // From the certificate with the key's iD.
+                              // From the certificate with the key's iD; the
+                              // size too, not the directory's 2048 bits.
+                              {CKA_MODULUS_BITS, UlongBytes(certified.get_n().bits())},
                               {CKA_MODULUS, Botan::BigInt::encode(certified.get_n())},
                               {CKA_PUBLIC_EXPONENT, Botan::BigInt::encode(certified.get_e())},
                               {CKA_KEY_FILE_ID, {0x07}},
