@@ -231,6 +231,34 @@ std::vector<unsigned char> DigestInfo()
     return info;
 }
 
+// A session RSA public key with the modulus and exponent of `key`; nullopt
+// when the module cannot give them or make the key.
+std::optional<CK_OBJECT_HANDLE> SessionPublicKey(const Module& m, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key)
+{
+    std::vector<unsigned char> modulus(1024), exponent(64);
+    CK_ATTRIBUTE values[] = {{CKA_MODULUS, modulus.data(), modulus.size()},
+                             {CKA_PUBLIC_EXPONENT, exponent.data(), exponent.size()}};
+    if (m->C_GetAttributeValue(session, key, values, 2) != CKR_OK) {
+        return std::nullopt;
+    }
+    CK_OBJECT_CLASS keyClass = CKO_PUBLIC_KEY;
+    CK_KEY_TYPE keyType = CKK_RSA;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    CK_ULONG bits = values[0].ulValueLen * 8;
+    CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
+                                 {CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                 {CKA_TOKEN, &no, sizeof no},
+                                 {CKA_VERIFY, &yes, sizeof yes},
+                                 {CKA_MODULUS_BITS, &bits, sizeof bits},
+                                 {CKA_MODULUS, modulus.data(), values[0].ulValueLen},
+                                 {CKA_PUBLIC_EXPONENT, exponent.data(), values[1].ulValueLen}};
+    CK_OBJECT_HANDLE handle = 0;
+    if (m->C_CreateObject(session, attributes, 7, &handle) != CKR_OK) {
+        return std::nullopt;
+    }
+    return handle;
+}
+
 // Load time and resident memory of dlopen + C_GetFunctionList, in a fresh
 // child process each time so that nothing is shared between runs.
 std::pair<Figure, Figure> MeasureLoad(const std::string& path, int runs)
@@ -435,14 +463,17 @@ Results Run(const std::string& path, const std::pair<Figure, Figure>& load, cons
 
     Figure sign;
     sign.note = login.microseconds ? "no signing key" : "not logged in";
+    Figure verify;
+    verify.note = sign.note;
     if (const std::optional<CK_OBJECT_HANDLE> key = login.microseconds ? FindSigningKey(m, session) : std::nullopt) {
         std::vector<unsigned char> data = DigestInfo();
         std::vector<unsigned char> signature(1024);
+        CK_ULONG length = 0;
         CK_RV refused = CKR_OK;
         sign = Measure(counter, repeat, [&] {
             CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
             CK_RV r = m->C_SignInit(session, &mechanism, *key);
-            CK_ULONG length = signature.size();
+            length = signature.size();
             if (r == CKR_OK) {
                 r = m->C_Sign(session, data.data(), data.size(), signature.data(), &length);
             }
@@ -453,9 +484,32 @@ Results Run(const std::string& path, const std::pair<Figure, Figure>& load, cons
         if (refused != CKR_OK) {
             sign = Figure{};
             sign.note = "C_SignInit + C_Sign refused: " + ResultCode(refused);
+            verify.note = "no signature";
+        } else if (const std::optional<CK_OBJECT_HANDLE> publicKey = SessionPublicKey(m, session, *key)) {
+            // The host's RSA check of a signature: what the module adds to
+            // each signature when it checks the card's answer with the key's
+            // public half.
+            verify = Measure(counter, repeat, [&] {
+                CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
+                CK_RV r = m->C_VerifyInit(session, &mechanism, *publicKey);
+                if (r == CKR_OK) {
+                    r = m->C_Verify(session, data.data(), data.size(), signature.data(), length);
+                }
+                if (r != CKR_OK && refused == CKR_OK) {
+                    refused = r;
+                }
+            });
+            if (refused != CKR_OK) {
+                verify = Figure{};
+                verify.note = "C_VerifyInit + C_Verify refused: " + ResultCode(refused);
+            }
+            m->C_DestroyObject(session, *publicKey);
+        } else {
+            verify.note = "no session public key";
         }
     }
     results.emplace_back("C_SignInit + C_Sign, each signature", sign);
+    results.emplace_back("C_VerifyInit + C_Verify (the host's RSA check)", verify);
 
     m->C_Logout(session);
     m->C_CloseSession(session);
