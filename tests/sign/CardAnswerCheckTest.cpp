@@ -253,7 +253,7 @@ TEST_F(KeySizeTest, SizeOfNoBitsOrPastSixteenBitsIsRefusedBeforeTheCard)
             EXPECT_EQ(UlongAttribute(session, key, CKA_MODULUS_BITS), bits);
             Commands();
             EXPECT_EQ(SignInit(session, key), CKR_KEY_SIZE_RANGE);
-            // Nothing but the selection of the application that every token call opens with.
+            // Nothing but the selection of the application, made before the key is looked at.
             for (const std::string& command : Commands()) EXPECT_EQ(command.rfind("00 A4 04", 0), 0u) << command;
             EXPECT_FALSE(TransactionOpen());
         }
