@@ -28,6 +28,7 @@ struct LayoutOptions {
     bool applicationFcpWithoutFid = false;  // SELECT by AID answers without tag 83
     bool applicationFcpEmpty = false;       // ... or without any FCP data
     std::optional<uint8_t> certificateFill; // certificate files 300 bytes larger, filled with it
+    bool certificateDf = false;             // an empty DF F0 in the application for new certificates
 };
 
 Bytes MakeAtr(const Bytes& historicalBytes);
