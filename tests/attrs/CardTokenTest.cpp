@@ -6,6 +6,7 @@
 
 #include "../token/CardFixture.h"
 #include "BaseTypes.h"
+#include "card/CardCommands.h"
 #include "token/ApplicationInfoList.h"
 #include "token/ApplicationOperations.h"
 #include "token/CardObjects.h"
@@ -105,7 +106,8 @@ protected:
     void SetUp() override
     {
         CardTokenTest::SetUp();
-        Load("DEF50");
+        // The default layout with the DF in which certificates are created.
+        Load("DEF50-CERTDF");
         ASSERT_EQ(GetApplicationInfo(uint32_t(slot_->SlotId()), application_), CKR_OK);
         ASSERT_TRUE(application_);
     }
@@ -210,6 +212,58 @@ TEST_F(CardObjectsTest, KeyDeletionRewritesItsDirectoryFileWithoutTheKey)
     CK_OBJECT_HANDLE next = 0;
     ASSERT_EQ(CreateNewTokenObjectId(*application_->FindObjectList(kKindRsaPrivateKey), &next), CKR_OK);
     EXPECT_EQ(next, 0x30002u) << "the number of a deleted key is not given again";
+}
+
+// A certificate created in the DF F0 and deleted again. The card's writes
+// (the new file is writable only after an authentication the simulated card
+// does not know, the directory file is a record file) are answered, so the
+// data of the UPDATE BINARY commands is what is checked.
+TEST_F(CardObjectsTest, CertificateCreationAndDeletionRewriteTheDirectoryFile)
+{
+    VerifyUserPin();
+    const auto path = [](std::vector<uint8_t> tail) {
+        tail.insert(tail.begin(), {0x3F, 0x00, 0x50, 0x15});
+        return tail;
+    };
+    // The data of the UPDATE BINARY commands since the last call, joined.
+    const auto updated = [] {
+        std::vector<uint8_t> data;
+        for (const auto& entry : cardsim::Transcript(kReader))
+            if (entry.command.size() > 5 && entry.command[1] == 0xD6)
+                data.insert(data.end(), entry.command.begin() + 5, entry.command.end());
+        return data;
+    };
+    std::vector<uint8_t> entries;
+    for (const auto& entry : Entries(0x04)) entries.insert(entries.end(), entry.begin(), entry.end());
+    const auto certificate = card_->FileContents(path({0x43, 0x02})).value();
+    DirectoryFileLooksTransparent(0x04, 1024);
+    auto written = cardsim::Fault::AnswerWith({0x00, 0xD6}, {0x90, 0x00});
+    written.everyTime = true;
+    cardsim::InjectFault(kReader, written);
+    Commands();
+
+    const Brelt::MW::Base::HexBinary der(certificate.data(), int32_t(certificate.size()), true);
+    ASSERT_EQ(CreateCertificate(slot_->SlotId(), &status_, std::make_unique<CertificateObject>(0, nullptr), der),
+              CKR_OK);
+    EXPECT_TRUE(card_->FileContents(path({0xDF, 0xF0, 0xEF, 0x00}))) << "the first file of the empty DF";
+    EXPECT_EQ(Handles(kKindCertificate), (std::vector<CK_OBJECT_HANDLE>{0x70000, 0x70001, 0x70002}));
+    Bytes listed;
+    ASSERT_EQ(GetEFData(*application_, kKindCertificate, listed), CKR_OK);
+    std::vector<uint8_t> expected = certificate;
+    expected.insert(expected.end(), listed->data, listed->data + listed->length);
+    EXPECT_EQ(updated(), expected) << "the certificate, then the card's entries, the new one and the closing 00";
+    EXPECT_EQ(std::vector<uint8_t>(listed->data, listed->data + entries.size()), entries);
+    const auto created = Commands();
+    EXPECT_TRUE(Sent(created, "00 E0 01 00 25 62 23 80 02 " + cardsim::ToHex({uint8_t(certificate.size() >> 8),
+                                                                              uint8_t(certificate.size())}) +
+                                  " 83 02 EF 00"));
+    EXPECT_TRUE(Sent(created, "00 DA 01 62 16 AB 14")) << "a public certificate";
+
+    ASSERT_EQ(DestroyCertificate(slot_->SlotId(), &status_, 0x00070002), CKR_OK);
+    EXPECT_FALSE(card_->FileContents(path({0xDF, 0xF0, 0xEF, 0x00})));
+    entries.push_back(0x00);
+    EXPECT_EQ(updated(), entries) << "the card's entries and the closing 00";
+    EXPECT_EQ(Handles(kKindCertificate), (std::vector<CK_OBJECT_HANDLE>{0x70000, 0x70001}));
 }
 
 TEST_F(CardObjectsTest, FailedRewriteAfterTheCardChangedKeepsTheObjectListed)

@@ -206,6 +206,10 @@ TEST_F(ObjectCallsTest, TokenObjectsAreReadOnlyAndPrivateOnesHidden)
     const std::string unchanged = "Signature certificate";
     EXPECT_EQ(Value(0x70000, CKA_LABEL), std::vector<uint8_t>(unchanged.begin(), unchanged.end()));
     EXPECT_EQ(Find({}).size(), 6u);
+    // Refused as token objects, not merely missed among the session's objects.
+    const std::string log = Log();
+    EXPECT_NE(log.find("Only session objects can be modified!"), std::string::npos);
+    EXPECT_NE(log.find("Only session object can be destroyed!"), std::string::npos);
 
     CK_SESSION_HANDLE readOnly = 0;
     ASSERT_EQ(AddSession(slot_->SlotId(), CKF_SERIAL_SESSION, &readOnly), CKR_OK);

@@ -25,6 +25,12 @@ for card in DEF50 DEF44 DEF50-PADDED DEF50-PADDED-FF DEF44-PADDED DEF44-PADDED-F
         --output-file "$work/read.der" >/dev/null 2>&1 || fail "$card: --read-object"
     "$cardfile" "${card%%-PADDED*}" 3F0050154301 >"$work/card.der"
     cmp "$work/read.der" "$work/card.der" || fail "$card: certificate differs from the card's certificate"
+    if [[ $card == *-PADDED* ]]; then
+        # The filled file holds the certificate and 300 bytes of fill after it.
+        "$cardfile" "$card" 3F0050154301 >"$work/file.bin"
+        [[ $(stat -c %s "$work/file.bin") -eq $(($(stat -c %s "$work/card.der") + 300)) ]] || fail "$card: not filled"
+        cmp -n "$(stat -c %s "$work/card.der")" "$work/file.bin" "$work/card.der" || fail "$card: filled file"
+    fi
     openssl x509 -inform DER -in "$work/read.der" -outform DER -out "$work/again.der" || fail "$card: not DER"
     cmp "$work/read.der" "$work/again.der" || fail "$card: the DER round trip changes the certificate"
     subject=$(openssl x509 -inform DER -in "$work/read.der" -noout -subject)

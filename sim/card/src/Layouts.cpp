@@ -376,6 +376,8 @@ void AddPkcs15Layout(CardState& state, const LayoutOptions& options)
     app->AddChild(NewDirectoryFile(0x4403, publicKeys));
     app->AddChild(NewDirectoryFile(0x4404, certificates));
     app->AddChild(NewDirectoryFile(0x4405, {EncodeDataObject(data)}));
+    if (options.certificateDf)
+        app->AddChild(NewDf(0xDFF0));
     for (const auto& child : app->children)
         if (child->fid >= 0x4401 && child->fid <= 0x4405)
             child->update = Access::ByPin(kUserPin);

@@ -30,6 +30,7 @@ struct LayoutOptions {
     std::optional<uint8_t> certificateFill; // certificate files 300 bytes larger, filled with it
     std::optional<size_t> directoryModulusBits;  // the key directories' size of every key, not the key's
     bool publicHalvesUnmatched = false;     // certificates and public keys under other iDs than the keys
+    bool certificateDf = false;             // an empty DF F0 in the application for new certificates
 };
 
 Bytes MakeAtr(const Bytes& historicalBytes);

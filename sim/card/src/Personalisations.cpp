@@ -184,6 +184,7 @@ const std::vector<std::pair<std::string, Builder>>& Catalogue()
          })},
         {"DEF44-PADDED", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.certificateFill = 0x00; })},
         {"DEF44-PADDED-FF", Pkcs15Card(CardOs::V44, [](LayoutOptions& o) { o.certificateFill = 0xFF; })},
+        {"DEF50-CERTDF", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.certificateDf = true; })},
         {"UNK-OS", Pkcs15Card(CardOs::Unknown)},
         {"UNK-OS-6A88", Pkcs15Card(CardOs::Unknown, {}, [](CardState& s) { s.dataObjects.erase(0x82); })},
         {"X509-ONLY", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.mechanism = 3; })},
