@@ -136,15 +136,12 @@ void VirtualKeyDialog::SetMinMaxPinLength(int minLength, int maxLength)
 
 int VirtualKeyDialog::EffectiveMinLength() const
 {
-    return std::clamp(minLength_, 1, kPinCapacity);
+    return Brelt::MW::Base::EffectivePinLengthBounds(minLength_, maxLength_).minimum;
 }
 
 int VirtualKeyDialog::EffectiveMaxLength() const
 {
-    const int minimum = EffectiveMinLength();
-    if (maxLength_ < minimum)
-        return std::max(kDefaultMaxLength, minimum);
-    return std::min(maxLength_, kPinCapacity);
+    return Brelt::MW::Base::EffectivePinLengthBounds(minLength_, maxLength_).maximum;
 }
 
 void VirtualKeyDialog::SetLabel(int pinType)

@@ -9,6 +9,8 @@
 #include <memory>
 #include <random>
 
+#include "PinLengthBounds.h"
+
 class QGraphicsView;
 class QPushButton;
 class Pixmap;
@@ -27,8 +29,8 @@ class VirtualKeyDialog : public QDialog {
 public:
     // Most digits the keyboard holds, and the maximum used when the caller
     // gives none: twelve 18-pixel dots still fit the display with gaps.
-    static constexpr int kPinCapacity = 255;
-    static constexpr int kDefaultMaxLength = 12;
+    static constexpr int kPinCapacity = Brelt::MW::Base::kPinCapacity;
+    static constexpr int kDefaultMaxLength = Brelt::MW::Base::kDefaultMaxPinLength;
 
     VirtualKeyDialog(QWidget* parent, Qt::WindowFlags flags);
     ~VirtualKeyDialog() override;
@@ -46,7 +48,8 @@ public:
     void InitEventHandling();
     void ActiveCrepuscularWindow();
 
-    // Bounds actually enforced: at least one digit, a usable maximum.
+    // Bounds actually enforced (EffectivePinLengthBounds): at least one
+    // digit, a usable maximum.
     int EffectiveMinLength() const;
     int EffectiveMaxLength() const;
 

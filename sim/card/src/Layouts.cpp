@@ -128,7 +128,8 @@ std::vector<KeySlot> KeySlots(const LayoutOptions& options)
     authentication.id = 2;
     authentication.keyReference = 2;
     authentication.decipher = true;
-    authentication.serial = 0x1000000000000002;
+    authentication.bits = options.authenticationKeyBits;
+    authentication.serial = options.authenticationKeyBits == 2048 ? 0x1000000000000002 : 0x1000000000000005;
     if (options.secondSigGKey) {
         KeySlot second;
         second.label = "Second signature key";
@@ -167,6 +168,7 @@ std::vector<Bytes> PinDirectoryEntries(const LayoutOptions& options)
     pin.authId = {kUserPin};
     pin.pwdFlags = options.unpaddedPin ? BitList{kPwdInitialized} : BitList{kPwdInitialized, kPwdNeedsPadding};
     pin.reference = kUserPin;
+    pin.maxLength = options.userPinMaxLength;
     if (!options.unpaddedPin)
         pin.padChar = kPadChar;
     entries.push_back(EncodePin(pin));

@@ -18,8 +18,10 @@ struct LayoutOptions {
     bool efDir = true;
     bool efDirAsRecords = false;            // faulty: EF.DIR as record EF
     size_t signatureKeyBits = 2048;
+    size_t authenticationKeyBits = 2048;
     std::optional<int> signatureKeyUserConsent;
     bool unpaddedPin = false;               // PIN "123456" stored without padding
+    int userPinMaxLength = 8;               // maxLength of the user PIN's directory entry
     uint32_t mechanism = 1;                 // CIAInfo algorithm (mechanism number)
     uint8_t keyReferenceBase = 0x00;        // 0x80 moves the key references to 81/82
     bool ciaInfoTwoElements = false;        // faulty CIAInfo

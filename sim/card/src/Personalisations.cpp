@@ -127,6 +127,8 @@ const std::vector<std::pair<std::string, Builder>>& Catalogue()
         // Admitted cards.
         {"DEF50", Pkcs15Card(CardOs::V50)},
         {"DEF50-3K", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.signatureKeyBits = 3072; })},
+        {"DEF50-1K", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.authenticationKeyBits = 1024; })},
+        {"DEF50-PINMAX2", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.userPinMaxLength = 2; })},
         {"DEF50-UC", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.signatureKeyUserConsent = 1; })},
         {"DEF50-KREF81", Pkcs15Card(CardOs::V50, [](LayoutOptions& o) { o.keyReferenceBase = 0x80; })},
         {"DEF50-PIN63CX", Pkcs15Card(CardOs::V50, {}, [](CardState& s) {
