@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "LogTrace.h"
+#include "PinLengthBounds.h"
 #include "card/ApduTransport.h"
 #include "card/CardCommands.h"
 #include "card/PinPad.h"
 #include "card/StatusCache.h"
 #include "token/ApplicationInfoList.h"
 #include "token/BitStringFlags.h"
+#include "token/CardText.h"
 
 namespace Brelt::MW::Token {
 
@@ -41,11 +43,22 @@ const std::vector<ModelWord>& ModelWords()
     return words;
 }
 
+// Serial bytes the serialNumber field shows (16 hex characters).
+constexpr size_t kSerialBytes = 8;
+// CardOS 4.x puts production data before the serial in its chip data.
+constexpr size_t kCardOS4ProductionBytes = 8;
+
 template <size_t N>
 void CopyPadded(CK_UTF8CHAR (&field)[N], const uint8_t* bytes, size_t length)
 {
     std::memset(field, ' ', N);
     if (bytes != nullptr) std::memcpy(field, bytes, std::min(length, N));
+}
+
+template <size_t N>
+void CopyCardText(CK_UTF8CHAR (&field)[N], const uint8_t* bytes, size_t length, CardTextKind kind)
+{
+    CopyPadded(field, bytes, PrintableTextLength(bytes, length, N, kind));
 }
 
 // GET DATA 00 CA 01 p2 with its whole answer.
@@ -99,8 +112,10 @@ void SetPinLengths(const ApplicationInfo& application, CK_TOKEN_INFO* info)
             return GetFlagAtIndex(password->pwdFlags->data, password->pwdFlags->length, index, &value) && value;
         };
         if (isSet(kPwdFlagUnblocking) || isSet(kPwdFlagSecurityOfficer) || isSet(kPwdFlagLocal)) continue;
-        info->ulMaxPinLen = password->maxLength;
-        info->ulMinPinLen = password->minLength;
+        // The lengths the PIN keyboard accepts for this entry.
+        const Base::PinLengthBounds bounds = Base::EffectivePinLengthBounds(password->minLength, password->maxLength);
+        info->ulMinPinLen = static_cast<CK_ULONG>(bounds.minimum);
+        info->ulMaxPinLen = static_cast<CK_ULONG>(bounds.maximum);
         return;
     }
 }
@@ -209,10 +224,13 @@ CK_RV GetTokenInfoEF(const Card::Slot& slot, CK_TOKEN_INFO* info)
     if (CK_RV rv = GetApplicationInfo(static_cast<uint32_t>(slot.SlotId()), application); rv != CKR_OK) return fail(rv);
     if (!application) return fail(CKR_FUNCTION_FAILED);
 
+    // Text fields are blank-padded, never NUL.
     std::memset(info, 0, sizeof(*info));
     std::memset(info->label, ' ', sizeof info->label);
     std::memset(info->manufacturerID, ' ', sizeof info->manufacturerID);
     std::memset(info->model, ' ', sizeof info->model);
+    std::memset(info->serialNumber, ' ', sizeof info->serialNumber);
+    std::memset(info->utcTime, ' ', sizeof info->utcTime);
     info->ulMaxPinLen = CK_UNAVAILABLE_INFORMATION;
     info->ulMinPinLen = CK_UNAVAILABLE_INFORMATION;
 
@@ -234,7 +252,7 @@ CK_RV GetTokenInfoEF(const Card::Slot& slot, CK_TOKEN_INFO* info)
                 const std::string text(answer.begin(), answer.end());
                 const size_t copyright = text.find("(C)");
                 if (copyright != std::string::npos) {
-                    CopyPadded(info->model, answer.data(), copyright);
+                    CopyCardText(info->model, answer.data(), copyright, CardTextKind::Ascii);
                 }
             }
         }
@@ -258,18 +276,22 @@ CK_RV GetTokenInfoEF(const Card::Slot& slot, CK_TOKEN_INFO* info)
         info->ulFreePublicMemory = free;
     }
 
-    static const uint8_t kNoSerial[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    if (GetCardData(slot, 0x81, answer) != CKR_OK) {
+    // An answer too short to hold the whole serial gives the serial of a
+    // card whose serial cannot be read, never a part of one.
+    static const uint8_t kNoSerial[kSerialBytes] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const size_t serialOffset =
+        application->CardOS == CardOSv43 || application->CardOS == CardOSv44 ? kCardOS4ProductionBytes : 0;
+    if (GetCardData(slot, 0x81, answer) != CKR_OK || answer.size() < serialOffset + kSerialBytes) {
         ExtractSerialNumber(kNoSerial, sizeof kNoSerial, info);
-    } else if (application->CardOS == CardOSv43 || application->CardOS == CardOSv44) {
-        // The first eight bytes are production data.
-        if (answer.size() > 8) ExtractSerialNumber(answer.data() + 8, static_cast<uint32_t>(answer.size() - 8), info);
     } else {
-        ExtractSerialNumber(answer.data(), static_cast<uint32_t>(answer.size()), info);
+        ExtractSerialNumber(answer.data() + serialOffset, static_cast<uint32_t>(answer.size() - serialOffset), info);
     }
 
     if (const CIAInfo* cia = application->CiaInfo.get()) {
-        if (cia->label && cia->label->length > 0) CopyPadded(info->label, cia->label->data, cia->label->length);
+        // The label is a UTF8String: its characters outside ASCII stay.
+        if (cia->label && cia->label->length > 0) {
+            CopyCardText(info->label, cia->label->data, static_cast<size_t>(cia->label->length), CardTextKind::Utf8);
+        }
         if (cia->manufacturerID) {
             CopyPadded(info->manufacturerID, reinterpret_cast<const uint8_t*>(kManufacturer), sizeof kManufacturer - 1);
         }

@@ -6,10 +6,12 @@
 
 #include "../token/CardFixture.h"
 #include "BaseTypes.h"
+#include "PinLengthBounds.h"
 #include "card/CardCommands.h"
 #include "token/ApplicationInfoList.h"
 #include "token/ApplicationOperations.h"
 #include "token/CardObjects.h"
+#include "token/CardText.h"
 #include "token/ObjectHandles.h"
 #include "token/TokenInfo.h"
 
@@ -98,6 +100,118 @@ TEST_F(CardTokenTest, TokenInfoWithShortOrOddCardAnswers)
     EXPECT_EQ(GetTokenInfoEF(*slot_, &info), CKR_FUNCTION_FAILED);
     cardsim::InjectFault(kReader, cardsim::Fault::StatusWordFor({0x00, 0xCA, 0x01, 0x8A}, 0x6A, 0x88));
     EXPECT_NE(GetTokenInfoEF(*slot_, &info), CKR_OK);
+}
+
+// Every text field holds printable ASCII only: blanks pad, never NUL.
+void ExpectPrintableTextFields(const CK_TOKEN_INFO& info)
+{
+    const std::pair<const CK_UTF8CHAR*, size_t> fields[] = {
+        {info.label, sizeof info.label},
+        {info.manufacturerID, sizeof info.manufacturerID},
+        {info.model, sizeof info.model},
+        {info.serialNumber, sizeof info.serialNumber},
+        {info.utcTime, sizeof info.utcTime},
+    };
+    for (const auto& [bytes, size] : fields) {
+        for (size_t i = 0; i < size; ++i) EXPECT_TRUE(bytes[i] >= 0x20 && bytes[i] <= 0x7E) << i << ": " << int(bytes[i]);
+    }
+}
+
+std::vector<uint8_t> Answer(const std::string& data)
+{
+    std::vector<uint8_t> answer(data.begin(), data.end());
+    answer.insert(answer.end(), {0x90, 0x00});
+    return answer;
+}
+
+const std::string kEightBytes("\x01\x02\x03\x04\x05\x06\x07\x08", 8);
+const std::string kProductionData("\x00\x11\x22\x33\x44\x55\x66\x77", 8);
+
+struct TextCase {
+    const char* name;
+    const char* personalisation;
+    uint8_t p2;  // GET DATA 01 p2 answered with `data`
+    std::string data;
+    const char* serial;
+    const char* model;
+};
+
+class TokenInfoTextTest : public CardTokenTest, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(TokenInfoTextTest, BlankPaddedPrintableText)
+{
+    const TextCase& c = GetParam();
+    Load(c.personalisation);
+    cardsim::InjectFault(kReader, cardsim::Fault::AnswerWith({0x00, 0xCA, 0x01, c.p2}, Answer(c.data)));
+    CK_TOKEN_INFO info;
+    std::memset(&info, 0, sizeof info);
+    ASSERT_EQ(GetTokenInfoEF(*slot_, &info), CKR_OK);
+    EXPECT_EQ(Field(info.serialNumber, sizeof info.serialNumber), c.serial);
+    EXPECT_EQ(Field(info.model, sizeof info.model), c.model);
+    ExpectPrintableTextFields(info);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OddCardAnswers, TokenInfoTextTest,
+    ::testing::Values(
+        // A serial answer too short for its layout gives no part of a serial.
+        TextCase{"Serial5Of8", "DEF50", 0x81, std::string("\x12\x34\x56\x78\x9A", 5), "FFFFFFFFFFFFFFFF",
+                 "V50;;2k"},
+        TextCase{"Serial8", "DEF50", 0x81, kEightBytes, "0102030405060708", "V50;;2k"},
+        TextCase{"Serial9", "DEF50", 0x81, kEightBytes + "\x09", "0102030405060708", "V50;;2k"},
+        TextCase{"Serial8Of16", "DEF44", 0x81, kEightBytes, "FFFFFFFFFFFFFFFF", "CardOS V4.4"},
+        TextCase{"Serial15Of16", "DEF44", 0x81, kProductionData + kEightBytes.substr(0, 7), "FFFFFFFFFFFFFFFF",
+                 "CardOS V4.4"},
+        TextCase{"Serial16", "DEF44", 0x81, kProductionData + kEightBytes, "0102030405060708", "CardOS V4.4"},
+        // The model stops at the first byte that is not printable.
+        TextCase{"ModelNul", "DEF44", 0x80, std::string("Card\0OS V4.4 (C) x", 19), "123456789ABCA62B", "Card"},
+        TextCase{"ModelFF", "DEF44", 0x80, "CardOS\xFFV4.4 (C) x", "123456789ABCA62B", "CardOS"},
+        TextCase{"ModelDel", "DEF43B", 0x80, "\x7F" "CardOS V4.3B (C)", "123456789ABCE569", ""},
+        TextCase{"ModelTab", "DEF43B", 0x80, "CardOS V4.3B\tSpecial (C)", "123456789ABCE569", "CardOS V4.3B"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CardText, EndsBeforeTheFirstByteThatIsNotPrintable)
+{
+    struct Case {
+        std::string text;
+        size_t room;
+        CardTextKind kind;
+        size_t length;
+    };
+    const Case cases[] = {
+        {"Label", 32, CardTextKind::Ascii, 5},
+        {"Label", 3, CardTextKind::Ascii, 3},
+        {std::string("La\0bel", 6), 32, CardTextKind::Utf8, 2},
+        {"La\xFF" "bel", 32, CardTextKind::Utf8, 2},
+        {"La\x1F" "bel", 32, CardTextKind::Utf8, 2},
+        {"Ob\xC4\x8D" "ianka", 32, CardTextKind::Utf8, 9},  // "Občianka"
+        {"Ob\xC4\x8D" "ianka", 32, CardTextKind::Ascii, 2},
+        {"Ob\xC4\x8D", 3, CardTextKind::Utf8, 2},              // not cut in half
+        {"Ob\xC4" "c", 32, CardTextKind::Utf8, 2},               // broken sequence
+        {"Ob\xC2\x85", 32, CardTextKind::Utf8, 2},              // C1 control
+        {"Ob\xC0\xAF", 32, CardTextKind::Utf8, 2},              // overlong
+        {"Ob\xED\xA0\x80", 32, CardTextKind::Utf8, 2},         // surrogate
+        {"Ob\xE2\x82\xAC\xF0\x9F\x98\x80", 32, CardTextKind::Utf8, 9},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PrintableTextLength(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size(), c.room, c.kind),
+                  c.length)
+            << c.text;
+    }
+    EXPECT_EQ(PrintableTextLength(nullptr, 4, 32, CardTextKind::Utf8), 0u);
+}
+
+// The lengths an application is told are those the PIN keyboard takes.
+TEST_F(CardTokenTest, PinLengthsNeverGiveAMinimumAboveTheMaximum)
+{
+    Load("DEF50-PINMAX2");
+    CK_TOKEN_INFO info;
+    ASSERT_EQ(GetTokenInfoEF(*slot_, &info), CKR_OK);
+    const Brelt::MW::Base::PinLengthBounds keyboard = Brelt::MW::Base::EffectivePinLengthBounds(4, 2);
+    EXPECT_EQ(info.ulMinPinLen, 4u);
+    EXPECT_EQ(info.ulMaxPinLen, 12u);
+    EXPECT_EQ(info.ulMinPinLen, CK_ULONG(keyboard.minimum));
+    EXPECT_EQ(info.ulMaxPinLen, CK_ULONG(keyboard.maximum));
 }
 
 // The card-side object operations, which no export reaches.
