@@ -291,8 +291,13 @@ CK_RV DecryptInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HAN
     if (attributes[0].ulValueLen != sizeof(modulusBits)) modulusBits = 0;
     if (attributes[1].ulValueLen != sizeof(decrypt) || decrypt != CK_TRUE)
         return Fail(trace, __LINE__, CKR_KEY_FUNCTION_NOT_PERMITTED);
+    const uint16_t storedBits = static_cast<uint16_t>(modulusBits & 0xFFFF);
     if (mechanism->mechanism == CKM_RSA_PKCS_OAEP) {
         if (CK_RV rv = CheckOaepParameter(mechanism); rv != CKR_OK) return Fail(trace, __LINE__, rv);
+        // A block smaller than two hashes and two bytes holds no OAEP encoding.
+        const auto* params = static_cast<const CK_RSA_PKCS_OAEP_PARAMS*>(mechanism->pParameter);
+        if ((storedBits + 7UL) / 8UL < 2 * OaepHashBytes(params->hashAlg) + 2)
+            return Fail(trace, __LINE__, CKR_KEY_SIZE_RANGE);
     }
 
     OperationContext& context = session.decryptContext;
@@ -300,7 +305,7 @@ CK_RV DecryptInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HAN
     context.mechanism = CopyMechanism(mechanism);
     if (!context.mechanism) return Fail(trace, __LINE__, CKR_HOST_MEMORY);
     context.hKey = hKey;
-    context.modulusBits = static_cast<uint16_t>(modulusBits & 0xFFFF);
+    context.modulusBits = storedBits;
     return trace.Result(CKR_OK);
 }
 

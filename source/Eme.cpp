@@ -23,10 +23,22 @@ std::unique_ptr<Botan::HashFunction> MakeOaepHash(const std::string& name)
     return nullptr;
 }
 
-std::unique_ptr<Botan::EME> MakeOaep(const std::string& hashName, const std::string& label)
+// k, the RSA block a codec works for: the encoded block and its leading
+// zero byte. Botan's pad and unpad write and read out of bounds below the
+// smallest k of their method, so that is checked before they are called.
+size_t RsaBlockBytes(uint32_t keyBits)
+{
+    return keyBits / 8 + 1;
+}
+
+constexpr size_t kSmallestPkcs1v15Block = 11;
+
+// Null for an unknown hash or a key smaller than two hashes, the separator
+// and the leading zero (k < 2 hLen + 2).
+std::unique_ptr<Botan::EME> MakeOaep(const std::string& hashName, const std::string& label, uint32_t keyBits)
 {
     auto hash = MakeOaepHash(hashName);
-    if (!hash)
+    if (!hash || RsaBlockBytes(keyBits) < 2 * hash->output_length() + 2)
         return nullptr;
     return std::make_unique<Botan::OAEP>(hash.release(), label);
 }
@@ -72,7 +84,7 @@ std::unique_ptr<Brelt::MW::Base::HexBinary> OAEP::Encode(const Brelt::MW::Base::
     try {
         if (data == nullptr)
             return nullptr;
-        const auto eme = MakeOaep(hashName_, label_);
+        const auto eme = MakeOaep(hashName_, label_, keyBits_);
         if (!eme)
             return nullptr;
         return EncodeWith(*eme, data, keyBits_);
@@ -86,7 +98,7 @@ std::unique_ptr<Brelt::MW::Base::HexBinary> OAEP::Decode(const Brelt::MW::Base::
     try {
         if (block == nullptr)
             return nullptr;
-        const auto eme = MakeOaep(hashName_, label_);
+        const auto eme = MakeOaep(hashName_, label_, keyBits_);
         if (!eme)
             return nullptr;
         const auto out = DecodeBlock(*eme, true, BytesOf(block), keyBits_);
@@ -101,7 +113,7 @@ EmePkcs1v15::EmePkcs1v15(uint32_t keyBits) : keyBits_(keyBits) {}
 std::unique_ptr<Brelt::MW::Base::HexBinary> EmePkcs1v15::Encode(const Brelt::MW::Base::HexBinary* data) const
 {
     try {
-        if (data == nullptr)
+        if (data == nullptr || RsaBlockBytes(keyBits_) < kSmallestPkcs1v15Block)
             return nullptr;
         const Botan::EME_PKCS1v15 eme;
         return EncodeWith(eme, data, keyBits_);
@@ -113,7 +125,7 @@ std::unique_ptr<Brelt::MW::Base::HexBinary> EmePkcs1v15::Encode(const Brelt::MW:
 std::unique_ptr<Brelt::MW::Base::HexBinary> EmePkcs1v15::Decode(const Brelt::MW::Base::HexBinary* block) const
 {
     try {
-        if (block == nullptr)
+        if (block == nullptr || RsaBlockBytes(keyBits_) < kSmallestPkcs1v15Block)
             return nullptr;
         const Botan::EME_PKCS1v15 eme;
         const auto out = DecodeBlock(eme, false, BytesOf(block), keyBits_);

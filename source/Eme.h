@@ -9,13 +9,16 @@
 namespace Brelt::Crypto {
 
 // Encoding methods for RSA encryption. Encode and Decode answer null on any
-// failure (bad block, input too long for the key size, unknown hash): the
-// callers test for null and never see an exception from here.
+// failure (bad block, input too long for the key size, unknown hash, a key
+// too small for the method): the callers test for null and never see an
+// exception from here.
 //
 // Encoded blocks are key bits / 8 bytes long and carry no leading zero byte
 // (OAEP: maskedSeed || maskedDB; PKCS#1 v1.5: 02 || PS || 00 || M). Decode
 // takes the same form; a shorter OAEP block is taken as left-padded with
-// zeros.
+// zeros. With k = key bits / 8 + 1 (the block and its leading zero), OAEP
+// needs k >= 2 hLen + 2 and PKCS#1 v1.5 k >= 11; a smaller key makes every
+// call fail.
 class EmeBase {
 public:
     virtual ~EmeBase() = default;

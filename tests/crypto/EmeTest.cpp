@@ -60,6 +60,48 @@ TEST(Pkcs1v15, RoundTripAndInvalidBlocks)
     EXPECT_EQ(eme.Decode(nullptr), nullptr);
 }
 
+// k = key bits / 8 + 1: OAEP needs k >= 2 hLen + 2, PKCS#1 v1.5 k >= 11.
+// Below that Botan's pad and unpad run out of their buffers; the codecs
+// refuse first. At the smallest k the empty message still goes both ways.
+TEST(Eme, KeysTooSmallForTheMethodAreRefused)
+{
+    struct Case {
+        const char* hash;  // null: PKCS#1 v1.5
+        uint32_t keyBits;
+        bool fits;
+    };
+    const Case cases[] = {
+        {"SHA-1", 41 * 8, true},     {"SHA-1", 40 * 8, false},   {"SHA-256", 65 * 8, true},
+        {"SHA-256", 64 * 8, false},  {"SHA-512", 129 * 8, true}, {"SHA-512", 1024, false},
+        {"SHA-512", 1023, false},    {"SHA-512", 38 * 8, false}, {"SHA-512", 256, false},
+        {"SHA-224", 7, false},       {"SHA-384", 0, false},      {nullptr, 80, true},
+        {nullptr, 72, false},        {nullptr, 8, false},        {nullptr, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.hash ? c.hash : "PKCS#1 v1.5") + " " + std::to_string(c.keyBits));
+        std::unique_ptr<EmeBase> eme;
+        if (c.hash != nullptr)
+            eme = std::make_unique<OAEP>(c.hash, c.keyBits, "");
+        else
+            eme = std::make_unique<EmePkcs1v15>(c.keyBits);
+        const auto empty = Hex("");
+        const auto block = eme->Encode(empty.get());
+        const auto blockBytes = std::string(2 * (c.keyBits / 8), '5');
+        if (!c.fits) {
+            EXPECT_EQ(block, nullptr);
+            EXPECT_EQ(eme->Decode(Hex(blockBytes).get()), nullptr);
+            EXPECT_EQ(eme->Encode(Hex("01").get()), nullptr);
+            continue;
+        }
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(block->length, static_cast<int>(c.keyBits / 8));
+        const auto message = eme->Decode(block.get());
+        ASSERT_NE(message, nullptr);
+        EXPECT_EQ(message->length, 0);
+        EXPECT_EQ(eme->Encode(Hex("01").get()), nullptr);  // no room for a byte
+    }
+}
+
 TEST(Pkcs1Type1, BlockLayoutAndBounds)
 {
     const auto data = Hex(std::string(51 * 2, 'A'));

@@ -113,5 +113,28 @@ TEST_F(SignTest, DecryptAnswersWithoutCardCommandAndEndsItsTransaction)
     EXPECT_FALSE(TransactionOpen());
 }
 
+// An OAEP block holds two hashes and two more bytes: a 1024-bit key (128
+// bytes) takes SHA-384 (98) but not SHA-512 (130).
+TEST_F(SignTest, OaepDecryptionNeedsAKeyLargeEnoughForItsHash)
+{
+    const CK_SESSION_HANDLE session = LoadAndLogIn("DEF50-1K");
+    const auto keys = PrivateKeys();
+    ASSERT_GE(keys.size(), 2u);
+    CK_RSA_PKCS_OAEP_PARAMS params = {CKM_SHA512, CKG_MGF1_SHA512, CKZ_DATA_SPECIFIED, nullptr, 0};
+    CK_MECHANISM oaep = {CKM_RSA_PKCS_OAEP, &params, sizeof(params)};
+    EXPECT_EQ(C_DecryptInit(session, &oaep, keys[1]), CKR_KEY_SIZE_RANGE);
+    EXPECT_FALSE(TransactionOpen());
+    std::vector<uint8_t> cryptogram(128, 0x01), plain(128);
+    CK_ULONG length = plain.size();
+    EXPECT_EQ(C_Decrypt(session, cryptogram.data(), cryptogram.size(), plain.data(), &length),
+              CKR_OPERATION_NOT_INITIALIZED);
+
+    params = {CKM_SHA384, CKG_MGF1_SHA384, CKZ_DATA_SPECIFIED, nullptr, 0};
+    ASSERT_EQ(C_DecryptInit(session, &oaep, keys[1]), CKR_OK);
+    length = 0;
+    ASSERT_EQ(C_Decrypt(session, cryptogram.data(), cryptogram.size(), nullptr, &length), CKR_OK);
+    EXPECT_EQ(length, 128u - 2 * 48 - 2);
+}
+
 }  // namespace
 }  // namespace signtest
