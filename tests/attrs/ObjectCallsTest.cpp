@@ -313,12 +313,26 @@ protected:
 // these are the ones the exports make themselves.
 TEST_F(ExportsTest, HostileArgumentsGetClearCodes)
 {
+    EXPECT_EQ(C_FindObjectsInit(session_, nullptr, 1), CKR_ARGUMENTS_BAD);
+    CK_ATTRIBUTE nullLabel{CKA_LABEL, nullptr, 5};
+    EXPECT_EQ(C_FindObjectsInit(session_, &nullLabel, 1), CKR_ATTRIBUTE_VALUE_INVALID);
+    EXPECT_EQ(OpenTransactions(), 0);
     CK_ATTRIBUTE query{CKA_LABEL, nullptr, 0};
     EXPECT_EQ(C_GetAttributeValue(session_, 0x70000, &query, 0), CKR_ARGUMENTS_BAD);
     EXPECT_EQ(C_GetAttributeValue(session_, 0x70000, nullptr, 1), CKR_ARGUMENTS_BAD);
     EXPECT_EQ(C_GetAttributeValue(session_, 0x100070000ULL, &query, 1), CKR_OBJECT_HANDLE_INVALID);
+    CK_OBJECT_HANDLE handle = 0;
+    EXPECT_EQ(C_CreateObject(session_, nullptr, 1, &handle), CKR_ARGUMENTS_BAD);
     EXPECT_EQ(C_DestroyObject(session_, 0x70000), CKR_SESSION_READ_ONLY);
-    EXPECT_EQ(C_FindObjectsInit(session_, nullptr, 1), CKR_ARGUMENTS_BAD);
+    CK_OBJECT_HANDLE handles[2];
+    CK_ULONG found = 0;
+    EXPECT_EQ(C_FindObjects(session_, handles, 2, &found), CKR_OPERATION_NOT_INITIALIZED);
+
+    // Init then Final without a search, and Init twice: nothing stays open.
+    ASSERT_EQ(C_FindObjectsInit(session_, nullptr, 0), CKR_OK);
+    ASSERT_EQ(C_FindObjectsInit(session_, nullptr, 0), CKR_OK);
+    EXPECT_EQ(OpenTransactions(), 1);
+    EXPECT_EQ(C_FindObjectsFinal(session_), CKR_OK);
     EXPECT_EQ(OpenTransactions(), 0);
 }
 
