@@ -229,6 +229,21 @@ TEST_F(SessionTest, ClosedHandlesStayInvalidAfterManyNewSessions) {
   EXPECT_EQ(GetSessionByHandle(0, none), CKR_SESSION_HANDLE_INVALID);
 }
 
+TEST_F(SessionTest, ASessionInUseOutlivesItsClosing) {
+  auto slot = AddSlot(1, FakeCard(1));
+  SessionPtr inCall = StatusCache::GetSession(Open(*slot, kRW));
+  inCall->signContext.hKey = 5;
+  inCall->signContext.data.assign(32, 0xAB);
+  std::weak_ptr<Session> view = inCall;
+
+  EXPECT_EQ(CloseAllSessions(1), CKR_OK);
+  // The call that looked the session up (a sign waiting for a PIN) goes on.
+  EXPECT_EQ(inCall->signContext.data.size(), 32u);
+  EXPECT_EQ(inCall->Info().state, CKS_RW_PUBLIC_SESSION);
+  inCall.reset();
+  EXPECT_TRUE(view.expired());
+}
+
 TEST(OperationContextTest, MechanismCopiesOwnTheirParameters) {
   EXPECT_EQ(CopyMechanism(nullptr), nullptr);
 
