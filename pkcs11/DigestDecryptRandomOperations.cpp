@@ -291,7 +291,10 @@ CK_RV DecryptInit(Session& session, const CK_MECHANISM* mechanism, CK_OBJECT_HAN
     if (attributes[0].ulValueLen != sizeof(modulusBits)) modulusBits = 0;
     if (attributes[1].ulValueLen != sizeof(decrypt) || decrypt != CK_TRUE)
         return Fail(trace, __LINE__, CKR_KEY_FUNCTION_NOT_PERMITTED);
-    const uint16_t storedBits = static_cast<uint16_t>(modulusBits & 0xFFFF);
+    // As for signing: the operation keeps 16 bits of the size, so a key it
+    // cannot carry, or one of no size, is refused rather than cut.
+    if (modulusBits == 0 || modulusBits > 0xFFFF) return Fail(trace, __LINE__, CKR_KEY_SIZE_RANGE);
+    const auto storedBits = static_cast<uint16_t>(modulusBits);
     if (mechanism->mechanism == CKM_RSA_PKCS_OAEP) {
         if (CK_RV rv = CheckOaepParameter(mechanism); rv != CKR_OK) return Fail(trace, __LINE__, rv);
         // A block smaller than two hashes and two bytes holds no OAEP encoding.

@@ -249,6 +249,7 @@ TEST_F(KeySizeTest, SizeOfNoBitsOrPastSixteenBitsIsRefusedBeforeTheCard)
          {std::pair{"DEF50-NOHALF-BITS0", CK_ULONG(0)}, std::pair{"DEF50-NOHALF-BITS70000", CK_ULONG(70000)}}) {
         SCOPED_TRACE(personalisation);
         const CK_SESSION_HANDLE session = LoadAndLogIn(personalisation);
+        int deciphering = 0;
         for (const CK_OBJECT_HANDLE key : PrivateKeys()) {
             EXPECT_EQ(UlongAttribute(session, key, CKA_MODULUS_BITS), bits);
             Commands();
@@ -256,7 +257,14 @@ TEST_F(KeySizeTest, SizeOfNoBitsOrPastSixteenBitsIsRefusedBeforeTheCard)
             // Nothing but the selection of the application, made before the key is looked at.
             for (const std::string& command : Commands()) EXPECT_EQ(command.rfind("00 A4 04", 0), 0u) << command;
             EXPECT_FALSE(TransactionOpen());
+            // A deciphering key of that size is refused the same way.
+            CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
+            const CK_RV decrypt = C_DecryptInit(session, &pkcs, key);
+            EXPECT_TRUE(decrypt == CKR_KEY_SIZE_RANGE || decrypt == CKR_KEY_FUNCTION_NOT_PERMITTED) << decrypt;
+            deciphering += decrypt == CKR_KEY_SIZE_RANGE ? 1 : 0;
+            EXPECT_FALSE(TransactionOpen());
         }
+        EXPECT_GT(deciphering, 0) << "no deciphering key on the card";
         TearDown();
     }
 }
